@@ -14,7 +14,10 @@
 // Messages below this level are not emitted. Every caller passes 0.
 constexpr int kDebugLogThreshold = 0;
 
-#if defined(__GNUC__)
+#if defined(__MINGW32__)
+// The build selects mingw's C99 printf, so check against GNU rules (%zu, %lld).
+#define LUMORA_PRINTF_FORMAT(fmt, args) __attribute__((format(gnu_printf, fmt, args)))
+#elif defined(__GNUC__)
 #define LUMORA_PRINTF_FORMAT(fmt, args) __attribute__((format(printf, fmt, args)))
 #else
 #define LUMORA_PRINTF_FORMAT(fmt, args)

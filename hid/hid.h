@@ -1,0 +1,121 @@
+// HID device access: finds readers among the present HID devices by vendor and product id,
+// keeps a table of them, reads each one's input reports on a thread of its own and writes
+// output reports. Plain procedural interface for the transport above.
+//
+// Threads (all owned by the hidInterface): "hid-listen" runs discovery and the removal
+// callback; one "hid-read" per adopted device opens it, calls the arrive callback and then the
+// report callback once per input report.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "platform/os.h"
+
+constexpr int kHidMaxDevices = 32;
+constexpr int kHidMaxFilters = 10;
+constexpr int kHidPathSize = 260;
+constexpr int kHidReportSize = 65;  // report id 0, then one 64-byte packet
+constexpr int kHidDataSize = 64;
+
+struct HidDeviceFilter {
+    uint32_t vendorId;  // 0 ends the table
+    uint32_t productId;
+};
+
+struct HidDeviceEntry;
+struct hidInterface;
+struct HidDevice;  // a backend's open device
+
+// Called on the entry's readThread for each input report: data points to the 64 bytes after the
+// report id and length is 64. Delays the next read for as long as it runs.
+using HidReportCallback = void (*)(HidDeviceEntry* entry, const uint8_t* data, int32_t length,
+                                   void* context);
+// Called on the entry's readThread once the device is open, before its first read.
+using HidArriveCallback = void (*)(HidDeviceEntry* entry, void* context);
+// Called on listenThread when the entry's path is no longer found. The entry is freed after
+// its readThread has ended, right after this returns: keep only its address.
+using HidRemoveCallback = void (*)(HidDeviceEntry* entry, void* context);
+
+// One slot of the device table; its address is the device's identity for the transport and
+// stays valid as long as the hidInterface. Changed by listenThread (adoption, removal) and, for
+// file and readEvent, by its own readThread.
+struct HidDeviceEntry {
+    char path[kHidPathSize];  // lower-cased; empty marks a free entry
+    HidDevice* file;
+    OsHandle readEvent;  // set by another thread to end the readThread
+    uint8_t inputBuffer[kHidReportSize];
+    OsHandle readThread;
+    HidReportCallback hidReportCallback;
+    void* context;
+    hidInterface* owner;
+    char platformPath[kHidPathSize];  // as the platform gave it: Linux paths are case-sensitive
+    // ioLock guards file, readEvent, stopping and writers between the readThread, the thread
+    // that stops it and writers on any thread: the device is closed only once no write uses it.
+    // Created with the interface; survives the entry being cleared.
+    OsLockRef ioLock;
+    bool stopping;
+    int32_t writers;
+};
+
+struct hidInterface {
+    int32_t deviceCount;
+    HidDeviceEntry DeviceTable[kHidMaxDevices];
+    char matchStrings[kHidMaxFilters][kHidPathSize];
+    int32_t matchCount;
+    OsHandle listenThread;
+    std::atomic<bool> running;
+    HidReportCallback hidReportCallback;
+    HidArriveCallback hidArriveCallback;
+    HidRemoveCallback hidRemoveCallback;
+    void* context;
+    OsHandle listenEvent;  // auto-reset; wakes listenThread (hot-plug, close)
+    struct HidWatch* watch;
+    std::atomic<uint32_t> scans;  // scans finished, for tests and diagnostics
+};
+
+// One device found by a scan.
+struct HidFoundDevice {
+    char path[kHidPathSize];  // lower-cased
+    char platformPath[kHidPathSize];
+};
+
+// Binds the platform HID library once (run-time binding on Windows; nothing to bind elsewhere).
+// True when it is, or already was, bound. Called from one thread only, as is UnloadHidLibrary.
+bool LoadHidLibrary();
+void UnloadHidLibrary();
+
+// Builds the match strings from filters (up to the first vendor id 0, at most 10 rows), starts
+// listenThread and returns the interface, or null (logged). The first scan comes within 2000 ms,
+// sooner when the platform reports a device arriving or leaving.
+hidInterface* OpenHidInterface(const HidDeviceFilter* filters, HidReportCallback reportCallback,
+                               HidArriveCallback arriveCallback, HidRemoveCallback removeCallback,
+                               void* context);
+
+// Stops listenThread and every readThread, waits until they have ended and frees the interface.
+// Calls no remove callback. Null does nothing. Must not be called from a callback.
+void CloseHidInterface(hidInterface* hid);
+
+// One scan: stores up to kHidMaxDevices present devices whose lower-cased path contains one of
+// the match strings; returns how many. An interface whose details cannot be read, or whose
+// path does not fit, is skipped (and logged), not the whole scan.
+int FindHidDevices(const char (*matchStrings)[kHidPathSize], int matchCount, HidFoundDevice* found);
+
+// Reconciles the table with one scan: adopts new paths into the lowest free entries (starting
+// their readThreads), then removes entries whose path is gone. Runs on listenThread.
+void UpdateDeviceTable(hidInterface* hid, const HidFoundDevice* found, int count);
+
+// Writes one report: report id 0, then length (at most 64) data bytes. Up to 10 attempts of
+// 5000 ms each; true when written. Any thread; blocks until written or failed.
+bool WriteHidReport(HidDeviceEntry* entry, const uint8_t* data, int32_t length);
+
+// Waits and retries that tests may shorten. Never changed by the programs.
+struct HidTimings {
+    uint32_t scanIntervalMs = 2000;
+    uint32_t writeTimeoutMs = 5000;
+    int writeAttempts = 10;
+    uint32_t openRetryMs = 50;         // a device busy or without permission yet is retried...
+    uint32_t openRetryLimitMs = 3000;  // ...for this long before its readThread gives up
+    bool hotplugWake = true;
+};
+HidTimings& HidTimingsForTest();

@@ -1,0 +1,66 @@
+// What the shared HID code needs from the platform. One implementation per device source:
+// Linux hidraw, the socket device (LUMORA_HID_SOCKET_DIR) and Windows. Internal to hid/.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "hid/hid.h"
+
+enum class HidReadResult {
+    report,       // one report of the given size is in the buffer
+    interrupted,  // interrupt() was called
+    failed,       // the device is gone or broken; the readThread ends
+};
+
+enum class HidWriteResult {
+    written,
+    refused,   // failed at once (closed or gone); logged by nobody
+    timedOut,  // did not complete in time; the backend has cancelled it
+    failed,    // failed later; errorCode holds the platform's code
+};
+
+// Wakes an event when a device appears or disappears. Owns its own thread, if it needs one.
+struct HidWatch {
+    virtual ~HidWatch() = default;
+};
+
+class HidBackend {
+public:
+    virtual ~HidBackend() = default;
+
+    // Lists present HID devices with the path the platform opens them by. Returns false when
+    // the listing itself failed (one device whose details cannot be read is just left out).
+    // Called on listenThread.
+    virtual bool enumerate(std::vector<std::string>& paths) = 0;
+
+    // Opens a device for reading and writing; null when it cannot be opened now. Called on the
+    // entry's readThread.
+    virtual HidDevice* open(const char* path) = 0;
+
+    // Blocks until one input report arrives (stored with its report id first; size set to the
+    // bytes read), the device fails, or interrupt() is called. readEvent is the entry's event.
+    // Called on the entry's readThread only.
+    virtual HidReadResult read(HidDevice* device, OsHandle readEvent,
+                               uint8_t (&report)[kHidReportSize], int& size) = 0;
+
+    // Makes a read in progress (or the next one) return interrupted. Any thread.
+    virtual void interrupt(HidDevice* device, OsHandle readEvent) = 0;
+
+    // Writes one 65-byte report, waiting at most timeoutMs. Any thread, also while a read is
+    // in progress on the device.
+    virtual HidWriteResult write(HidDevice* device, const uint8_t (&report)[kHidReportSize],
+                                 uint32_t timeoutMs, int& errorCode) = 0;
+
+    // Closes the device; no call on it may be in progress or follow. Called on its readThread.
+    virtual void close(HidDevice* device) = 0;
+
+    // Starts watching for arrivals and removals, setting wake on each; null when the platform
+    // offers no such notice (the periodic scan still finds devices).
+    virtual HidWatch* watch(OsHandle wake) = 0;
+};
+
+// The backend for this process: the socket device when LUMORA_HID_SOCKET_DIR is set and not
+// empty, else the platform's HID devices. Chosen once; lives until the process ends.
+HidBackend& HidActiveBackend();

@@ -1,0 +1,206 @@
+// Discovery: the listen thread, the scan and the reconciliation of the device table.
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "hid/hid.h"
+#include "hid/hid_backend.h"
+#include "hid/hid_internal.h"
+#include "platform/debug_log.h"
+
+HidTimings& HidTimingsForTest() {
+    static HidTimings timings;
+    return timings;
+}
+
+namespace {
+
+void clearEntry(HidDeviceEntry* entry) {
+    OsLockRef lock = entry->ioLock;
+    std::memset(static_cast<void*>(entry), 0, sizeof *entry);
+    entry->ioLock = lock;
+}
+
+void releaseInterface(hidInterface* hid) {
+    delete hid->watch;
+    for (HidDeviceEntry& entry : hid->DeviceTable) {
+        OsDeleteLock(entry.ioLock);
+    }
+    OsCloseHandle(hid->listenEvent);
+    delete hid;
+}
+
+void listenThread(void* argument) {
+    auto* hid = static_cast<hidInterface*>(argument);
+    std::vector<HidFoundDevice> scan(kHidMaxDevices);
+    while (hid->running) {
+        OsWait(hid->listenEvent, HidTimingsForTest().scanIntervalMs);
+        if (!hid->running) {
+            break;
+        }
+        const int count = FindHidDevices(hid->matchStrings, hid->matchCount, scan.data());
+        // A failed listing says nothing about the devices: keep the table as it is.
+        if (count >= 0 && count != hid->deviceCount) {
+            UpdateDeviceTable(hid, scan.data(), count);
+        }
+        ++hid->scans;
+    }
+}
+
+bool isAmong(const char* path, const HidFoundDevice* found, int count) {
+    for (int i = 0; i < count; ++i) {
+        if (std::strcmp(path, found[i].path) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+hidInterface* OpenHidInterface(const HidDeviceFilter* filters, HidReportCallback reportCallback,
+                               HidArriveCallback arriveCallback, HidRemoveCallback removeCallback,
+                               void* context) {
+    auto* hid = new (std::nothrow) hidInterface();
+    if (!hid) {
+        DebugLog(0, "OpenHidInterface: out of memory\n");
+        return nullptr;
+    }
+    for (int row = 0; filters && row < kHidMaxFilters && filters[row].vendorId != 0; ++row) {
+        std::snprintf(hid->matchStrings[row], kHidPathSize, "vid_%04x&pid_%04x",
+                      filters[row].vendorId, filters[row].productId);
+        ++hid->matchCount;
+    }
+    hid->hidReportCallback = reportCallback;
+    hid->hidArriveCallback = arriveCallback;
+    hid->hidRemoveCallback = removeCallback;
+    hid->context = context;
+    hid->running = true;
+    for (HidDeviceEntry& entry : hid->DeviceTable) {
+        entry.ioLock = OsCreateLock();
+    }
+    hid->listenEvent = OsCreateEvent(false, false);
+    if (!hid->listenEvent) {
+        DebugLog(0, "CreateEvent for Hid Interface listenEvent failed.\n");
+        releaseInterface(hid);
+        return nullptr;
+    }
+    if (HidTimingsForTest().hotplugWake) {
+        hid->watch = HidActiveBackend().watch(hid->listenEvent);
+    }
+    hid->listenThread = OsCreateThread("hid-listen", listenThread, hid);
+    if (!hid->listenThread) {
+        DebugLog(0, "OpenHidInterface: cannot start the listen thread\n");
+        releaseInterface(hid);
+        return nullptr;
+    }
+    OsSleep(1);
+    return hid;
+}
+
+void CloseHidInterface(hidInterface* hid) {
+    if (!hid) {
+        return;
+    }
+    hid->running = false;
+    OsSetEvent(hid->listenEvent);
+    // The table may be touched only by listenThread while it runs, so wait for it however long
+    // a callback of ours keeps it.
+    while (OsWait(hid->listenThread, 5000) != kWaitSignalled) {
+        DebugLog(0, "CloseHidInterface: still waiting for the listen thread\n");
+    }
+    OsCloseHandle(hid->listenThread);
+    for (HidDeviceEntry& entry : hid->DeviceTable) {
+        if (entry.path[0]) {
+            HidStopReadThread(&entry);
+        }
+    }
+    releaseInterface(hid);
+}
+
+int FindHidDevices(const char (*matchStrings)[kHidPathSize], int matchCount,
+                   HidFoundDevice* found) {
+    std::vector<std::string> paths;
+    if (!HidActiveBackend().enumerate(paths)) {
+        return -1;
+    }
+    int count = 0;
+    for (const std::string& path : paths) {
+        if (path.size() >= size_t(kHidPathSize)) {
+            DebugLog(0, "FindHidDevices: path of %zu characters skipped: %.64s...\n", path.size(),
+                     path.c_str());
+            continue;
+        }
+        char lower[kHidPathSize];
+        for (size_t i = 0; i <= path.size(); ++i) {
+            lower[i] = char(std::tolower(static_cast<unsigned char>(path[i])));
+        }
+        for (int m = 0; m < matchCount; ++m) {
+            if (!std::strstr(lower, matchStrings[m])) {
+                continue;
+            }
+            if (count == kHidMaxDevices) {
+                DebugLog(0, "FindHidDevices: more than %d devices; %s ignored\n", kHidMaxDevices,
+                         lower);
+                break;
+            }
+            std::memcpy(found[count].path, lower, path.size() + 1);
+            std::memcpy(found[count].platformPath, path.c_str(), path.size() + 1);
+            ++count;
+            break;  // one slot per device, however many filter rows it matches
+        }
+    }
+    return count;
+}
+
+void UpdateDeviceTable(hidInterface* hid, const HidFoundDevice* found, int count) {
+    for (int i = 0; i < count; ++i) {
+        bool known = false;
+        for (const HidDeviceEntry& entry : hid->DeviceTable) {
+            known = known || (entry.path[0] && std::strcmp(entry.path, found[i].path) == 0);
+        }
+        if (known) {
+            continue;
+        }
+        if (hid->deviceCount >= kHidMaxDevices) {
+            DebugLog(0, "hidInterface DeviceTable full\n");
+            continue;
+        }
+        HidDeviceEntry* entry = nullptr;
+        for (HidDeviceEntry& candidate : hid->DeviceTable) {
+            if (!candidate.path[0]) {
+                entry = &candidate;
+                break;
+            }
+        }
+        clearEntry(entry);
+        std::memcpy(entry->path, found[i].path, sizeof entry->path);
+        std::memcpy(entry->platformPath, found[i].platformPath, sizeof entry->platformPath);
+        ++hid->deviceCount;
+        entry->owner = hid;
+        entry->context = hid->context;
+        entry->hidReportCallback = hid->hidReportCallback;
+        entry->readThread = OsCreateThread("hid-read", HidReadThread, entry);
+        if (!entry->readThread) {
+            // Stays adopted without a reader, like a device that cannot be opened.
+            DebugLog(0, "UpdateDeviceTable: cannot start the read thread for %s\n", entry->path);
+        }
+        OsSleep(1);
+    }
+    for (HidDeviceEntry& entry : hid->DeviceTable) {
+        if (!entry.path[0] || isAmong(entry.path, found, count)) {
+            continue;
+        }
+        // The read thread ends first, so the remove callback is the last the user hears of the
+        // entry and nothing touches it once it is cleared.
+        HidStopReadThread(&entry);
+        if (hid->hidRemoveCallback) {
+            hid->hidRemoveCallback(&entry, hid->context);
+        }
+        clearEntry(&entry);
+        --hid->deviceCount;
+    }
+}

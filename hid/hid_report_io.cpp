@@ -1,0 +1,165 @@
+// Report I/O: each adopted device's readThread, and writing output reports.
+#include <cstring>
+
+#include "hid/hid.h"
+#include "hid/hid_backend.h"
+#include "hid/hid_internal.h"
+#include "platform/debug_log.h"
+
+namespace {
+
+// Waits until no writer uses the device, then closes it. Writers hold it for one attempt at
+// most (a write to a device that is gone fails at once).
+void closeWhenUnused(HidDeviceEntry* entry, HidDevice* device) {
+    for (;;) {
+        OsLock(entry->ioLock);
+        const int32_t writers = entry->writers;
+        OsUnlock(entry->ioLock);
+        if (writers == 0) {
+            break;
+        }
+        OsSleep(1);
+    }
+    HidActiveBackend().close(device);
+}
+
+// Opens the device, trying again for a short while: right after a device appears udev may not
+// have applied its permissions yet, or another program may hold it briefly.
+HidDevice* openWithRetry(HidDeviceEntry* entry, OsHandle readEvent) {
+    const HidTimings& timings = HidTimingsForTest();
+    uint32_t waited = 0;
+    for (;;) {
+        HidDevice* device = HidActiveBackend().open(entry->platformPath);
+        if (device) {
+            return device;
+        }
+        if (waited >= timings.openRetryLimitMs) {
+            DebugLog(0, "Read Thread: cannot open %s, giving up\n", entry->platformPath);
+            return nullptr;
+        }
+        if (OsWait(readEvent, timings.openRetryMs) == kWaitSignalled) {
+            return nullptr;  // being stopped
+        }
+        waited += timings.openRetryMs;
+    }
+}
+
+}  // namespace
+
+void HidReadThread(void* argument) {
+    auto* entry = static_cast<HidDeviceEntry*>(argument);
+    HidBackend& backend = HidActiveBackend();
+    OsHandle readEvent = OsCreateEvent(false, true);
+    if (!readEvent) {
+        DebugLog(0, "Read Thread: CreateEvent failed, returning...\n");
+        return;
+    }
+    OsLock(entry->ioLock);
+    const bool stopped = entry->stopping;
+    if (!stopped) {
+        entry->readEvent = readEvent;
+    }
+    OsUnlock(entry->ioLock);
+    HidDevice* device = stopped ? nullptr : openWithRetry(entry, readEvent);
+    if (device) {
+        OsLock(entry->ioLock);
+        if (entry->stopping) {
+            backend.close(device);
+            device = nullptr;
+        } else {
+            entry->file = device;
+        }
+        OsUnlock(entry->ioLock);
+    }
+    if (device) {
+        hidInterface* owner = entry->owner;
+        if (owner->hidArriveCallback) {
+            owner->hidArriveCallback(entry, entry->context);
+        }
+        for (;;) {
+            int size = 0;
+            if (backend.read(device, readEvent, entry->inputBuffer, size) !=
+                HidReadResult::report) {
+                break;
+            }
+            if (size != kHidReportSize) {
+                DebugLog(0, "Read Thread: report of %d bytes dropped from %s\n", size, entry->path);
+                continue;
+            }
+            entry->hidReportCallback(entry, entry->inputBuffer + 1, kHidDataSize, entry->context);
+        }
+        OsLock(entry->ioLock);
+        entry->file = nullptr;
+        OsUnlock(entry->ioLock);
+        closeWhenUnused(entry, device);
+    }
+    OsLock(entry->ioLock);
+    entry->readEvent = nullptr;
+    OsUnlock(entry->ioLock);
+    OsCloseHandle(readEvent);
+}
+
+void HidStopReadThread(HidDeviceEntry* entry) {
+    OsLock(entry->ioLock);
+    entry->stopping = true;
+    if (entry->file) {
+        HidActiveBackend().interrupt(entry->file, entry->readEvent);
+    } else {
+        OsSetEvent(entry->readEvent);  // ends an open retry
+    }
+    OsUnlock(entry->ioLock);
+    if (!entry->readThread) {
+        return;
+    }
+    while (OsWait(entry->readThread, 5000) != kWaitSignalled) {
+        DebugLog(0, "HID: still waiting for the read thread of %s\n", entry->path);
+    }
+    OsCloseHandle(entry->readThread);
+    entry->readThread = nullptr;
+}
+
+bool WriteHidReport(HidDeviceEntry* entry, const uint8_t* data, int32_t length) {
+    if (length > kHidDataSize) {
+        DebugLog(0, "\n\tWriteHidReport failed - len is greater than max report size\n");
+        return false;
+    }
+    if (!entry || length < 0) {
+        return false;
+    }
+    uint8_t report[kHidReportSize] = {};
+    if (length > 0) {
+        std::memcpy(report + 1, data, size_t(length));
+    }
+    const HidTimings& timings = HidTimingsForTest();
+    HidBackend& backend = HidActiveBackend();
+    for (int attempt = 0; attempt < timings.writeAttempts; ++attempt) {
+        OsLock(entry->ioLock);
+        HidDevice* device = entry->file;
+        if (device) {
+            ++entry->writers;
+        }
+        OsUnlock(entry->ioLock);
+        if (!device) {
+            continue;  // not open (or no longer): refused at once, like a closed file
+        }
+        int errorCode = 0;
+        const HidWriteResult result =
+            backend.write(device, report, timings.writeTimeoutMs, errorCode);
+        OsLock(entry->ioLock);
+        --entry->writers;
+        OsUnlock(entry->ioLock);
+        switch (result) {
+            case HidWriteResult::written:
+                return true;
+            case HidWriteResult::refused:
+                break;
+            case HidWriteResult::timedOut:
+                DebugLog(0, "\n\tWriteHidReport: failed - timeout\n");
+                break;
+            case HidWriteResult::failed:
+                DebugLog(0, "\n\tWriteHidReport: failed - %d\n", errorCode);
+                break;
+        }
+    }
+    return false;
+}

@@ -1,0 +1,281 @@
+// Read, interrupt and write on a device fd, shared by the socket and hidraw backends.
+#include "hid/posix_fd_device.h"
+
+#include <errno.h>
+#include <poll.h>
+#include <string.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+#include <new>
+#include <utility>
+
+#include "platform/debug_log.h"
+
+UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
+    if (this != &other) {
+        reset(other.release());
+    }
+    return *this;
+}
+
+int UniqueFd::release() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
+}
+
+void UniqueFd::reset(int fd) {
+    if (fd_ >= 0) {
+        // Not retried on EINTR: on Linux the descriptor is gone either way.
+        ::close(fd_);
+    }
+    fd_ = fd;
+}
+
+UniqueFd HidNewWakeFd(const char* what) {
+    UniqueFd fd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    if (!fd.valid()) {
+        DebugLog(0, "HID: cannot create the wake fd for %s (errno %d)\n", what, errno);
+    }
+    return fd;
+}
+
+void HidSignalWakeFd(int fd) {
+    const uint64_t one = 1;
+    // EAGAIN means the counter is already non-zero, which is all a waiter needs.
+    while (::write(fd, &one, sizeof one) < 0 && errno == EINTR) {
+    }
+}
+
+namespace {
+
+constexpr int kHidrawReadBuffer = 4096;  // larger than any report of ours, to see oversize ones
+
+int64_t nowMs() {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return int64_t(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+// The peer or the device is gone: the write can never succeed.
+bool isRefusal(int error) {
+    switch (error) {
+        case EPIPE:
+        case ECONNRESET:
+        case ECONNREFUSED:
+        case ENOTCONN:
+        case ESHUTDOWN:
+        case ENODEV:
+        case ENXIO:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// One input report off the fd: the byte count as the device sent it (before any cut), 0 at end
+// of stream, -1 with errno on failure.
+ssize_t receive(HidDevice* device, uint8_t (&report)[kHidReportSize]) {
+    if (device->framing == HidFdFraming::reportIdIncluded) {
+        // MSG_TRUNC makes recv return the datagram's real size even when it is cut.
+        return recv(device->fd.get(), report, sizeof report, MSG_TRUNC | MSG_DONTWAIT);
+    }
+    uint8_t buffer[kHidrawReadBuffer];
+    const ssize_t n = ::read(device->fd.get(), buffer, sizeof buffer);
+    if (n <= 0) {
+        return n;
+    }
+    report[0] = 0;
+    memcpy(report + 1, buffer, std::min<size_t>(size_t(n), kHidDataSize));
+    return n + 1;
+}
+
+}  // namespace
+
+HidDevice* HidFdDeviceOpen(UniqueFd fd, HidFdFraming framing, bool isSocket) {
+    UniqueFd wake = HidNewWakeFd("a device");
+    if (!wake.valid()) {
+        return nullptr;
+    }
+    auto* device = new (std::nothrow) HidDevice;
+    if (!device) {
+        DebugLog(0, "HID: out of memory opening a device\n");
+        return nullptr;
+    }
+    device->fd = std::move(fd);
+    device->wake = std::move(wake);
+    device->framing = framing;
+    device->isSocket = isSocket;
+    return device;
+}
+
+HidReadResult HidFdDeviceRead(HidDevice* device, uint8_t (&report)[kHidReportSize], int& size) {
+    size = 0;
+    if (!device) {
+        return HidReadResult::failed;
+    }
+    for (;;) {
+        if (device->interrupted.load()) {
+            return HidReadResult::interrupted;
+        }
+        pollfd fds[2] = {{device->fd.get(), POLLIN, 0}, {device->wake.get(), POLLIN, 0}};
+        if (poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            DebugLog(0, "HID: poll on a device failed (errno %d)\n", errno);
+            return HidReadResult::failed;
+        }
+        if (fds[1].revents != 0) {
+            return HidReadResult::interrupted;  // the flag was set before the wake fd
+        }
+        // Data queued before a hang-up is still delivered; the hang-up shows once it is read.
+        if (fds[0].revents & POLLIN) {
+            const ssize_t n = receive(device, report);
+            if (n > 0) {
+                size = int(std::min<ssize_t>(n, INT_MAX));
+                return HidReadResult::report;
+            }
+            if (n == 0) {
+                return HidReadResult::failed;  // the peer closed the connection
+            }
+            if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
+                continue;
+            }
+            DebugLog(0, "HID: read from a device failed (errno %d)\n", errno);
+            return HidReadResult::failed;
+        }
+        if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
+            return HidReadResult::failed;
+        }
+    }
+}
+
+void HidFdDeviceInterrupt(HidDevice* device) {
+    if (!device) {
+        return;
+    }
+    device->interrupted.store(true);
+    HidSignalWakeFd(device->wake.get());
+}
+
+HidWriteResult HidFdDeviceWrite(HidDevice* device, const uint8_t (&report)[kHidReportSize],
+                                uint32_t timeoutMs, int& errorCode) {
+    errorCode = 0;
+    if (!device) {
+        return HidWriteResult::refused;
+    }
+    const bool forever = timeoutMs == kOsWaitForever;
+    const int64_t deadline = nowMs() + timeoutMs;
+    for (;;) {
+        int waitMs = -1;
+        if (!forever) {
+            waitMs = int(std::clamp<int64_t>(deadline - nowMs(), 0, INT_MAX));
+        }
+        pollfd out = {device->fd.get(), POLLOUT, 0};
+        const int ready = poll(&out, 1, waitMs);
+        if (ready < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            errorCode = errno;
+            return HidWriteResult::failed;
+        }
+        if (ready == 0) {
+            return HidWriteResult::timedOut;
+        }
+        if (out.revents & POLLNVAL) {
+            errorCode = EBADF;
+            return HidWriteResult::failed;
+        }
+        // On hang-up or error the send itself says why. A hidraw write blocks in the kernel
+        // until the USB transfer ends (it has its own time-out), whatever O_NONBLOCK says.
+        const ssize_t n = device->isSocket ? send(device->fd.get(), report, sizeof report,
+                                                  MSG_NOSIGNAL | MSG_DONTWAIT)
+                                           : ::write(device->fd.get(), report, sizeof report);
+        if (n == ssize_t(sizeof report)) {
+            return HidWriteResult::written;
+        }
+        if (n >= 0) {
+            DebugLog(0, "HID: short write to a device (%zd of %zu bytes)\n", n, sizeof report);
+            errorCode = EIO;
+            return HidWriteResult::failed;
+        }
+        const int error = errno;
+        if (error == EAGAIN || error == EWOULDBLOCK || error == EINTR) {
+            if (out.revents & (POLLHUP | POLLERR)) {
+                errorCode = error;
+                return HidWriteResult::refused;  // never writable again; don't spin on it
+            }
+            continue;  // another writer took the room; wait for the rest of the time-out
+        }
+        errorCode = error;
+        if (isRefusal(error)) {
+            return HidWriteResult::refused;
+        }
+        if (error == ETIMEDOUT) {
+            return HidWriteResult::timedOut;
+        }
+        return HidWriteResult::failed;
+    }
+}
+
+void HidFdDeviceClose(HidDevice* device) {
+    delete device;
+}
+
+bool HidFdWatchThread::start(const char* name, int fd, Drain drain, void* context) {
+    name_ = name;
+    fd_ = fd;
+    drain_ = drain;
+    context_ = context;
+    stop_ = HidNewWakeFd(name);
+    if (!stop_.valid()) {
+        return false;
+    }
+    thread_ = OsCreateThread(name, &HidFdWatchThread::run, this);
+    if (!thread_) {
+        DebugLog(0, "HID: cannot start %s\n", name);
+        return false;
+    }
+    return true;
+}
+
+HidFdWatchThread::~HidFdWatchThread() {
+    if (thread_) {
+        HidSignalWakeFd(stop_.get());
+        OsWait(thread_, kOsWaitForever);
+        OsCloseHandle(thread_);
+    }
+}
+
+void HidFdWatchThread::run(void* raw) {
+    auto* self = static_cast<HidFdWatchThread*>(raw);
+    for (;;) {
+        pollfd fds[2] = {{self->fd_, POLLIN, 0}, {self->stop_.get(), POLLIN, 0}};
+        if (poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            DebugLog(0, "HID: %s: poll failed (errno %d)\n", self->name_, errno);
+            return;
+        }
+        if (fds[1].revents != 0) {
+            return;
+        }
+        if (fds[0].revents & POLLIN) {
+            if (!self->drain_(self->context_)) {
+                return;
+            }
+        } else if (fds[0].revents != 0) {
+            DebugLog(0, "HID: %s: the watched fd failed (revents 0x%x)\n", self->name_,
+                     unsigned(fds[0].revents));
+            return;
+        }
+    }
+}

@@ -1,0 +1,83 @@
+// Descriptor plumbing shared by the POSIX backends: an owning fd wrapper and the HidDevice they
+// both hand out, with its blocking read, interrupt and timed write. Internal to hid/.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "hid/hid_backend.h"
+
+// Owns one file descriptor and closes it exactly once. Move-only.
+class UniqueFd {
+public:
+    UniqueFd() = default;
+    explicit UniqueFd(int fd) : fd_(fd) {}
+    UniqueFd(UniqueFd&& other) noexcept : fd_(other.release()) {}
+    UniqueFd& operator=(UniqueFd&& other) noexcept;
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+    ~UniqueFd() { reset(); }
+
+    int get() const { return fd_; }
+    bool valid() const { return fd_ >= 0; }
+    int release();
+    void reset(int fd = -1);
+
+private:
+    int fd_ = -1;
+};
+
+// A non-blocking eventfd used to wake a poll from another thread; invalid when the OS refuses
+// (logged, with what as the purpose).
+UniqueFd HidNewWakeFd(const char* what);
+// Makes the wake fd readable; harmless to call again.
+void HidSignalWakeFd(int fd);
+
+// How the device's input reports come off the fd.
+enum class HidFdFraming {
+    reportIdIncluded,  // one datagram per report, report id first (the socket device)
+    reportIdOmitted,   // the data bytes only; the report id is implied 0 (hidraw)
+};
+
+// An open device of a POSIX backend. The fd must be non-blocking.
+struct HidDevice {
+    UniqueFd fd;
+    UniqueFd wake;  // readable once interrupt() was called
+    std::atomic<bool> interrupted{false};
+    HidFdFraming framing;
+    bool isSocket;  // send with MSG_NOSIGNAL, so a closed peer never raises SIGPIPE
+};
+
+// Wraps an open fd; null (fd closed) when the wake fd cannot be made.
+HidDevice* HidFdDeviceOpen(UniqueFd fd, HidFdFraming framing, bool isSocket);
+HidReadResult HidFdDeviceRead(HidDevice* device, uint8_t (&report)[kHidReportSize], int& size);
+void HidFdDeviceInterrupt(HidDevice* device);
+HidWriteResult HidFdDeviceWrite(HidDevice* device, const uint8_t (&report)[kHidReportSize],
+                                uint32_t timeoutMs, int& errorCode);
+void HidFdDeviceClose(HidDevice* device);
+
+// The thread of a hot-plug watch: waits until fd is readable, then calls drain(context), which
+// reads what is there and returns false to end the thread. Stopped and joined on destruction,
+// so declare it after whatever drain uses.
+class HidFdWatchThread {
+public:
+    using Drain = bool (*)(void* context);
+
+    HidFdWatchThread() = default;
+    HidFdWatchThread(const HidFdWatchThread&) = delete;
+    HidFdWatchThread& operator=(const HidFdWatchThread&) = delete;
+    ~HidFdWatchThread();
+
+    // Starts the thread under name; false (logged) when it cannot. Called once.
+    bool start(const char* name, int fd, Drain drain, void* context);
+
+private:
+    static void run(void* self);
+
+    const char* name_ = nullptr;
+    int fd_ = -1;
+    Drain drain_ = nullptr;
+    void* context_ = nullptr;
+    UniqueFd stop_;
+    OsHandle thread_ = nullptr;  // this object's thread
+};

@@ -1,0 +1,133 @@
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "hid/backend_linux_hidraw.h"
+#include "hid/hidraw_identity.h"
+#include "hid/posix_fd_device.h"
+#include "temp_dir.h"
+
+namespace {
+
+TEST(HidrawIdentity, ParsesTheHidIdLine) {
+    struct Case {
+        const char* text;
+        bool ok;
+        uint32_t vendor;
+        uint32_t product;
+    };
+    const Case cases[] = {
+        {"HID_ID=0003:00001A61:00003650\n", true, 0x1a61, 0x3650},
+        {"HID_ID=0003:00001a61:0000365f", true, 0x1a61, 0x365f},
+        {"HID_ID=0003:00001A61:0000365F\n", true, 0x1a61, 0x365f},
+        {"DRIVER=hid-generic\nHID_ID=0003:00001A61:00003670\nHID_NAME=Reader\n", true, 0x1a61,
+         0x3670},
+        {"HID_ID=0005:0000046D:0000B01A\n", true, 0x046d, 0xb01a},  // Bluetooth
+        {"HID_ID=18:4F3:21\n", true, 0x4f3, 0x21},
+        {"DRIVER=hid-generic\nHID_NAME=Reader\n", false, 0, 0},
+        {"", false, 0, 0},
+        {"HID_ID=0003:00001A61\n", false, 0, 0},
+        {"HID_ID=0003:00001A61:\n", false, 0, 0},
+        {"HID_ID=0003::00003650\n", false, 0, 0},
+        {"HID_ID=0003:00001G61:00003650\n", false, 0, 0},
+        {"HID_ID=0003:00001A61:00003650:1\n", false, 0, 0},
+        {"HID_ID=0003:000001A61:00003650\n", false, 0, 0},  // nine digits
+        {"HID_ID=0003 00001A61 00003650\n", false, 0, 0},
+        {"XHID_ID=0003:00001A61:00003650\n", false, 0, 0},  // not at a line start
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        uint32_t vendor = 0xdead, product = 0xbeef;
+        EXPECT_EQ(HidParseUeventId(c.text, vendor, product), c.ok);
+        EXPECT_EQ(vendor, c.ok ? c.vendor : 0xdead);
+        EXPECT_EQ(product, c.ok ? c.product : 0xbeef);
+    }
+}
+
+TEST(HidrawIdentity, PathIsNodeThenLowerCasePaddedIds) {
+    EXPECT_EQ(HidHidrawPath("/dev/hidraw3", 0x1A61, 0x3650), "/dev/hidraw3#vid_1a61&pid_3650");
+    EXPECT_EQ(HidHidrawPath("/dev/hidraw12", 0x4f3, 0x21), "/dev/hidraw12#vid_04f3&pid_0021");
+}
+
+void writeFile(const std::string& path, const std::string& text) {
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    std::ofstream(path) << text;
+}
+
+TEST(HidrawEnumerate, ListsReadableNodesWithTheirOwnIdsAndSkipsBrokenOnes) {
+    TempDir root;
+    const std::string sysfs = root / "class";
+    writeFile(sysfs + "/hidraw0/device/uevent",
+              "DRIVER=hid-generic\nHID_ID=0003:00001A61:00003650\n");
+    writeFile(sysfs + "/hidraw1/device/uevent", "DRIVER=hid-generic\nHID_NAME=no ids\n");
+    std::filesystem::create_directories(sysfs + "/hidraw2/device");  // no uevent at all
+    writeFile(sysfs + "/hidraw3/device/uevent", "HID_ID=0003:0000046D:0000C52B\n");
+    writeFile(sysfs + "/unrelated/device/uevent", "HID_ID=0003:00001A61:00003660\n");
+
+    auto backend = HidNewHidrawBackend(sysfs, "/dev");
+    std::vector<std::string> paths{"stale"};
+    ASSERT_TRUE(backend->enumerate(paths));
+    EXPECT_EQ(paths, (std::vector<std::string>{"/dev/hidraw0#vid_1a61&pid_3650",
+                                               "/dev/hidraw3#vid_046d&pid_c52b"}));
+}
+
+TEST(HidrawBackend, OpensTheNodeBeforeTheIdSuffix) {
+    TempDir root;
+    writeFile(root / "hidraw0", "");
+    auto backend = HidNewHidrawBackend();
+    HidDevice* device = backend->open((root / "hidraw0#vid_1a61&pid_3650").c_str());
+    ASSERT_NE(device, nullptr);
+    backend->close(device);
+    EXPECT_EQ(backend->open((root / "hidraw9#vid_1a61&pid_3650").c_str()), nullptr);
+}
+
+// hidraw hands out the data bytes without the report id of an unnumbered report; the read
+// puts the id back in front. A SEQPACKET pair stands in for the node.
+TEST(HidrawBackend, ReadPrefixesReportIdZero) {
+    int pair[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, pair), 0);
+    UniqueFd node(pair[1]);
+    HidDevice* device = HidFdDeviceOpen(UniqueFd(pair[0]), HidFdFraming::reportIdOmitted, false);
+    ASSERT_NE(device, nullptr);
+
+    struct Case {
+        size_t sent;
+        int size;
+    };
+    for (const Case c : {Case{64, 65}, Case{3, 4}, Case{100, 101}}) {
+        std::vector<uint8_t> data(c.sent);
+        for (size_t i = 0; i < data.size(); ++i) {
+            data[i] = uint8_t(0x80 + i);
+        }
+        ASSERT_EQ(write(node.get(), data.data(), data.size()), ssize_t(data.size()));
+        uint8_t report[kHidReportSize];
+        memset(report, 0xff, sizeof report);
+        int size = 0;
+        ASSERT_EQ(HidFdDeviceRead(device, report, size), HidReadResult::report);
+        EXPECT_EQ(size, c.size);
+        EXPECT_EQ(report[0], 0);
+        const size_t stored = std::min<size_t>(c.sent, kHidDataSize);
+        EXPECT_EQ(memcmp(report + 1, data.data(), stored), 0);
+    }
+    node.reset();
+    uint8_t report[kHidReportSize];
+    int size = 0;
+    EXPECT_EQ(HidFdDeviceRead(device, report, size), HidReadResult::failed);
+    HidFdDeviceClose(device);
+}
+
+TEST(HidrawBackend, UdevWatchOnlyWhereTheDaemonRuns) {
+    OsHandle wake = OsCreateEvent(false, false);
+    auto backend = HidNewHidrawBackend();
+    HidWatch* watch = backend->watch(wake);
+    EXPECT_EQ(watch != nullptr, access("/run/udev/control", F_OK) == 0);
+    delete watch;  // stops and joins its thread
+    OsCloseHandle(wake);
+}
+
+}  // namespace
