@@ -16,27 +16,6 @@
 
 #include "platform/debug_log.h"
 
-UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
-    if (this != &other) {
-        reset(other.release());
-    }
-    return *this;
-}
-
-int UniqueFd::release() {
-    const int fd = fd_;
-    fd_ = -1;
-    return fd;
-}
-
-void UniqueFd::reset(int fd) {
-    if (fd_ >= 0) {
-        // Not retried on EINTR: on Linux the descriptor is gone either way.
-        ::close(fd_);
-    }
-    fd_ = fd;
-}
-
 UniqueFd HidNewWakeFd(const char* what) {
     UniqueFd fd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
     if (!fd.valid()) {

@@ -1,31 +1,12 @@
-// Descriptor plumbing shared by the POSIX backends: an owning fd wrapper and the HidDevice they
-// both hand out, with its blocking read, interrupt and timed write. Internal to hid/.
+// Descriptor plumbing shared by the POSIX backends: the HidDevice they both hand out, with its
+// blocking read, interrupt and timed write. Internal to hid/.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 
 #include "hid/hid_backend.h"
-
-// Owns one file descriptor and closes it exactly once. Move-only.
-class UniqueFd {
-public:
-    UniqueFd() = default;
-    explicit UniqueFd(int fd) : fd_(fd) {}
-    UniqueFd(UniqueFd&& other) noexcept : fd_(other.release()) {}
-    UniqueFd& operator=(UniqueFd&& other) noexcept;
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    ~UniqueFd() { reset(); }
-
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-    int release();
-    void reset(int fd = -1);
-
-private:
-    int fd_ = -1;
-};
+#include "platform/posix/unique_fd.h"
 
 // A non-blocking eventfd used to wake a poll from another thread; invalid when the OS refuses
 // (logged, with what as the purpose).

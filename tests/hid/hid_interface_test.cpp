@@ -65,6 +65,7 @@ struct Recorder {
         char kind;  // 'a' arrive, 'r' remove, 'p' report
         HidDeviceEntry* entry;
         std::vector<uint8_t> data;
+        uint32_t scans = 0;  // scans finished when it was called
     };
     std::mutex mutex;
     std::condition_variable changed;
@@ -106,7 +107,7 @@ void onArrive(HidDeviceEntry* entry, void* context) {
     static_cast<Recorder*>(context)->add({'a', entry, {}});
 }
 void onRemove(HidDeviceEntry* entry, void* context) {
-    static_cast<Recorder*>(context)->add({'r', entry, {}});
+    static_cast<Recorder*>(context)->add({'r', entry, {}, entry->owner->scans});
 }
 
 class HidInterfaceTest : public ::testing::Test {
@@ -126,6 +127,12 @@ protected:
         HidTimingsForTest() = timings;
         hid = OpenHidInterface(kFilters, onReport, onArrive, onRemove, &recorder);
         ASSERT_NE(hid, nullptr);
+    }
+    // Waits until the scan that removed a device has finished with the table.
+    void waitForScanAfter(const Recorder::Event& event) {
+        for (int i = 0; i < 10000 && hid->scans == event.scans; ++i) {
+            OsSleep(1);
+        }
     }
     // Wakes the idle listen thread and waits until it has finished one more scan.
     void scanNow() {
@@ -232,6 +239,7 @@ TEST_F(HidInterfaceTest, UnplugEndsTheReadThreadAndTheNextScanRemovesTheEntry) {
     device->unplug();
     ASSERT_TRUE(recorder.waitFor('r', 1));
     EXPECT_EQ(recorder.last('r').entry, entry);
+    waitForScanAfter(recorder.last('r'));
     EXPECT_EQ(hid->deviceCount, 0);
     EXPECT_EQ(entry->path[0], '\0');
     const uint8_t data[64] = {};

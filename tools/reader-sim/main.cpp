@@ -1,0 +1,49 @@
+// lumora-reader-sim: a simulated reader on the socket device, until SIGINT or SIGTERM.
+#include <csignal>
+#include <cstdio>
+#include <string>
+
+#include "tools/reader-sim/reader_sim.h"
+#include "tools/reader-sim/sim_options.h"
+
+int main(int argc, char** argv) {
+    SimProgramOptions options;
+    std::string message;
+    switch (ParseSimArgs(argc, argv, &options, &message)) {
+        case SimArgsResult::help:
+            std::fputs(SimUsage(), stdout);
+            return 0;
+        case SimArgsResult::error:
+            std::fprintf(stderr, "lumora-reader-sim: %s\n", message.c_str());
+            return 2;
+        case SimArgsResult::ok:
+            break;
+    }
+    options.sim.scenario = LoadScenario(options.scenario, options.defaults, &message);
+    if (!options.sim.scenario) {
+        std::fprintf(stderr, "lumora-reader-sim: %s\n", message.c_str());
+        return 1;
+    }
+
+    // Blocked before the sim-link thread starts, so only sigwait below ever sees them.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    // Straight to standard error, whatever the debug log of a host in the same shell is set to.
+    const std::string name = options.sim.name;
+    options.sim.logSink = [name](const char* line) {
+        std::fprintf(stderr, "lumora-reader-sim [%s]: %s\n", name.c_str(), line);
+    };
+    ReaderSim sim(options.sim);
+    if (!sim.start(&message)) {
+        std::fprintf(stderr, "lumora-reader-sim: %s\n", message.c_str());
+        return 1;
+    }
+    int signal = 0;
+    sigwait(&stopSignals, &signal);
+    sim.stop();
+    return 0;
+}
