@@ -1,0 +1,87 @@
+// AAPMessage::parse over arbitrary bytes in arbitrary chunks. Input: one byte that seeds the
+// chunk sizes, then the byte stream.
+//
+// Invariants: a call never takes more than it is given and always takes something; it stops
+// early only at a message's end or a dropped length; the messages found do not depend on the
+// chunking; each is within the length limit and its encoding parses back to it.
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "fuzz/fuzz_check.h"
+#include "protocol/aap_message.h"
+
+namespace {
+
+struct Outcome {
+    std::vector<uint16_t> types;
+    std::vector<std::vector<uint8_t>> payloads;
+    int dropped = 0;
+};
+
+void CheckRoundTrip(const AAPMessage& received) {
+    const std::vector<uint8_t>& payload = received.payload();
+    FUZZ_CHECK(payload.size() <= kAAPMaxMsgLength);
+    if (payload.empty() && received.type() >= 0x7F) {
+        return;  // the one form the receiver reads differently; never sent
+    }
+    const AAPMessage composed(received.type(), payload.data(), uint32_t(payload.size()));
+    const std::vector<uint8_t>& wire = composed.encoded();
+    AAPMessage again;
+    uint32_t consumed = 0;
+    FUZZ_CHECK(again.parse(wire.data(), uint32_t(wire.size()), &consumed));
+    FUZZ_CHECK(consumed == wire.size());
+    FUZZ_CHECK(again.type() == received.type());
+    FUZZ_CHECK(again.payload() == payload);
+}
+
+// Chunk sizes come from a small generator so one input byte covers many splits.
+Outcome ParseInChunks(const uint8_t* data, uint32_t size, uint32_t seed, bool checkMessages) {
+    Outcome outcome;
+    AAPMessage message;
+    uint32_t state = seed * 2654435761u + 1;
+    for (uint32_t at = 0; at < size;) {
+        uint32_t chunk = size - at;
+        if (seed != 0) {
+            state = state * 1103515245u + 12345u;
+            chunk = std::min(chunk, 1 + (state >> 16) % (seed % 64 + 1));
+        }
+        uint32_t consumed = 0xFFFFFFFF;
+        const AAPParseResult result = message.feed(data + at, chunk, &consumed);
+        FUZZ_CHECK(consumed >= 1 && consumed <= chunk);
+        if (result == AAPParseResult::needMore) {
+            FUZZ_CHECK(consumed == chunk);
+            FUZZ_CHECK(message.state() != AAPMessage::kIdle);
+        } else {
+            FUZZ_CHECK(message.state() == AAPMessage::kIdle);
+        }
+        if (result == AAPParseResult::complete) {
+            outcome.types.push_back(message.type());
+            outcome.payloads.push_back(message.payload());
+            if (checkMessages) {
+                CheckRoundTrip(message);
+            }
+        } else if (result == AAPParseResult::malformed) {
+            ++outcome.dropped;
+        }
+        at += consumed;
+    }
+    return outcome;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < 1 || size > (1u << 24)) {
+        return 0;
+    }
+    const uint32_t length = uint32_t(size - 1);
+    const Outcome chunked = ParseInChunks(data + 1, length, data[0], true);
+    const Outcome whole = ParseInChunks(data + 1, length, 0, false);
+    const Outcome single = ParseInChunks(data + 1, length, 64, false);  // chunks of 1 byte
+    FUZZ_CHECK(chunked.types == whole.types && chunked.types == single.types);
+    FUZZ_CHECK(chunked.payloads == whole.payloads && chunked.payloads == single.payloads);
+    FUZZ_CHECK(chunked.dropped == whole.dropped && chunked.dropped == single.dropped);
+    return 0;
+}

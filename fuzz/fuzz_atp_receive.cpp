@@ -1,0 +1,136 @@
+// The ATP receive path of a live reader record, on through the AAP layer. Input: a flags byte,
+// then the reports, 64 bytes each (the last may be short). Flags: bit 0 fixes the checksum and
+// bit 1 the sequence number of every data packet, so mutations reach the rings and the AAP
+// parser; bit 2 delivers the events after every report instead of once at the end.
+//
+// Invariants: the host writes only well-formed 64-byte packets; events name the reader and
+// stay within its rings; the AAP layer drains every byte it is told about; the messages and
+// text it reports are no longer than the data and text that came in.
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+
+#include "fuzz/fuzz_check.h"
+#include "protocol/aap_layer.h"
+#include "transport/mal_trans_atp.h"
+
+namespace {
+
+constexpr uint8_t kFixChecksum = 1;
+constexpr uint8_t kFixSequence = 2;
+constexpr uint8_t kDeliverEach = 4;
+constexpr uint8_t kCodeMask = 0x3F;
+
+struct Run {
+    uint32_t readerId = 0;
+    uint64_t dataIn = 0;  // payload bytes of data packets fed, whether accepted or not
+    uint64_t textIn = 0;
+    uint64_t messageBytes = 0;
+    uint64_t textBytes = 0;
+};
+Run* gRun = nullptr;
+
+// Also called on the transport's timer threads.
+bool CheckWrite(HidDeviceEntry*, const uint8_t* packet, int32_t length, void*) {
+    FUZZ_CHECK(length == int32_t(kATPPacketSize));
+    if (packet[0] == kATPDataOut) {
+        ATPDataPacketView view;
+        FUZZ_CHECK(ATPParseDataPacket(packet, &view) == ATPParseResult::ok);
+    } else if (packet[0] != kATPStatusOut) {
+        ATPCommandPacketView view;
+        FUZZ_CHECK(ATPParseCommandPacket(packet, &view) == ATPParseResult::ok);
+    }
+    return true;
+}
+
+int Deliver(uint32_t deviceId, uint32_t event, uint32_t count, uint32_t reserved) {
+    FUZZ_CHECK(deviceId == gRun->readerId);
+    FUZZ_CHECK(event >= kXportAttach && event <= kXportMsgData);
+    FUZZ_CHECK(event != kXportTextData || count <= kATPTextRingSize);
+    FUZZ_CHECK(event != kXportMsgData || count <= kATPMsgRingSize);
+    return AAPOnTransportEvent(deviceId, event, count, reserved);
+}
+
+void OnMessage(const AAPMessage* message, void* context) {
+    static_cast<Run*>(context)->messageBytes += message->payload().size();
+}
+
+void OnText(const char* text, void* context) {
+    static_cast<Run*>(context)->textBytes += std::strlen(text);
+}
+
+void Feed(MALTransATP& transport, Run& run, const uint8_t* bytes, size_t length, uint8_t flags) {
+    uint8_t report[kATPPacketSize] = {};
+    std::memcpy(report, bytes, length);
+    const uint8_t code = report[0] & kCodeMask;
+    if (code == kATPDataIn && report[1] >= kATPDataLengthBias &&
+        report[1] <= kATPMaxCommandPayload) {
+        const uint32_t n = report[1] - kATPDataLengthBias;
+        run.dataIn += n;
+        if (flags & kFixChecksum) {
+            const uint32_t crc = ATPPayloadCrc(report + kATPDataHeaderSize, n);
+            for (int i = 0; i < 4; ++i) {
+                report[4 + i] = uint8_t(crc >> (8 * i));
+            }
+        }
+        if (flags & kFixSequence) {
+            report[3] = transport.deviceAt(run.readerId)->rxExpected;
+        }
+    } else if (code == kATPTextIn && report[1] <= kATPMaxCommandPayload) {
+        run.textIn += report[1];
+    }
+    // A short last report goes in short: the transport pads it itself.
+    transport.OnReceiveReport(int32_t(run.readerId), report, int32_t(length));
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < 1) {
+        return 0;
+    }
+    static const bool kTimingsSet = [] {
+        // Timers stay quiet so a run depends on its input alone.
+        ATPTimingsForTest().addDelayMs = 0;
+        ATPTimingsForTest().ackTickMs = 3600000;
+        ATPTimingsForTest().retransmitTickMs = 3600000;
+        return true;
+    }();
+    (void)kTimingsSet;
+    const uint8_t flags = data[0];
+    Run run;
+    gRun = &run;
+    static HidDeviceEntry entry = {};
+    auto transport = std::make_unique<MALTransATP>();
+    transport->setReportWriterForTest(CheckWrite, nullptr);
+    AAPResetForTest();
+    AAPSetTransportForTest(transport.get());
+    AAPInit(nullptr, nullptr, OnText, OnMessage, nullptr, &run);
+    transport->setEventCallback(Deliver);
+    const int32_t id = transport->AddSerHidDevice(&entry);
+    FUZZ_CHECK(id >= 0);
+    run.readerId = uint32_t(id);
+    AAPOnTransportEvent(run.readerId, kXportAttach, 0, 0);
+
+    for (size_t at = 1; at < size; at += kATPPacketSize) {
+        Feed(*transport, run, data + at, std::min<size_t>(kATPPacketSize, size - at), flags);
+        if (flags & kDeliverEach) {
+            transport->dispatchPendingEvents();
+        }
+    }
+    transport->dispatchPendingEvents();
+
+    ATPDevice* reader = const_cast<ATPDevice*>(transport->deviceAt(run.readerId));
+    FUZZ_CHECK(RingBufferCount(&reader->msgRing) == 0);
+    FUZZ_CHECK(RingBufferCount(&reader->textRing) == 0);
+    FUZZ_CHECK(run.messageBytes <= run.dataIn);
+    FUZZ_CHECK(run.textBytes <= run.textIn);
+
+    AAPSetTransportForTest(nullptr);
+    AAPResetForTest();
+    transport.reset();
+    gRun = nullptr;
+    return 0;
+}

@@ -1,0 +1,107 @@
+#include "protocol/aap_message.h"
+
+#include <gtest/gtest.h>
+
+#include "protocol_test_support.h"
+
+namespace {
+
+Bytes Encode(uint16_t type, const Bytes& payload) {
+    return AAPMessage(type, payload.data(), uint32_t(payload.size())).encoded();
+}
+
+// Feeds bytes in chunks of at most step; returns the completed messages' types and payloads.
+std::vector<std::pair<uint16_t, Bytes>> ParseAll(const Bytes& bytes, uint32_t step) {
+    std::vector<std::pair<uint16_t, Bytes>> out;
+    AAPMessage message;
+    for (uint32_t at = 0; at < bytes.size();) {
+        const uint32_t count = std::min<uint32_t>(step, uint32_t(bytes.size()) - at);
+        uint32_t consumed = 0;
+        if (message.parse(bytes.data() + at, count, &consumed)) {
+            out.emplace_back(message.type(), message.payload());
+        }
+        EXPECT_GE(consumed, 1u);
+        EXPECT_LE(consumed, count);
+        at += consumed;
+    }
+    return out;
+}
+
+TEST(AAPMessage, EncodesTheWireExamplesAndParsesThemBack) {
+    const Bytes payload200(200, 0x5A);
+    struct Case {
+        uint16_t type;
+        Bytes payload;
+        Bytes header;  // the encoding without the payload
+    };
+    const Case cases[] = {
+        {52, {}, {0x34}},
+        {0, {}, {0x00}},
+        {49, {0x06}, {0x81, 0x31}},
+        {49, payload200, {0xC8, 0x81, 0x31}},
+        {49, Bytes(128, 1), {0x80, 0x81, 0x31}},  // 0x80 needs a second group
+        {0x7E, {1, 2}, {0x82, 0x7E}},
+        {0x7F, {9}, {0x81, 0x7F, 0x7F, 0x00}},
+        {0x1234, {9, 8, 7}, {0x83, 0x7F, 0x34, 0x12}},
+        {0x7F, {}, {0x7F, 0x7F, 0x00}},  // the one form that cannot be received as sent
+    };
+    for (const Case& c : cases) {
+        const Bytes encoded = Encode(c.type, c.payload);
+        EXPECT_EQ(encoded, Concat({c.header, c.payload})) << c.type;
+        if (c.payload.empty() && c.type >= 0x7F) {
+            continue;
+        }
+        for (uint32_t step : {1u, 2u, 1000u}) {
+            const auto parsed = ParseAll(encoded, step);
+            ASSERT_EQ(parsed.size(), 1u) << c.type << " step " << step;
+            EXPECT_EQ(parsed[0].first, c.type);
+            EXPECT_EQ(parsed[0].second, c.payload);
+        }
+    }
+}
+
+TEST(AAPMessage, ReceivesShortFormsAndExtendedTypes) {
+    // A byte below 0x7F in Idle is a whole message; 0x80 0x31 is type 49 with no payload.
+    EXPECT_EQ(ParseAll({0x41}, 8), (std::vector<std::pair<uint16_t, Bytes>>{{0x41, {}}}));
+    EXPECT_EQ(ParseAll({0x80, 0x31}, 8), (std::vector<std::pair<uint16_t, Bytes>>{{49, {}}}));
+    EXPECT_EQ(ParseAll({0x80, 0x7F, 0xCD, 0xAB}, 8),
+              (std::vector<std::pair<uint16_t, Bytes>>{{0xABCD, {}}}));
+}
+
+TEST(AAPMessage, LengthLimitAcceptsExactlyMaxAndDropsOneMore) {
+    Bytes exact = {0x80, 0x80, 0x80, 0x81, 0x31};  // 1 << 21
+    exact.resize(exact.size() + kAAPMaxMsgLength, 0xEE);
+    const auto parsed = ParseAll(exact, 4096);
+    ASSERT_EQ(parsed.size(), 1u);
+    EXPECT_EQ(parsed[0].second.size(), kAAPMaxMsgLength);
+
+    const LogSince log;
+    const Bytes over = {0x81, 0x80, 0x80, 0x81, 0x31, 0x34};
+    AAPMessage message;
+    uint32_t consumed = 0;
+    EXPECT_EQ(message.feed(over.data(), 6, &consumed), AAPParseResult::malformed);
+    EXPECT_EQ(consumed, 4u);
+    EXPECT_EQ(message.state(), AAPMessage::kIdle);
+    EXPECT_EQ(log.count("kAAPMaxMsgLength exceeded (2097153 2097152)\n"), 1);
+    // Parsing goes on from the next byte: 0x31 and 0x34 are whole messages.
+    EXPECT_TRUE(message.parse(over.data() + 4, 2, &consumed));
+    EXPECT_EQ(message.type(), 49);
+}
+
+TEST(AAPMessage, LengthGroupsPastBit31AreNotLostInTheShift) {
+    // In 32 bits 0x10 << 28 and anything shifted by 35 vanish and the length would look small.
+    for (const Bytes& header : {Bytes{0x80, 0x80, 0x80, 0x80, 0x90, 0x31},
+                                Bytes{0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x81, 0x31}}) {
+        AAPMessage message;
+        uint32_t consumed = 0;
+        EXPECT_EQ(message.feed(header.data(), uint32_t(header.size()), &consumed),
+                  AAPParseResult::malformed);
+        EXPECT_EQ(consumed, header.size() - 1);
+    }
+    // Zero groups, however many, add nothing.
+    Bytes zeros(12, 0x80);
+    zeros.push_back(0x31);
+    EXPECT_EQ(ParseAll(zeros, 5), (std::vector<std::pair<uint16_t, Bytes>>{{49, {}}}));
+}
+
+}  // namespace

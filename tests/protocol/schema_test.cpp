@@ -1,0 +1,253 @@
+#include "protocol/schema.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <optional>
+#include <tuple>
+
+#include "protocol_test_support.h"
+
+namespace {
+
+Bytes Table(uint16_t recordType, uint16_t headerWords, const std::vector<FieldDescriptor>& fields) {
+    auto le = [](Bytes& out, uint16_t v) {
+        out.push_back(uint8_t(v));
+        out.push_back(uint8_t(v >> 8));
+    };
+    Bytes out = {0, 0, 0, 0};
+    le(out, recordType);
+    le(out, headerWords);
+    le(out, uint16_t(fields.size()));
+    for (const FieldDescriptor& f : fields) {
+        le(out, f.id);
+        le(out, f.wordOffset);
+        out.push_back(f.bitShift);
+        out.push_back(f.type);
+        le(out, f.width);
+    }
+    return out;
+}
+
+SchemaList Schema(const std::vector<Bytes>& tables) {
+    return SchemaList(tables.begin(), tables.end());
+}
+
+// Header of two words: id 0 at word 0, the record type (id 8) at word 1.
+const Bytes kHeader = Table(255, 2, {{0, 0, 0, 0, 16}, {8, 1, 0, 0, 16}});
+
+DecodedRecord Decode(const SchemaList& schema, const Bytes& record, bool configuration = false) {
+    return DecodedRecord(schema, record.data(), uint32_t(record.size()), configuration);
+}
+
+// Decodes one body field of record type 1 over body (after a header naming type 1).
+std::optional<RecordEntry> DecodeOne(const FieldDescriptor& field, const Bytes& body) {
+    const DecodedRecord record =
+        Decode(Schema({kHeader, Table(1, 0, {field})}), Concat({{0, 0, 1, 0}, body}));
+    const auto it = record.entries.find(field.id);
+    return it == record.entries.end() ? std::nullopt : std::optional<RecordEntry>(it->second);
+}
+
+TEST(RecordDecoding, WorkedExampleDecodesExactly) {
+    const SchemaList schema = Schema({
+        {0x00, 0x00, 0x00, 0x00, 0xFF, 0x00, 0x02, 0x00, 0x02, 0x00, 0x00, 0x00, 0x00,
+         0x00, 0x00, 0x00, 0x10, 0x00, 0x08, 0x00, 0x01, 0x00, 0x00, 0x00, 0x10, 0x00},
+        {0x00, 0x00, 0x00, 0x00, 0x05, 0x00, 0x00, 0x00, 0x02, 0x00, 0x5A, 0x00, 0x00,
+         0x00, 0x00, 0x03, 0x50, 0x00, 0x64, 0x00, 0x05, 0x00, 0x04, 0x02, 0x04, 0x00},
+    });
+    const Bytes bytes = {0x07, 0x00, 0x05, 0x00, 0x41, 0x42, 0x43, 0x00,
+                         0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xF0, 0x00};
+    const DecodedRecord record = Decode(schema, bytes);
+    EXPECT_EQ(record.recType, 5);
+    EXPECT_EQ(record.bodyOffset, 4);
+    EXPECT_EQ(record.payload, bytes);
+    struct Expected {
+        uint32_t type, value;
+        std::string text;
+    };
+    const std::map<int32_t, Expected> expected = {
+        {0, {0, 7, ""}}, {8, {0, 5, ""}}, {90, {3, 0, "ABC\r\n"}}, {100, {2, 0xFFFFFFFF, ""}}};
+    ASSERT_EQ(record.entries.size(), expected.size());
+    for (const auto& [id, entry] : record.entries) {
+        const Expected& e = expected.at(id);
+        EXPECT_EQ(entry.id, id);
+        EXPECT_EQ(std::tie(entry.type, entry.value, entry.text), std::tie(e.type, e.value, e.text))
+            << id;
+    }
+}
+
+TEST(RecordDecoding, HeaderLengthThreeWordsPutsTheBodyAtByteSix) {
+    const SchemaList schema =
+        Schema({Table(255, 3, {{8, 1, 0, 0, 16}}), Table(9, 0, {{50, 0, 0, 0, 16}})});
+    Bytes bytes(20, 0);
+    bytes[2] = 9;
+    bytes[6] = 0x34;
+    bytes[7] = 0x12;
+    const DecodedRecord record = Decode(schema, bytes);
+    EXPECT_EQ(record.bodyOffset, 6);
+    EXPECT_EQ(record.entries.at(50).value, 0x1234u);
+}
+
+TEST(RecordDecoding, NumberFieldsShiftMaskAndSignExtend) {
+    struct Case {
+        uint16_t word, width;
+        uint8_t shift, type;
+        Bytes body;
+        uint32_t value;
+    };
+    const Case cases[] = {
+        {0, 4, 4, 0, {0xA5}, 10},
+        {0, 4, 4, 2, {0xA5}, 0xFFFFFFFA},
+        {1, 16, 0, 1, {0, 0, 0xCD, 0xAB}, 0xABCD},  // the last two bytes; the rest counts as 0
+        {0, 32, 0, 2, {0x78, 0x56, 0x34, 0x92}, 0x92345678},
+        {0, 32, 0, 10, {0xFF, 0xFF, 0xFF, 0xFF}, 0xFFFFFFFF},
+        {0, 0, 0, 0, {0xFF}, 0},
+        {0, 0, 0, 2, {0xFF}, 0},
+        {0, 64, 0, 11, {1, 2, 3, 4, 5, 6, 7, 8}, 0x04030201},
+        {0, 8, 40, 0, {0, 0, 0, 0x80}, 0xFF},  // arithmetic: only sign bits are left
+        {0, 8, 40, 0, {0xFF, 0xFF, 0xFF, 0x7F}, 0},
+        {0, 12, 28, 2, {0, 0, 0, 0x80}, 0xFFFFFFF8},
+        {0, 16, 0, 7, {0x34, 0x12}, 0x1234},  // unknown types decode as numbers
+    };
+    for (const Case& c : cases) {
+        const auto entry = DecodeOne({77, c.word, c.shift, c.type, c.width}, c.body);
+        ASSERT_TRUE(entry) << c.width << "/" << int(c.shift) << "/" << int(c.type);
+        EXPECT_EQ(entry->value, c.value) << c.width << "/" << int(c.shift) << "/" << int(c.type);
+        EXPECT_EQ(entry->type, c.type);
+        EXPECT_TRUE(entry->text.empty());
+    }
+}
+
+TEST(RecordDecoding, TextAndBytesFields) {
+    // 130 bytes: lines of 65, 64 and 1.
+    std::string lines130;
+    Bytes body130;
+    for (int i = 0; i < 130; ++i) {
+        body130.push_back(i % 2 ? 0xAB : 0x01);
+        lines130 += std::string(i % 2 ? " ab" : " 01") + (i == 64 || i == 128 ? "\r\n" : "");
+    }
+    lines130 += "\r\n";
+    struct Case {
+        uint8_t type;
+        uint16_t width;
+        Bytes body;
+        std::string text;
+    };
+    const Case cases[] = {
+        {3, 40, TextBytes(std::string("ABC\0Z", 5)), "ABC\r\n"},
+        {3, 16, TextBytes("ABCDE"), "ABCDE\r\n"},  // no NUL: up to the end, past the width
+        {3, 0, {}, "\r\n"},
+        {4, 16, {0x01, 0xAB, 0xCC}, " 01 ab\r\n"},
+        {4, 0, {0x01}, "\r\n"},
+        {4, 130 * 8, body130, lines130},
+    };
+    for (const Case& c : cases) {
+        const auto entry = DecodeOne({5, 0, 0, c.type, c.width}, c.body);
+        ASSERT_TRUE(entry) << c.text;
+        EXPECT_EQ(entry->text, c.text);
+        EXPECT_EQ(entry->value, 0u);
+    }
+}
+
+TEST(RecordDecoding, MissingAndDuplicateTables) {
+    const Bytes body3 = Table(3, 0, {{8, 0, 0, 0, 8}, {30, 0, 0, 0, 8}});
+    const Bytes other3 = Table(3, 0, {{31, 0, 0, 0, 8}});
+    const Bytes config1 = Table(1, 0, {{200, 0, 0, 0, 16}});
+    const Bytes headerWithout8 = Table(255, 2, {{0, 0, 0, 0, 16}});
+    struct Case {
+        const char* name;
+        std::vector<Bytes> schema;
+        Bytes record;
+        bool configuration;
+        std::vector<int32_t> ids;
+        const char* log;
+    };
+    const Case cases[] = {
+        {"first of two tables", {kHeader, body3, other3}, {7, 0, 3, 0, 9}, false, {0, 8, 30}, ""},
+        {"no body table",
+         {kHeader, other3},
+         {7, 0, 4, 0, 9},
+         false,
+         {0, 8},
+         "parseRecData: error, invalid recType :4 or missing schema\n"},
+        {"no header table",
+         {body3},
+         {7, 0, 3, 0, 9},
+         false,
+         {},
+         "parseRecData: error, no header table in the schema\n"},
+        {"header without field 8",
+         {headerWithout8, body3},
+         {7, 0, 3, 0, 9},
+         false,
+         {},
+         "parseRecData: error, record header without field 8\n"},
+        {"configuration", {config1}, {1, 0xE8, 0x03}, true, {200}, ""},
+        {"configuration without table",
+         {config1},
+         {2, 0xE8, 0x03},
+         true,
+         {},
+         "parseRecData: error, invalid recType :2 or missing schema\n"},
+        {"negative configuration type",
+         {Table(0x80, 0, {})},
+         {0x80},
+         true,
+         {},
+         "parseRecData: error, invalid recType :ffffff80 or missing schema\n"},
+        {"empty configuration",
+         {config1},
+         {},
+         true,
+         {},
+         "parseRecData: error, empty configuration record\n"},
+    };
+    for (const Case& c : cases) {
+        const LogSince log;
+        const DecodedRecord record = Decode(Schema(c.schema), c.record, c.configuration);
+        std::vector<int32_t> ids;
+        for (const auto& entry : record.entries) {
+            ids.push_back(entry.first);
+        }
+        EXPECT_EQ(ids, c.ids) << c.name;
+        if (*c.log) {
+            EXPECT_EQ(log.count(c.log), 1) << c.name;
+        }
+    }
+    const SchemaList duplicates = Schema({kHeader, body3, other3});
+    EXPECT_EQ(findSchemaTable(duplicates, 3), &duplicates[1]);
+    EXPECT_EQ(findSchemaTable(duplicates, -1), nullptr);
+    EXPECT_EQ(Decode(duplicates, {7, 0, 3, 0, 9}).entries.at(8).value, 9u);
+}
+
+TEST(RecordDecoding, ShortTablesAndRecordsAreNeverReadPastTheirEnd) {
+    // Declares three fields but holds one and a half; the copy is exact, so ASan sees overruns.
+    Bytes cut = Table(1, 0, {{200, 0, 0, 0, 16}, {201, 1, 0, 0, 16}, {202, 2, 0, 0, 16}});
+    cut.resize(kSchemaTableHeadSize + 12);
+    const LogSince log;
+    SchemaList schema = Schema({cut, Bytes{0, 0, 0, 0, 1, 0}});
+    EXPECT_EQ(log.count("SchemaTable: table 1 declares 3 fields but holds 1\n"), 1);
+    EXPECT_EQ(log.count("SchemaTable: a table of 6 bytes has no head\n"), 1);
+    EXPECT_EQ(schema[0].fieldCount(), 1u);
+    EXPECT_EQ(schema[1].fieldCount(), 0u);
+    EXPECT_EQ(findSchemaTable(schema, schema[1].recordType()), nullptr);
+    EXPECT_EQ(Decode(schema, {1, 0x10, 0x00}, true).entries.size(), 1u);
+    EXPECT_EQ(log.count("SchemaTable:"), 2);  // decoding logs nothing more about the table
+
+    // Two body fields past the record's end are left out, with one line for the record.
+    schema =
+        Schema({kHeader, Table(1, 0, {{30, 0, 0, 0, 16}, {31, 1, 0, 3, 8}, {32, 2, 0, 4, 8}})});
+    const DecodedRecord record = Decode(schema, {0, 0, 1, 0, 0x22, 0x11});
+    EXPECT_EQ(record.entries.size(), 3u);
+    EXPECT_EQ(record.entries.at(30).value, 0x1122u);
+    EXPECT_EQ(log.count("parseRecData: 2 fields of recType 1 lie beyond the record's 6 bytes\n"),
+              1);
+}
+
+TEST(RecordDecoding, TimeConversionFieldIsLogged) {
+    const LogSince log;
+    EXPECT_EQ(DecodeOne({1072, 0, 0, 0, 16}, {0x10, 0x0E})->value, 0x0E10u);
+    EXPECT_EQ(log.count("Time Conversion\n"), 1);
+}
+
+}  // namespace
