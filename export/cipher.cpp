@@ -1,0 +1,177 @@
+#include "export/cipher.h"
+
+#include <openssl/crypto.h>
+#include <openssl/err.h>
+#include <openssl/pem.h>
+#include <openssl/rand.h>
+#include <openssl/rsa.h>
+
+#include <limits>
+
+#include <QDebug>
+#include <QFile>
+
+#include "export/encrypted_file_format.h"
+
+namespace {
+
+using Format = EncryptedDownloadFile;
+const QString kAesFailed = QStringLiteral("the AES encryption failed");
+
+// Logs the fixed text and the library's reason as two items; tells the caller what failed.
+QByteArray fail(const char* logText, const QString& reason, QString* failure, const QString& what) {
+    qCritical().noquote() << logText << reason;
+    if (failure) {
+        *failure = what.isEmpty() ? reason : what + " (" + reason + ")";
+    }
+    return {};
+}
+
+bool randomBytes(QByteArray* bytes, int count) {
+    bytes->resize(count);
+    return RAND_bytes(reinterpret_cast<unsigned char*>(bytes->data()), count) == 1;
+}
+
+// The password is the only secret of a saved file; keep it no longer than the call.
+void wipe(QByteArray* bytes) {
+    OPENSSL_cleanse(bytes->data(), bytes->size());
+}
+
+}  // namespace
+
+Cipher::Cipher(QObject* parent) : QObject(parent) {
+    OPENSSL_init_crypto(OPENSSL_INIT_LOAD_CRYPTO_STRINGS, nullptr);
+    OPENSSL_init_crypto(OPENSSL_INIT_ADD_ALL_CIPHERS | OPENSSL_INIT_ADD_ALL_DIGESTS, nullptr);
+    OPENSSL_init_crypto(OPENSSL_INIT_LOAD_CONFIG, nullptr);
+}
+
+QByteArray Cipher::readFile(const QString& filename, QString* failure) {
+    QFile file(filename);
+    if (!file.open(QIODevice::ReadOnly)) {
+        qCritical().noquote() << file.errorString();
+        if (failure) {
+            *failure = file.errorString();
+        }
+        return {};
+    }
+    return file.readAll();
+}
+
+EvpPkeyPtr Cipher::loadPublicKey(const QString& filename, QString* failure) {
+    QString reason;
+    const QByteArray pem = readFile(filename, &reason);
+    if (pem.isEmpty()) {
+        fail("Could not load public key", reason.isEmpty() ? "the file is empty" : reason, failure,
+             {});
+        return nullptr;
+    }
+    ERR_clear_error();
+    // Length -1: the text up to its first zero byte, as a PEM file is text.
+    BioPtr bio(BIO_new_mem_buf(pem.constData(), -1));
+    EvpPkeyPtr key(bio ? PEM_read_bio_PUBKEY(bio.get(), nullptr, nullptr, nullptr) : nullptr);
+    if (!key) {
+        fail("Could not load public key", takeOpenSslError(), failure,
+             QStringLiteral("it holds no PEM public key"));
+        return nullptr;
+    }
+    if (!EVP_PKEY_is_a(key.get(), "RSA")) {
+        fail("Could not load public key", QStringLiteral("it is not an RSA key"), failure, {});
+        return nullptr;
+    }
+    return key;
+}
+
+QByteArray Cipher::encrypt(EVP_PKEY* key, const QByteArray& plaintext, QString* failure) {
+    if (!key) {
+        return fail("Could not encrypt", QStringLiteral("no public key"), failure, {});
+    }
+    ERR_clear_error();
+    QByteArray password;
+    if (!randomBytes(&password, Format::kPasswordSize)) {
+        return fail("Could not encrypt", takeOpenSslError(), failure,
+                    QStringLiteral("no random bytes for the password"));
+    }
+
+    EvpPkeyCtxPtr context(EVP_PKEY_CTX_new_from_pkey(nullptr, key, nullptr));
+    size_t blockSize = 0;
+    QByteArray rsaBlock;
+    const auto* passwordBytes = reinterpret_cast<const unsigned char*>(password.constData());
+    bool encrypted =
+        context && EVP_PKEY_encrypt_init(context.get()) == 1 &&
+        EVP_PKEY_CTX_set_rsa_padding(context.get(), RSA_PKCS1_PADDING) == 1 &&
+        EVP_PKEY_encrypt(context.get(), nullptr, &blockSize, passwordBytes, password.size()) == 1;
+    if (encrypted) {
+        rsaBlock.resize(static_cast<int>(blockSize));
+        encrypted =
+            EVP_PKEY_encrypt(context.get(), reinterpret_cast<unsigned char*>(rsaBlock.data()),
+                             &blockSize, passwordBytes, password.size()) == 1;
+        // A reader splits the file at its key's size, so the block must fill it exactly.
+        encrypted = encrypted && blockSize == static_cast<size_t>(EVP_PKEY_get_size(key));
+    }
+    if (!encrypted) {
+        wipe(&password);
+        return fail("Could not encrypt", takeOpenSslError(), failure,
+                    QStringLiteral("the RSA encryption of the password failed"));
+    }
+
+    const QByteArray saltedPart = aesEncrypt(password, plaintext, failure);
+    wipe(&password);
+    if (saltedPart.isEmpty()) {
+        return {};
+    }
+    return Format::join(rsaBlock, saltedPart);
+}
+
+QByteArray Cipher::aesEncrypt(const QByteArray& password, const QByteArray& plaintext,
+                              QString* failure) {
+    ERR_clear_error();
+    if (plaintext.size() > std::numeric_limits<int>::max() - Format::kAesBlockSize) {
+        return fail("EVP_EncryptUpdate error: ", QStringLiteral("the document is too large"),
+                    failure, {});
+    }
+    QByteArray salt;
+    if (!randomBytes(&salt, Format::kSaltSize)) {
+        return fail("Could not encrypt", takeOpenSslError(), failure,
+                    QStringLiteral("no random bytes for the salt"));
+    }
+    unsigned char key[Format::kAesKeySize];
+    unsigned char iv[Format::kAesIvSize];
+    // Wiped on every way out of this function.
+    struct Wipe {
+        unsigned char* key;
+        unsigned char* iv;
+        ~Wipe() {
+            OPENSSL_cleanse(key, Format::kAesKeySize);
+            OPENSSL_cleanse(iv, Format::kAesIvSize);
+        }
+    } wipeKey{key, iv};
+    if (!deriveAesKeyAndIv(password, salt, key, iv)) {
+        return fail("EVP_BytesToKey error: ", takeOpenSslError(), failure,
+                    QStringLiteral("the AES key could not be derived"));
+    }
+
+    EvpCipherCtxPtr context(EVP_CIPHER_CTX_new());
+    if (!context || EVP_EncryptInit_ex(context.get(), EVP_aes_256_cbc(), nullptr, key, iv) != 1) {
+        return fail("EVP_EncryptInit_ex error: ", takeOpenSslError(), failure, kAesFailed);
+    }
+    // Room for the extra padding block.
+    QByteArray cipherText(plaintext.size() + Format::kAesBlockSize, Qt::Uninitialized);
+    auto* out = reinterpret_cast<unsigned char*>(cipherText.data());
+    // Restarts the operation on the same cipher, key and IV; harmless, kept for the log text.
+    if (EVP_EncryptInit_ex(context.get(), nullptr, nullptr, nullptr, nullptr) != 1) {
+        return fail("Crypto Engine didnt successfully initialized. EVP_EncryptInit_ex error: ",
+                    takeOpenSslError(), failure, kAesFailed);
+    }
+    int updateLength = 0;
+    if (EVP_EncryptUpdate(context.get(), out, &updateLength,
+                          reinterpret_cast<const unsigned char*>(plaintext.constData()),
+                          plaintext.size()) != 1) {
+        return fail("EVP_EncryptUpdate error: ", takeOpenSslError(), failure, kAesFailed);
+    }
+    int finalLength = 0;
+    if (EVP_EncryptFinal_ex(context.get(), out + updateLength, &finalLength) != 1) {
+        return fail("EVP_EncryptFinal error: ", takeOpenSslError(), failure, kAesFailed);
+    }
+    cipherText.resize(updateLength + finalLength);
+    return Format::saltedPart(salt, cipherText);
+}

@@ -1,0 +1,162 @@
+#include "export/decrypter.h"
+
+#include <openssl/core_names.h>
+#include <openssl/crypto.h>
+#include <openssl/err.h>
+#include <openssl/pem.h>
+#include <openssl/rsa.h>
+
+#include <QJsonDocument>
+#include <QJsonParseError>
+
+#include "export/encrypted_file_format.h"
+
+namespace {
+
+using Format = EncryptedDownloadFile;
+
+DecryptResult failed(DecryptStatus status, const QString& message) {
+    DecryptResult result;
+    result.status = status;
+    result.message = message;
+    return result;
+}
+
+// The 8-byte password, or an empty array when the block does not open with this key.
+QByteArray decryptPassword(EVP_PKEY* privateKey, const QByteArray& rsaBlock) {
+    EvpPkeyCtxPtr context(EVP_PKEY_CTX_new_from_pkey(nullptr, privateKey, nullptr));
+    if (!context || EVP_PKEY_decrypt_init(context.get()) != 1 ||
+        EVP_PKEY_CTX_set_rsa_padding(context.get(), RSA_PKCS1_PADDING) != 1) {
+        return {};
+    }
+    // Newer libcrypto answers a wrong key with a random "password" (implicit rejection); a
+    // local tool has no timing oracle to hide, and needs the plain failure. Older ones ignore
+    // the parameter.
+    unsigned int implicitRejection = 0;
+    const OSSL_PARAM params[] = {
+        OSSL_PARAM_construct_uint("implicit-rejection", &implicitRejection),
+        OSSL_PARAM_construct_end()};
+    EVP_PKEY_CTX_set_params(context.get(), params);
+
+    const auto* in = reinterpret_cast<const unsigned char*>(rsaBlock.constData());
+    size_t length = 0;
+    if (EVP_PKEY_decrypt(context.get(), nullptr, &length, in, rsaBlock.size()) != 1) {
+        return {};
+    }
+    QByteArray password(static_cast<int>(length), '\0');
+    if (EVP_PKEY_decrypt(context.get(), reinterpret_cast<unsigned char*>(password.data()), &length,
+                         in, rsaBlock.size()) != 1 ||
+        length != static_cast<size_t>(Format::kPasswordSize)) {
+        OPENSSL_cleanse(password.data(), password.size());
+        return {};
+    }
+    password.resize(Format::kPasswordSize);
+    return password;
+}
+
+// The plaintext, or a null array when the padding of the last block is wrong.
+QByteArray aesDecrypt(const QByteArray& password, const Format& parts) {
+    unsigned char key[Format::kAesKeySize];
+    unsigned char iv[Format::kAesIvSize];
+    QByteArray plaintext(parts.cipherText.size(), Qt::Uninitialized);
+    auto* out = reinterpret_cast<unsigned char*>(plaintext.data());
+    int updateLength = 0;
+    int finalLength = 0;
+    EvpCipherCtxPtr context(EVP_CIPHER_CTX_new());
+    const bool ok =
+        deriveAesKeyAndIv(password, parts.salt, key, iv) && context &&
+        EVP_DecryptInit_ex(context.get(), EVP_aes_256_cbc(), nullptr, key, iv) == 1 &&
+        EVP_DecryptUpdate(context.get(), out, &updateLength,
+                          reinterpret_cast<const unsigned char*>(parts.cipherText.constData()),
+                          parts.cipherText.size()) == 1 &&
+        EVP_DecryptFinal_ex(context.get(), out + updateLength, &finalLength) == 1;
+    OPENSSL_cleanse(key, sizeof key);
+    OPENSSL_cleanse(iv, sizeof iv);
+    if (!ok) {
+        return QByteArray();
+    }
+    plaintext.resize(updateLength + finalLength);
+    return plaintext;
+}
+
+}  // namespace
+
+EvpPkeyPtr loadPrivateKey(const QByteArray& pem, QString* failure) {
+    ERR_clear_error();
+    BioPtr bio(BIO_new_mem_buf(pem.constData(), pem.size()));
+    EvpPkeyPtr key(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr) : nullptr);
+    if (!key) {
+        *failure = "it holds no PEM private key (" + takeOpenSslError() + ")";
+        return nullptr;
+    }
+    if (!EVP_PKEY_is_a(key.get(), "RSA")) {
+        *failure = QStringLiteral("it is not an RSA key");
+        return nullptr;
+    }
+    return key;
+}
+
+DecryptResult decryptDownloadFile(EVP_PKEY* privateKey, const QByteArray& file) {
+    ERR_clear_error();
+    const int keySize = EVP_PKEY_get_size(privateKey);
+    const QString keyBits = QString::number(EVP_PKEY_get_bits(privateKey));
+    Format parts;
+    switch (Format::parse(file, keySize, &parts)) {
+        case Format::ParseResult::ok:
+            break;
+        case Format::ParseResult::truncated:
+            return failed(DecryptStatus::truncated,
+                          QStringLiteral("the file is truncated: %1 bytes, fewer than the %2 "
+                                         "that a file for a %3-bit key has at least")
+                              .arg(file.size())
+                              .arg(Format::cipherTextOffset(keySize) + Format::kAesBlockSize)
+                              .arg(keyBits));
+        case Format::ParseResult::noSaltMagic: {
+            const qint64 found = Format::findSaltMagic(file);
+            if (found > 0 && found != keySize) {
+                return failed(DecryptStatus::wrongKey,
+                              QStringLiteral("wrong key: the file was encrypted for a %1-bit "
+                                             "key, this key has %2 bits")
+                                  .arg(found * 8)
+                                  .arg(keyBits));
+            }
+            return failed(DecryptStatus::corrupt,
+                          QStringLiteral("the file is corrupt: \"Salted__\" is missing at "
+                                         "offset %1")
+                              .arg(keySize));
+        }
+        case Format::ParseResult::partialBlock:
+            return failed(DecryptStatus::truncated,
+                          QStringLiteral("the file is truncated or damaged: its encrypted "
+                                         "document is not a whole number of %1-byte blocks")
+                              .arg(Format::kAesBlockSize));
+    }
+
+    QByteArray password = decryptPassword(privateKey, parts.rsaBlock);
+    ERR_clear_error();
+    if (password.isEmpty()) {
+        return failed(DecryptStatus::wrongKey,
+                      QStringLiteral("wrong key: the first %1 bytes of the file do not open "
+                                     "with this key (or they are damaged)")
+                          .arg(keySize));
+    }
+    DecryptResult result;
+    result.document = aesDecrypt(password, parts);
+    OPENSSL_cleanse(password.data(), password.size());
+    ERR_clear_error();
+    if (result.document.isNull()) {
+        return failed(DecryptStatus::corrupt,
+                      QStringLiteral("the file is corrupt: its last block does not decrypt"));
+    }
+    // The document is Latin-1 text; its bytes become characters one to one.
+    QJsonParseError error;
+    QJsonDocument::fromJson(QString::fromLatin1(result.document).toUtf8(), &error);
+    if (error.error != QJsonParseError::NoError) {
+        return failed(DecryptStatus::corrupt,
+                      QStringLiteral("the file is corrupt: it decrypts, but not to a JSON "
+                                     "document (%1)")
+                          .arg(error.errorString()));
+    }
+    result.status = DecryptStatus::decrypted;
+    return result;
+}

@@ -1,0 +1,30 @@
+// Turns a saved EncryptedDownloadFile back into its document with the recipient's RSA private
+// key. Pure functions on their arguments; any thread.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include "export/openssl_util.h"
+
+enum class DecryptStatus {
+    decrypted,
+    wrongKey,   // the key block does not open with this key, or the file was made for another
+    truncated,  // the file ends before its parts do
+    corrupt,    // the parts are there but do not decrypt to a JSON document
+};
+
+struct DecryptResult {
+    DecryptStatus status = DecryptStatus::corrupt;
+    QByteArray document;  // the plaintext, when decrypted
+    QString message;      // what went wrong, for the user, when not decrypted
+};
+
+// The RSA private key of PEM text, owned by the caller; null, with *failure saying why, when
+// there is none. An encrypted key asks for its pass phrase on the terminal.
+EvpPkeyPtr loadPrivateKey(const QByteArray& pem, QString* failure);
+
+// Decrypts file with privateKey (which must not be null). The document is accepted only when
+// it parses as JSON: the format carries no checksum, and damage inside the ciphertext would
+// otherwise pass as a garbled document.
+DecryptResult decryptDownloadFile(EVP_PKEY* privateKey, const QByteArray& file);

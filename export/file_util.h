@@ -1,0 +1,57 @@
+// The window's door to the file system: the two settings, the per-sensor folders below the data
+// folder, and saving a document encrypted with Cipher.
+//
+// Settings (read only, opened anew for every read): INI, system scope, organisation
+// "LumoraConnector", application "Configuration"; keys data_dir and public_key_file.
+// A sensor folder is the data_dir value with the sensor id appended directly (no separator
+// inserted), created by itself only, never recursively.
+//
+// Lives on the GUI thread and is called only there. Failures the user must see are emitted as
+// raiseErrorMessage during the failing call; diagnostics go to Qt's message log.
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+class FileUtil : public QObject {
+    Q_OBJECT
+public:
+    explicit FileUtil(QObject* parent = nullptr);
+
+    // Why name cannot be used as one folder or file name below the data folder, or an empty
+    // string when it can: it must not be empty, keep white space at its ends, be "." or "..",
+    // or hold a path separator, a control or format character or a character Windows forbids.
+    // The one check for sensor ids and file names from the reader, wherever they meet a path.
+    static QString plainNameProblem(const QString& name);
+
+signals:
+    void raiseErrorMessage(QString message);
+
+public slots:
+    // Encrypts data (the JSON document) for the configured public key and saves it as
+    // filename, replacing any earlier file only once the new one is complete (temporary file,
+    // then rename; owner-only on POSIX). True when saved; false, with a message and the old
+    // file untouched, when the file cannot be written, the key cannot be loaded or encryption
+    // fails.
+    bool write(const QString& filename, const QString& data);
+    QString currentDir();
+    // The data_dir value, or the current folder + separator + "data" + separator.
+    QString baseSubjectDataDir();
+    // Creates the sensor folder if missing; returns its absolute path even when that fails.
+    // Returns an empty string, with a message and nothing created, for an id that is not a
+    // plain name.
+    QString ensureSensorDir(const QString& sensorId);
+    // The content of filename; a null array and a message for an empty name; an empty array
+    // and no message when it cannot be read.
+    QByteArray readAll(const QString& filename);
+    // As ensureSensorDir, then the absolute sensor folder, the native separator and filename.
+    // Empty, with a message, when sensorId or filename is not a plain name.
+    QString combineSensorDirAndFilename(const QString& sensorId, const QString& filename);
+    // One byte per character; characters outside Latin-1 become '?'.
+    QByteArray asByteArrayInLatin1(const QString& text);
+    // The UTF-16 code units, low byte first, no terminator.
+    QByteArray asByteArrayInUtf16(const QString& text);
+    // The public_key_file value, or the current folder + separator + "publickey.pem".
+    QString getPublicKeyFile();
+};

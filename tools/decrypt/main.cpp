@@ -1,0 +1,138 @@
+// lumora-decrypt: turns a saved file back into its JSON document with the recipient's private
+// key. Messages go to standard error; the document to standard output or to -o.
+#include <cstdio>
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFile>
+#include <QSaveFile>
+
+#include "export/decrypter.h"
+
+namespace {
+
+enum ExitCode {
+    kExitDecrypted = 0,
+    kExitError = 1,  // the key, the file or the output cannot be read or written
+    kExitUsage = 2,
+    kExitWrongKey = 3,
+    kExitDamaged = 4,  // truncated or corrupt
+};
+
+const char kUsage[] =
+    "Usage: lumora-decrypt --key PRIVATE.pem FILE [-o OUT]\n"
+    "\n"
+    "Decrypts FILE, a file saved by Lumora Connector, with the recipient's RSA private key\n"
+    "and writes the JSON document to standard output, or to OUT (readable by its owner only).\n"
+    "\n"
+    "  -k, --key PRIVATE.pem  the RSA private key (PEM) that belongs to the public key the\n"
+    "                         file was saved for\n"
+    "  -o, --output OUT       write the document to OUT instead of standard output\n"
+    "  -h, --help             show this help\n"
+    "\n"
+    "Exit codes:\n"
+    "  0  decrypted\n"
+    "  1  the key, FILE or OUT cannot be read or written, or the key is not an RSA private key\n"
+    "  2  usage error\n"
+    "  3  wrong key: FILE was not saved for this key\n"
+    "  4  FILE is truncated or corrupt\n";
+
+int complain(int code, const QString& message) {
+    std::fprintf(stderr, "lumora-decrypt: %s\n", qPrintable(message));
+    if (code == kExitUsage) {
+        std::fputs("Try 'lumora-decrypt --help'.\n", stderr);
+    }
+    return code;
+}
+
+bool readWhole(const QString& path, QByteArray* bytes, QString* failure) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *failure = file.errorString();
+        return false;
+    }
+    *bytes = file.readAll();
+    return true;
+}
+
+bool writeDocument(const QString& path, const QByteArray& document, QString* failure) {
+    if (path.isEmpty()) {
+        QFile out;
+        if (!out.open(stdout, QIODevice::WriteOnly) || out.write(document) != document.size() ||
+            !out.flush()) {
+            *failure = out.errorString();
+            return false;
+        }
+        return true;
+    }
+    QSaveFile out(path);
+    if (!out.open(QIODevice::WriteOnly)) {
+        *failure = out.errorString();
+        return false;
+    }
+    out.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    if (out.write(document) != document.size() || !out.commit()) {
+        *failure = out.errorString();
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    QCommandLineParser parser;
+    const QCommandLineOption help({"h", "help"}, "");
+    const QCommandLineOption keyOption({"k", "key"}, "", "PRIVATE.pem");
+    const QCommandLineOption outputOption({"o", "output"}, "", "OUT");
+    parser.addOptions({help, keyOption, outputOption});
+    if (!parser.parse(app.arguments())) {
+        return complain(kExitUsage, parser.errorText());
+    }
+    if (parser.isSet(help)) {
+        std::fputs(kUsage, stdout);
+        return kExitDecrypted;
+    }
+    const QStringList files = parser.positionalArguments();
+    if (!parser.isSet(keyOption)) {
+        return complain(kExitUsage, "missing --key PRIVATE.pem");
+    }
+    if (files.size() != 1) {
+        return complain(kExitUsage, files.isEmpty() ? "missing FILE" : "more than one FILE");
+    }
+    const QString keyPath = parser.value(keyOption);
+    const QString inputPath = files.first();
+
+    QString failure;
+    QByteArray pem;
+    if (!readWhole(keyPath, &pem, &failure)) {
+        return complain(kExitError, "cannot read the key " + keyPath + ": " + failure);
+    }
+    const EvpPkeyPtr key = loadPrivateKey(pem, &failure);
+    if (!key) {
+        return complain(kExitError, "cannot use the key " + keyPath + ": " + failure);
+    }
+    QByteArray input;
+    if (!readWhole(inputPath, &input, &failure)) {
+        return complain(kExitError, "cannot read " + inputPath + ": " + failure);
+    }
+
+    const DecryptResult result = decryptDownloadFile(key.get(), input);
+    switch (result.status) {
+        case DecryptStatus::decrypted:
+            break;
+        case DecryptStatus::wrongKey:
+            return complain(kExitWrongKey, inputPath + ": " + result.message);
+        case DecryptStatus::truncated:
+        case DecryptStatus::corrupt:
+            return complain(kExitDamaged, inputPath + ": " + result.message);
+    }
+    const QString outputPath = parser.value(outputOption);
+    if (!writeDocument(outputPath, result.document, &failure)) {
+        return complain(kExitError, "cannot write " +
+                                        (outputPath.isEmpty() ? "standard output" : outputPath) +
+                                        ": " + failure);
+    }
+    return kExitDecrypted;
+}
