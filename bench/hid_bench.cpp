@@ -1,7 +1,6 @@
 // Time from a socket device appearing to its arrival callback, with and without the
 // hot-plug wake (without it the 2000 ms scan finds the device).
 #include <benchmark/benchmark.h>
-#include <stdlib.h>
 
 #include <algorithm>
 #include <chrono>
@@ -11,22 +10,11 @@
 
 #include "hid/hid.h"
 #include "socket_device_fixture.h"
-#include "temp_dir.h"
+#include "socket_folder.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// The backend is chosen once per process: point it at a folder of our own before anything runs.
-TempDir& socketFolder() {
-    static TempDir* folder = [] {
-        auto* dir = new TempDir;
-        setenv("LUMORA_HID_SOCKET_DIR", dir->path().c_str(), 1);
-        return dir;
-    }();
-    return *folder;
-}
-[[maybe_unused]] TempDir& gFolder = socketFolder();
 
 struct Plugs {
     std::mutex mutex;
@@ -62,7 +50,7 @@ void BM_HidArrivalLatency(benchmark::State& state) {
     for (auto _ : state) {
         SocketDeviceFixture device;
         const Clock::time_point plugged = Clock::now();
-        device.listen(socketFolder().path(), "bench-vid_1a61&pid_3650");
+        device.listen(BenchSocketFolder().path(), "bench-vid_1a61&pid_3650");
         std::unique_lock<std::mutex> lock(plugs.mutex);
         plugs.changed.wait(lock, [&] { return plugs.arrivals > int(samples.size()); });
         const std::chrono::duration<double> latency = plugs.arrivedAt - plugged;

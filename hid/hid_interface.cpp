@@ -1,5 +1,6 @@
 // Discovery: the listen thread, the scan and the reconciliation of the device table.
 #include <cctype>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -18,10 +19,14 @@ HidTimings& HidTimingsForTest() {
 
 namespace {
 
+// Writers on other threads may still hold the entry's address: they take ioLock and find no
+// file, so clear under it and leave the lock itself alone.
 void clearEntry(HidDeviceEntry* entry) {
-    OsLockRef lock = entry->ioLock;
-    std::memset(static_cast<void*>(entry), 0, sizeof *entry);
-    entry->ioLock = lock;
+    OsLock(entry->ioLock);
+    std::memset(static_cast<void*>(entry), 0, offsetof(HidDeviceEntry, ioLock));
+    entry->stopping = false;
+    entry->writers = 0;
+    OsUnlock(entry->ioLock);
 }
 
 void releaseInterface(hidInterface* hid) {

@@ -102,6 +102,20 @@ HidReadResult HidFdDeviceRead(HidDevice* device, uint8_t (&report)[kHidReportSiz
         if (device->interrupted.load()) {
             return HidReadResult::interrupted;
         }
+        // Read first and poll only when nothing is waiting: during a transfer reports queue up,
+        // and a poll per report would double the system calls.
+        const ssize_t n = receive(device, report);
+        if (n > 0) {
+            size = int(std::min<ssize_t>(n, INT_MAX));
+            return HidReadResult::report;
+        }
+        if (n == 0) {
+            return HidReadResult::failed;  // the peer closed the connection
+        }
+        if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+            DebugLog(0, "HID: read from a device failed (errno %d)\n", errno);
+            return HidReadResult::failed;
+        }
         pollfd fds[2] = {{device->fd.get(), POLLIN, 0}, {device->wake.get(), POLLIN, 0}};
         if (poll(fds, 2, -1) < 0) {
             if (errno == EINTR) {
@@ -113,23 +127,9 @@ HidReadResult HidFdDeviceRead(HidDevice* device, uint8_t (&report)[kHidReportSiz
         if (fds[1].revents != 0) {
             return HidReadResult::interrupted;  // the flag was set before the wake fd
         }
-        // Data queued before a hang-up is still delivered; the hang-up shows once it is read.
-        if (fds[0].revents & POLLIN) {
-            const ssize_t n = receive(device, report);
-            if (n > 0) {
-                size = int(std::min<ssize_t>(n, INT_MAX));
-                return HidReadResult::report;
-            }
-            if (n == 0) {
-                return HidReadResult::failed;  // the peer closed the connection
-            }
-            if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
-                continue;
-            }
-            DebugLog(0, "HID: read from a device failed (errno %d)\n", errno);
-            return HidReadResult::failed;
-        }
-        if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
+        // Data queued before a hang-up is still delivered by the next read; a hang-up without
+        // data ends the device.
+        if (!(fds[0].revents & POLLIN) && (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL))) {
             return HidReadResult::failed;
         }
     }

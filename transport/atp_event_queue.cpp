@@ -25,7 +25,7 @@ uint8_t ATPEventQueue::dataBit(uint32_t type) {
     return type == kEvtMsgData ? kMsgQueued : 0;
 }
 
-bool ATPEventQueue::post(uint32_t type, uint64_t value) {
+ATPPostResult ATPEventQueue::post(uint32_t type, uint64_t value) {
     const uint8_t bit = dataBit(type);
     bool logOverflow = false;
     bool dropped = false;
@@ -33,7 +33,7 @@ bool ATPEventQueue::post(uint32_t type, uint64_t value) {
     if (bit != 0 && value < kATPMaxDevices) {
         if (dataQueued_[value] & bit) {
             OsUnlock(lock_);
-            return true;
+            return ATPPostResult::merged;
         }
         dataQueued_[value] |= bit;
     }
@@ -60,7 +60,7 @@ bool ATPEventQueue::post(uint32_t type, uint64_t value) {
         DebugLog(0, "MALTransATP: event queue overflow - can't allocate memory, event %u lost\n",
                  type);
     }
-    return !dropped;
+    return dropped ? ATPPostResult::dropped : ATPPostResult::queued;
 }
 
 bool ATPEventQueue::take(ATPEvent* out) {

@@ -21,6 +21,8 @@ struct ATPEvent {
     uint64_t value;
 };
 
+enum class ATPPostResult { queued, merged, dropped };
+
 // FIFO of 256 events behind a short lock that is never held while calling out.
 //
 // A text or message event is dropped when one of the same type for the same device is still
@@ -35,9 +37,10 @@ public:
     ATPEventQueue(const ATPEventQueue&) = delete;
     ATPEventQueue& operator=(const ATPEventQueue&) = delete;
 
-    // Queues an event; any thread, never waits for space. False only when it was dropped
-    // because overflow memory ran out (logged).
-    bool post(uint32_t type, uint64_t value);
+    // Queues an event; any thread, never waits for space. merged: a data event of the same
+    // reader and type is still queued, so the consumer needs no new wake-up. dropped: overflow
+    // memory ran out (logged).
+    ATPPostResult post(uint32_t type, uint64_t value);
 
     // Takes the oldest event into *out; false when the queue is empty. Consumer thread only.
     bool take(ATPEvent* out);

@@ -132,8 +132,9 @@ void MALTransATP::setReportWriterForTest(ATPReportWriter writer, void* context) 
 }
 
 void MALTransATP::postEvent(uint32_t type, uint64_t value) {
-    events_.post(type, value);
-    if (eventSignal_) {
+    // A merged event needs no wake-up: the one it joined has its own. This saves the
+    // event thread a wake-up for nearly every received data packet.
+    if (events_.post(type, value) == ATPPostResult::queued && eventSignal_) {
         OsSetEvent(eventSignal_);
     }
 }

@@ -228,6 +228,62 @@ TEST_F(SimLinkTest, GoBackNResendsEveryUnacknowledgedPacketOldestFirst) {
     EXPECT_EQ(DataSeqs(Drain(*link, 800)), (std::vector<int>{0, 1, 2}));
 }
 
+TEST_F(SimLinkTest, RepeatedAcknowledgementResendsTheWindowOnceUntilProgress) {
+    startLink(4, 20);
+    EXPECT_EQ(DataSeqs(Drain(*link, 0)), (std::vector<int>{0, 1, 2, 3}));
+    link->receive(Status(1, kATPStatusAck).bytes, 10);
+    EXPECT_EQ(DataSeqs(Drain(*link, 10)), (std::vector<int>{4}));
+
+    // The host names 1 again: it lost 1 and dropped what followed. One go-back-N at once.
+    link->receive(Status(1, kATPStatusAck).bytes, 20);
+    EXPECT_EQ(DataSeqs(Drain(*link, 20)), (std::vector<int>{1, 2, 3, 4}));
+    EXPECT_EQ(counters.fastResends, 1u);
+    EXPECT_EQ(counters.dataResent, 4u);
+    // Repeats already in flight when the resend left cost nothing more.
+    for (uint64_t now : {25u, 30u, 35u}) {
+        link->receive(Status(1, kATPStatusAck).bytes, now);
+        EXPECT_TRUE(Drain(*link, now).empty()) << now;
+    }
+    EXPECT_EQ(counters.fastResends, 1u);
+
+    // Progress re-arms it.
+    link->receive(Status(2, kATPStatusAck).bytes, 40);
+    EXPECT_EQ(DataSeqs(Drain(*link, 40)), (std::vector<int>{5}));
+    link->receive(Status(2, kATPStatusAck).bytes, 45);
+    EXPECT_EQ(DataSeqs(Drain(*link, 45)), (std::vector<int>{2, 3, 4, 5}));
+    EXPECT_EQ(counters.fastResends, 2u);
+
+    // So does the timer, which still resends on its own after 300 ms without progress.
+    link->receive(Status(2, kATPStatusAck).bytes, 50);
+    EXPECT_TRUE(Drain(*link, 50).empty());
+    EXPECT_EQ(link->nextDeadline(), 345u);
+    EXPECT_EQ(DataSeqs(Drain(*link, 345)), (std::vector<int>{2, 3, 4, 5}));
+    link->receive(Status(2, kATPStatusAck).bytes, 350);
+    EXPECT_EQ(DataSeqs(Drain(*link, 350)), (std::vector<int>{2, 3, 4, 5}));
+    EXPECT_EQ(counters.fastResends, 3u);
+    EXPECT_EQ(counters.dataResent, 16u);
+}
+
+TEST_F(SimLinkTest, StatusAckEchoingAHostDataPacketIsNoRepeat) {
+    startLink(4, 20);
+    Drain(*link, 0);
+    link->receive(Status(1, kATPStatusAck).bytes, 10);
+    Drain(*link, 10);
+    // The host's timer acknowledges 3 after its data packet has carried it: news, not a loss.
+    link->receive(HostData(0, 3, {7}).bytes, 20);
+    EXPECT_EQ(DataSeqs(Drain(*link, 20)), (std::vector<int>{5, 6}));
+    link->receive(Status(3, kATPStatusAck).bytes, 25);
+    EXPECT_TRUE(Drain(*link, 25).empty());
+    // Nor does a resend status (code 1) count.
+    link->receive(Status(3, kATPStatusResent).bytes, 30);
+    EXPECT_TRUE(Drain(*link, 30).empty());
+    EXPECT_EQ(counters.fastResends, 0u);
+    EXPECT_EQ(counters.dataResent, 0u);
+    // The host's second status with 3 is a loss.
+    link->receive(Status(3, kATPStatusAck).bytes, 35);
+    EXPECT_EQ(DataSeqs(Drain(*link, 35)), (std::vector<int>{3, 4, 5, 6}));
+}
+
 TEST_F(SimLinkTest, SequenceNumbersWrapAfter255BothWays) {
     startLink(8, 600);
     std::vector<int> seqs;

@@ -39,7 +39,7 @@ TEST(ATPEventQueue, KeepsLifecycleEventsBeyondTheRingInOrder) {
     const uint32_t types[] = {kEvtAddDevice, kEvtAttach, kEvtRemoveDevice};
     constexpr int kPosted = 3 * kATPEventQueueSize + 7;
     for (int i = 0; i < kPosted; ++i) {
-        ASSERT_TRUE(queue.post(types[i % 3], static_cast<uint64_t>(i)));
+        ASSERT_EQ(queue.post(types[i % 3], static_cast<uint64_t>(i)), ATPPostResult::queued);
         if (i == kATPEventQueueSize + 1) {
             queue.post(kEvtMsgData, 5);  // lands in the overflow, keeps its place
         }

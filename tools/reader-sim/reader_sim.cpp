@@ -355,7 +355,10 @@ void ReaderSim::run() {
                 break;
             }
             hasPending = false;
-            lastSendUs = nowUs;
+            // Keep to a fixed schedule while sending back to back, like an interrupt endpoint
+            // polled every interval; after a pause the schedule starts again from now.
+            const bool onSchedule = haveLastSend && paceUs != 0 && nowUs < lastSendUs + 2 * paceUs;
+            lastSendUs = onSchedule ? lastSendUs + paceUs : nowUs;
             haveLastSend = true;
             afterSend();
         }

@@ -14,6 +14,8 @@ void SimLink::resetCounters() {
     unacked_.clear();
     resendDue_ = kNever;
     resending_ = false;
+    haveStatusAck_ = false;
+    fastResendSpent_ = false;
     // Data packets already queued carry numbers of the old count.
     outbox_.erase(
         std::remove_if(outbox_.begin(), outbox_.end(), [](const Outgoing& o) { return o.data; }),
@@ -99,11 +101,35 @@ void SimLink::processAck(uint8_t ack, uint64_t nowMs) {
     if (resending_ && static_cast<uint8_t>(resendNext_ - base) < newlyAcked) {
         resendNext_ = ack;
     }
+    fastResendSpent_ = false;
     unacked_.erase(unacked_.begin(), unacked_.begin() + static_cast<long>(newlyAcked));
     resendDue_ = unacked_.empty() ? kNever : nowMs + options_.resendMs;
     if (unacked_.empty()) {
         resending_ = false;
     }
+}
+
+void SimLink::onStatusAck(uint8_t ack, uint64_t nowMs) {
+    const bool repeated = haveStatusAck_ && ack == lastStatusAck_;
+    haveStatusAck_ = true;
+    lastStatusAck_ = ack;
+    processAck(ack, nowMs);
+    // The host acknowledges only when its expectation moved or a packet came out of sequence, so
+    // hearing the oldest in-flight number again means it lost that packet and dropped the rest.
+    const uint8_t base = static_cast<uint8_t>(txSeq_ - unacked_.size());
+    if (!repeated || unacked_.empty() || ack != base || resending_ || fastResendSpent_) {
+        return;
+    }
+    fastResendSpent_ = true;
+    ++counters_->fastResends;
+    beginResend();
+}
+
+void SimLink::beginResend() {
+    resending_ = true;
+    resendNext_ = static_cast<uint8_t>(txSeq_ - unacked_.size());
+    resendEnd_ = txSeq_;
+    resendDue_ = kNever;
 }
 
 void SimLink::receiveData(const uint8_t* packet, uint64_t nowMs) {
@@ -134,7 +160,9 @@ void SimLink::receive(const uint8_t* packet, uint64_t nowMs) {
             const ATPStatusPacketView status = ATPParseStatusPacket(packet);
             if (status.status == kATPStatusReset) {
                 resetCounters();
-            } else if (status.status == kATPStatusAck || status.status == kATPStatusResent) {
+            } else if (status.status == kATPStatusAck) {
+                onStatusAck(status.ack, nowMs);
+            } else if (status.status == kATPStatusResent) {
                 processAck(status.ack, nowMs);
             }
             break;
@@ -171,10 +199,8 @@ void SimLink::runTimers(uint64_t nowMs) {
         identityDue_ = nowMs + options_.identityRepeatMs;
     }
     if (!unacked_.empty() && !resending_ && nowMs >= resendDue_) {
-        resending_ = true;
-        resendNext_ = static_cast<uint8_t>(txSeq_ - unacked_.size());
-        resendEnd_ = txSeq_;
-        resendDue_ = kNever;
+        fastResendSpent_ = false;
+        beginResend();
     }
 }
 

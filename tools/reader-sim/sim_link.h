@@ -1,7 +1,8 @@
 // The reader's side of the ATP link, as a state machine without I/O or clocks of its own: fed
 // the host's packets and the time, it hands out the packets to send. Link start and identity,
 // acknowledgements and credit for the host's packets, sequence and checksum checks, and for its
-// own data packets a go-back-N window with a resend timer, plus the outgoing-packet faults.
+// own data packets a go-back-N window, resent by a timer or at once on a repeated
+// acknowledgement, plus the outgoing-packet faults.
 //
 // Single-threaded: owned by one simulated reader's sim-link thread (tests drive it directly).
 #pragma once
@@ -46,7 +47,8 @@ struct LinkCounters {
     uint64_t reportsSent = 0;  // every packet handed out, faults applied
     uint64_t reportsReceived = 0;
     uint64_t dataSent = 0;     // data packets sent for the first time
-    uint64_t dataResent = 0;   // data packets sent again by the resend timer
+    uint64_t dataResent = 0;   // data packets sent again (timer or repeated acknowledgement)
+    uint64_t fastResends = 0;  // go-back-N resends started by a repeated acknowledgement
     uint64_t dataDropped = 0;  // data packets dropped by the drop fault
     uint64_t dataCorrupted = 0;
     uint64_t dataDuplicated = 0;
@@ -97,6 +99,8 @@ private:
     void queueText(const std::string& text);
     void queueData(const LinkPacket& stored);
     void processAck(uint8_t ack, uint64_t nowMs);
+    void onStatusAck(uint8_t ack, uint64_t nowMs);
+    void beginResend();
     void receiveData(const uint8_t* packet, uint64_t nowMs);
     void runTimers(uint64_t nowMs);
     bool produceData(uint64_t nowMs);
@@ -117,6 +121,13 @@ private:
     bool resending_ = false;
     uint8_t resendNext_ = 0;  // next sequence number to resend
     uint8_t resendEnd_ = 0;   // txSeq_ when the resend began
+    // The host's last status acknowledgement; its data packets' numbers do not count, since
+    // the host's timer acknowledges again what a data packet has already carried.
+    bool haveStatusAck_ = false;
+    uint8_t lastStatusAck_ = 0;
+    // A repeated acknowledgement has started its resend; the next one waits for progress or the
+    // timer, so a burst of repeats costs one resend.
+    bool fastResendSpent_ = false;
 
     std::deque<Outgoing> outbox_;
 };

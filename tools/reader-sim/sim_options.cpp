@@ -45,7 +45,7 @@ const char* SimUsage() {
            "  --events N                table 7 records of the default scenario (8)\n"
            "  --window W                own data packets in flight, 1..127 (8)\n"
            "  --host-window N           credit granted to the host at link start (4)\n"
-           "  --pace-ms X               minimum gap between reports sent, ms (0)\n"
+           "  --pace-ms X               one report per X ms at most, on a fixed schedule (0)\n"
            "  --seed N                  seed of the default scenario and the faults (1)\n"
            "  --drop P                  drop each outgoing data packet with probability P\n"
            "  --corrupt P               corrupt each outgoing data packet with probability P\n"

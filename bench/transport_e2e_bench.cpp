@@ -1,0 +1,244 @@
+// The transport and HID layers against lumora-reader-sim running as a separate process, so this
+// process's CPU time is the host's alone: CPU per MiB received, link efficiency at one report
+// per millisecond, and what one idle attached reader costs.
+#include <benchmark/benchmark.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "sim_answers.h"
+#include "socket_folder.h"
+#include "transport/mal_trans_atp.h"
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr double kMiB = 1024.0 * 1024.0;
+constexpr double kLinkCeilingBytesPerS = 56000;  // 56 payload bytes per 1 ms report
+constexpr int kPatienceS = 300;
+
+double ProcessCpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    auto seconds = [](const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+double Since(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// What the host has heard; written on the transport's event thread.
+struct Host {
+    std::mutex mutex;
+    std::condition_variable changed;
+    MALTransATP* transport = nullptr;
+    int attaches = 0;
+    uint64_t messageBytes = 0;
+};
+Host gHost;
+
+int OnTransportEvent(uint32_t deviceId, uint32_t event, uint32_t, uint32_t) {
+    uint64_t read = 0;
+    if (event == kXportMsgData) {
+        // Drained as the AAP layer would, so the copy counts as host cost.
+        static uint8_t chunk[64 * 1024];
+        for (;;) {
+            uint32_t n = sizeof chunk;
+            if (gHost.transport->readMsg(deviceId, 0, chunk, &n) != 0 || n == 0) {
+                break;
+            }
+            read += n;
+        }
+    }
+    std::lock_guard<std::mutex> lock(gHost.mutex);
+    gHost.attaches += event == kXportAttach;
+    gHost.messageBytes += read;
+    gHost.changed.notify_all();
+    return 0;
+}
+
+// lumora-reader-sim as a child process, stopped with SIGTERM at the end.
+class SimProcess {
+public:
+    explicit SimProcess(std::vector<std::string> args) {
+        args.insert(args.begin(), LUMORA_READER_SIM_PROGRAM);
+        std::vector<char*> argv;
+        for (std::string& arg : args) {
+            argv.push_back(arg.data());
+        }
+        argv.push_back(nullptr);
+        if (posix_spawn(&pid_, argv[0], nullptr, nullptr, argv.data(), environ) != 0) {
+            pid_ = -1;
+        }
+    }
+    ~SimProcess() {
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            int status = 0;
+            waitpid(pid_, &status, 0);
+        }
+    }
+    SimProcess(const SimProcess&) = delete;
+    SimProcess& operator=(const SimProcess&) = delete;
+
+private:
+    pid_t pid_ = -1;
+};
+
+// One open transport with one simulated reader, for the length of a benchmark.
+class Session {
+public:
+    Session(const std::string& name, const std::vector<std::string>& simOptions)
+        : sim_(SimArgs(name, simOptions)) {
+        {
+            std::lock_guard<std::mutex> lock(gHost.mutex);
+            gHost.transport = &transport_;
+            gHost.attaches = 0;
+            gHost.messageBytes = 0;
+        }
+        transport_.setEventCallback(OnTransportEvent);
+        transport_.open(kReaderFilters);
+    }
+    ~Session() {
+        transport_.close();
+        std::lock_guard<std::mutex> lock(gHost.mutex);
+        gHost.transport = nullptr;
+    }
+
+    bool waitForAttach() {
+        std::unique_lock<std::mutex> lock(gHost.mutex);
+        return gHost.changed.wait_for(lock, std::chrono::seconds(kPatienceS),
+                                      [] { return gHost.attaches > 0; });
+    }
+    // Requests every reading and waits for bytes of answer; false when they did not come.
+    bool download(uint64_t bytes) {
+        {
+            std::lock_guard<std::mutex> lock(gHost.mutex);
+            gHost.messageBytes = 0;
+        }
+        const std::vector<uint8_t> request = ReadingsRequest();
+        transport_.writeMsg(0, 0, request.data(), static_cast<uint32_t>(request.size()));
+        std::unique_lock<std::mutex> lock(gHost.mutex);
+        return gHost.changed.wait_for(lock, std::chrono::seconds(kPatienceS),
+                                      [&] { return gHost.messageBytes >= bytes; });
+    }
+
+private:
+    static std::vector<std::string> SimArgs(const std::string& name,
+                                            const std::vector<std::string>& options) {
+        std::vector<std::string> args = {"--dir", BenchSocketFolder().path(), "--name", name,
+                                         "--quiet"};
+        args.insert(args.end(), options.begin(), options.end());
+        return args;
+    }
+
+    SimProcess sim_;
+    MALTransATP transport_;
+};
+
+// Bytes of the readings answer of a reader with enough records for about bytes.
+struct Download {
+    explicit Download(size_t bytes) : records(ReadingsFor(bytes)) {
+        DefaultScenarioParams params;
+        params.records = records;
+        answerBytes = AnswerTo(MakeDefaultScenario(params), ReadingsRequest()).size();
+    }
+    uint32_t records;
+    size_t answerBytes;
+};
+
+// Host CPU per MiB with the reader unpaced and a wide window: the link runs as fast as the 5 ms
+// acknowledgements let it, and all that is measured is what the host spends on it.
+void BM_TransportHostCpuPerMiB(benchmark::State& state) {
+    const Download download(4 * 1024 * 1024);
+    Session session("cost", {"--records", std::to_string(download.records), "--window", "64"});
+    if (!session.waitForAttach()) {
+        state.SkipWithError("no reader attached");
+        return;
+    }
+    double cpu = 0;
+    double wall = 0;
+    for (auto _ : state) {
+        const double cpuStart = ProcessCpuSeconds();
+        const Clock::time_point start = Clock::now();
+        if (!session.download(download.answerBytes)) {
+            state.SkipWithError("download incomplete");
+            return;
+        }
+        const double seconds = Since(start);
+        cpu += ProcessCpuSeconds() - cpuStart;
+        wall += seconds;
+        state.SetIterationTime(seconds);
+    }
+    const double mib = double(download.answerBytes) * double(state.iterations()) / kMiB;
+    state.counters["cpu_s_per_MiB"] = cpu / mib;
+    state.counters["MiB_per_s"] = mib / wall;
+}
+BENCHMARK(BM_TransportHostCpuPerMiB)->Iterations(2)->UseManualTime()->Unit(benchmark::kSecond);
+
+// Payload rate at one report per millisecond against the 56,000 bytes/s that allows.
+// Argument: the reader's window.
+void BM_TransportLinkEfficiency(benchmark::State& state) {
+    const Download download(256 * 1024);
+    Session session("pace", {"--records", std::to_string(download.records), "--window",
+                             std::to_string(state.range(0)), "--pace-ms", "1"});
+    if (!session.waitForAttach()) {
+        state.SkipWithError("no reader attached");
+        return;
+    }
+    double wall = 0;
+    for (auto _ : state) {
+        const Clock::time_point start = Clock::now();
+        if (!session.download(download.answerBytes)) {
+            state.SkipWithError("download incomplete");
+            return;
+        }
+        const double seconds = Since(start);
+        wall += seconds;
+        state.SetIterationTime(seconds);
+    }
+    const double bytesPerS = double(download.answerBytes) * double(state.iterations()) / wall;
+    state.counters["bytes_per_s"] = bytesPerS;
+    state.counters["efficiency"] = bytesPerS / kLinkCeilingBytesPerS;
+}
+BENCHMARK(BM_TransportLinkEfficiency)
+    ->ArgName("window")
+    ->Arg(64)
+    ->Arg(8)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kSecond);
+
+// CPU of this process while one reader sits attached and idle; the 5 ms acknowledgement timer
+// runs throughout.
+void BM_TransportIdleReaderCpu(benchmark::State& state) {
+    constexpr double kIdleSeconds = 10;
+    Session session("idle", {});
+    if (!session.waitForAttach()) {
+        state.SkipWithError("no reader attached");
+        return;
+    }
+    double cpu = 0;
+    for (auto _ : state) {
+        const double cpuStart = ProcessCpuSeconds();
+        // Idling is what is measured.
+        std::this_thread::sleep_for(std::chrono::duration<double>(kIdleSeconds));
+        cpu += ProcessCpuSeconds() - cpuStart;
+        state.SetIterationTime(kIdleSeconds);
+    }
+    state.counters["cpu_percent_of_core"] = 100 * cpu / (kIdleSeconds * double(state.iterations()));
+}
+BENCHMARK(BM_TransportIdleReaderCpu)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+
+}  // namespace
