@@ -160,6 +160,11 @@ void HandleEvent(uint32_t deviceId, uint32_t event, uint32_t count) {
     switch (event) {
         case kXportAttach:
             if (layer.adoptedDeviceId.load() == kAAPNoDevice && deviceId != kAAPNoDevice) {
+                // A message or reply cut off by the previous reader's removal will never be
+                // finished; continuing it with the new reader's bytes would garble its answers.
+                layer.pendingMessage.reset();
+                layer.textReplyBuffer.clear();
+                layer.droppingText = false;
                 layer.adoptedDeviceId.store(deviceId);
                 if (callbacks.attachCallback) {
                     callbacks.attachCallback(callbacks.callbackContext);

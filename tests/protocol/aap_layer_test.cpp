@@ -151,12 +151,24 @@ TEST_F(AAPLayer, MessagesAreReassembledAcrossEvents) {
     EXPECT_EQ(seen.messages[1], (std::pair<uint16_t, Bytes>{84, {0x09}}));
     EXPECT_EQ(transport.readIds, std::vector<uint32_t>{3});
 
-    // Neither removal nor a new adoption resets the message in progress.
-    AAPOnTransportEvent(3, kXportRemove, 0, 0);
-    AAPOnTransportEvent(4, kXportAttach, 0, 0);
     deliverMsg(Bytes(third.begin() + 3, third.end()));
     ASSERT_EQ(seen.messages.size(), 3u);
     EXPECT_EQ(seen.messages[2], (std::pair<uint16_t, Bytes>{49, {1, 2, 3}}));
+}
+
+// A reader unplugged in the middle of an answer must not garble the next reader's first one.
+TEST_F(AAPLayer, NewReaderStartsWithoutTheCutOffMessageOrReply) {
+    AAPOnTransportEvent(3, kXportAttach, 0, 0);
+    deliverMsg({0x83, 0x31, 0x01});
+    deliverText("SN1\r\nfirm");
+    AAPOnTransportEvent(3, kXportRemove, 0, 0);
+    AAPOnTransportEvent(4, kXportAttach, 0, 0);
+    deliverMsg({0x81, 0x31, 0x07});
+    deliverText("SN2\r\nfirm\r\nCMD OK\r\n");
+    ASSERT_EQ(seen.messages.size(), 1u);
+    EXPECT_EQ(seen.messages[0], (std::pair<uint16_t, Bytes>{49, {7}}));
+    ASSERT_EQ(seen.replies.size(), 1u);
+    EXPECT_EQ(seen.replies[0], "SN2\r\nfirm\r\nCMD OK\r\n");
 }
 
 TEST_F(AAPLayer, BadLengthsAndReadErrorsAreLoggedAndSkipped) {

@@ -1,0 +1,620 @@
+#include "client/device_client.h"
+
+#include <QAtomicInt>
+#include <QAtomicPointer>
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QJsonObject>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QStringList>
+#include <QThread>
+#include <QWaitCondition>
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cstdarg>
+#include <cstdio>
+#include <deque>
+#include <string>
+
+#include "protocol/aap_layer.h"
+#include "protocol/aap_message.h"
+#include "protocol/schema.h"
+
+enum DeviceClient::Kind : int {
+    kSchema,
+    kConfigSchema,
+    kRecords,
+    kCalibration,
+    kDateTime,
+    kText,
+    kKindCount,
+};
+
+namespace {
+
+constexpr uint16_t kTypeRecord = 49;
+constexpr uint16_t kTypeSchema = 52;
+constexpr uint16_t kTypeDateTime = 65;
+constexpr uint16_t kTypeConfig = 81;
+constexpr uint16_t kTypeConfigSchema = 84;
+constexpr uint16_t kTypeEndOfRequest = 125;
+constexpr uint16_t kTypeError = 126;
+constexpr size_t kDateTimeSize = 8;
+constexpr int kRepeatMs = 10000;
+
+// Process-wide and never destroyed: the transport's event thread may still deliver answers
+// while the process exits. Used by every request thread and by the event thread.
+struct Shared {
+    // Serialises sending: held while a request clears its list and sends, never while it waits.
+    QMutex requestMutex;
+    // Guards the answers, flags, attempts and adoption; never held across a send.
+    QMutex stateMutex;
+    QWaitCondition schemaAnswered;
+    QWaitCondition configSchemaAnswered;
+    QWaitCondition recordsAnswered;
+    QWaitCondition calibrationAnswered;
+    QWaitCondition dateTimeAnswered;
+    QWaitCondition textReplyAnswered;
+    bool schemaComplete = false;
+    bool configSchemaComplete = false;
+    bool recordsComplete = false;
+    std::atomic<int> repeatMs{kRepeatMs};
+    // The thread that last delivered an answer or an event: the transport's event thread.
+    std::atomic<Qt::HANDLE> receivingThread{nullptr};
+
+    QWaitCondition& answered(int kind) {
+        QWaitCondition* const conditions[] = {&schemaAnswered,   &configSchemaAnswered,
+                                              &recordsAnswered,  &calibrationAnswered,
+                                              &dateTimeAnswered, &textReplyAnswered};
+        return *conditions[kind];
+    }
+};
+
+Shared& shared() {
+    static Shared* const value = new Shared;
+    return *value;
+}
+
+// An empty result alone does not tell an empty answer from a vanished reader.
+thread_local bool lastAnswered = false;
+
+QAtomicInt instanceGuard;  // 0 not created, 1 being created, 2 created
+QAtomicPointer<DeviceClient> theClient;
+
+std::string Format(const char* format, ...) {
+    char text[256];
+    va_list arguments;
+    va_start(arguments, format);
+    std::vsnprintf(text, sizeof text, format, arguments);
+    va_end(arguments);
+    return text;
+}
+
+// Trace lines go to standard output, flushed so that a console shows them as they happen.
+void Trace(const std::string& text) {
+    if (!text.empty()) {
+        std::fwrite(text.data(), 1, text.size(), stdout);
+        std::fflush(stdout);
+    }
+}
+
+void SendTyped(uint16_t type, const uint8_t* payload, uint32_t length) {
+    AAPSendMessage(AAPMessage(type, payload, length));
+    AAPSendMessage(AAPMessage(kTypeEndOfRequest, nullptr, 0));
+}
+
+}  // namespace
+
+// Read and written by request threads and the event thread, always under Shared::stateMutex.
+struct DeviceClient::State {
+    SchemaList schemaTables;
+    SchemaList configSchemaTables;
+    QVector<DecodedRecord> databaseRecords;
+    QVector<DecodedRecord> calibrationRecords;
+    QString textReply;
+    QDateTime readerDateTime;  // invalid until the first date-time answer
+
+    struct Attempts {
+        uint64_t current = 0;    // number of the latest attempt
+        uint64_t answered = 0;   // the attempt whose answer is complete
+        uint64_t progress = 0;   // answer messages taken
+        uint64_t staleEnds = 0;  // answers that ended during a request but were not its own
+        bool busy = false;       // a request of this kind runs
+    };
+    std::array<Attempts, kKindCount> kinds;
+
+    // Attempts sent whose answers have not begun, in sending order: the reader answers in order,
+    // so each answer belongs to the oldest attempt of its kind.
+    struct Awaited {
+        Kind kind;
+        uint64_t attempt;
+    };
+    std::deque<Awaited> awaitedMessages;
+    std::deque<Awaited> awaitedReplies;  // the text channel
+
+    // The schema, configuration-schema or record answer being received.
+    struct OpenAnswer {
+        bool open = false;
+        Kind kind = kSchema;
+        bool accepted = false;  // it belongs to the current attempt of its kind
+    } answer;
+
+    bool readerAdopted = false;
+    uint64_t removals = 0;
+};
+
+DeviceClient* DeviceClient::instance() {
+    if (instanceGuard.testAndSetAcquire(0, 1)) {
+        theClient.storeRelease(new DeviceClient);
+        instanceGuard.storeRelease(2);
+    }
+    while (instanceGuard.loadAcquire() != 2) {
+        QThread::yieldCurrentThread();
+    }
+    return theClient.loadAcquire();
+}
+
+DeviceClient::DeviceClient() : QObject(nullptr), state_(new State) {}
+
+DeviceClient::~DeviceClient() = default;
+
+QString DeviceClient::requestSerialNumber() {
+    return textRequest("$sn?\r\n");
+}
+
+QString DeviceClient::requestSubjectName() {
+    return textRequest("$ptname?\r\n");
+}
+
+QString DeviceClient::requestSchema() {
+    return typedStringRequest(kSchema, kTypeSchema);
+}
+
+QString DeviceClient::requestConfigurationSchema() {
+    return typedStringRequest(kConfigSchema, kTypeConfigSchema);
+}
+
+QJsonArray DeviceClient::requestDatabaseRecords(uint8_t tableId) {
+    return typedRecordRequest(kRecords, kTypeRecord, tableId);
+}
+
+QString DeviceClient::requestDateTime() {
+    QDateTime clock;
+    if (!runRequest(
+            kDateTime, [] { SendTyped(kTypeDateTime, nullptr, 0); },
+            [&] { clock = state_->readerDateTime; })) {
+        return QString();
+    }
+    return clock.toString(QStringLiteral("dd MMM yyyy HH:mm:ss"));
+}
+
+QJsonArray DeviceClient::requestCalibrationConfig(uint8_t id) {
+    return typedRecordRequest(kCalibration, kTypeConfig, id);
+}
+
+bool DeviceClient::lastRequestAnswered() const {
+    return lastAnswered;
+}
+
+bool DeviceClient::hasSchema() const {
+    QMutexLocker locker(&shared().stateMutex);
+    return shared().schemaComplete;
+}
+
+bool DeviceClient::hasConfigSchema() const {
+    QMutexLocker locker(&shared().stateMutex);
+    return shared().configSchemaComplete;
+}
+
+bool DeviceClient::hasResults() const {
+    QMutexLocker locker(&shared().stateMutex);
+    return shared().recordsComplete;
+}
+
+QString DeviceClient::typedStringRequest(Kind kind, uint16_t type) {
+    runRequest(
+        kind, [type] { SendTyped(type, nullptr, 0); }, [] {});
+    return QString();
+}
+
+QJsonArray DeviceClient::typedRecordRequest(Kind kind, uint16_t type, uint8_t id) {
+    // Implicitly shared: the copy under the lock is cheap and the JSON is built outside it.
+    QVector<DecodedRecord> records;
+    runRequest(
+        kind, [type, id] { SendTyped(type, &id, 1); },
+        [&] { records = kind == kRecords ? state_->databaseRecords : state_->calibrationRecords; });
+    return buildJsonArray(records);
+}
+
+QString DeviceClient::textRequest(const char* command) {
+    QString value;
+    runRequest(
+        kText, [command] { AAPSendText(command); }, [&] { value = state_->textReply; });
+    return value;
+}
+
+bool DeviceClient::runRequest(Kind kind, const std::function<void()>& send,
+                              const std::function<void()>& collect) {
+    Shared& sh = shared();
+    lastAnswered = false;
+    // Its answer could only come on this very thread: waiting would never end.
+    if (QThread::currentThreadId() == sh.receivingThread.load()) {
+        Trace("Request refused: made on the reader's event thread\n");
+        return false;
+    }
+    State& s = *state_;
+    State::Attempts& a = s.kinds[kind];
+    QMutexLocker state(&sh.stateMutex);
+    // One request of a kind at a time: a second one would turn the first one's attempts stale.
+    while (a.busy && s.readerAdopted) {
+        sh.answered(kind).wait(&sh.stateMutex);
+    }
+    if (!s.readerAdopted) {
+        return false;
+    }
+    const uint64_t removals = s.removals;
+    a.busy = true;
+    bool complete = false;
+    while (!complete && s.removals == removals) {
+        uint64_t attempt = 0;
+        uint64_t staleEnds = 0;
+        state.unlock();
+        {
+            // Taken before the state lock, as everywhere, and released before waiting.
+            QMutexLocker sending(&sh.requestMutex);
+            state.relock();
+            if (s.removals != removals) {
+                break;
+            }
+            attempt = startAttempt(kind);
+            staleEnds = a.staleEnds;
+            state.unlock();
+            send();
+        }
+        state.relock();
+        complete = waitForAnswer(kind, attempt, removals);
+        // An answer ended that was not ours although we were owed one: the reader answered fewer
+        // requests than were sent, so stop expecting the older ones.
+        if (!complete && a.staleEnds != staleEnds) {
+            forgetAwaited(kind);
+        }
+    }
+    if (complete) {
+        collect();
+    }
+    lastAnswered = complete;
+    a.busy = false;
+    sh.answered(kind).wakeAll();
+    return complete;
+}
+
+uint64_t DeviceClient::startAttempt(Kind kind) {
+    State& s = *state_;
+    switch (kind) {
+        case kSchema:
+            s.schemaTables.clear();
+            break;
+        case kConfigSchema:
+            s.configSchemaTables.clear();
+            break;
+        case kRecords:
+            s.databaseRecords.clear();
+            break;
+        case kCalibration:
+            s.calibrationRecords.clear();
+            break;
+        default:
+            break;
+    }
+    // The rest of an answer still arriving belongs to an earlier attempt.
+    if (s.answer.open && s.answer.kind == kind) {
+        s.answer.accepted = false;
+    }
+    const uint64_t attempt = ++s.kinds[kind].current;
+    (kind == kText ? s.awaitedReplies : s.awaitedMessages).push_back({kind, attempt});
+    return attempt;
+}
+
+bool DeviceClient::waitForAnswer(Kind kind, uint64_t attempt, uint64_t removals) {
+    Shared& sh = shared();
+    const State& s = *state_;
+    const State::Attempts& a = s.kinds[kind];
+    const int repeatMs = sh.repeatMs.load();
+    QDeadlineTimer deadline(repeatMs);
+    uint64_t progress = a.progress;
+    bool expired = false;
+    for (;;) {
+        if (s.removals != removals) {
+            return false;
+        }
+        // Calibration has no flag of its own: it completes once some record answer has ended.
+        if (a.answered == attempt && (kind != kCalibration || sh.recordsComplete)) {
+            return true;
+        }
+        if (expired) {
+            return false;
+        }
+        const qint64 remaining = std::max<qint64>(0, deadline.remainingTime());
+        if (sh.answered(kind).wait(&sh.stateMutex, static_cast<unsigned long>(remaining))) {
+            continue;
+        }
+        // A long answer that is still arriving is not cut short by a repeat.
+        if (a.progress != progress) {
+            progress = a.progress;
+            deadline.setRemainingTime(repeatMs);
+        } else {
+            expired = true;
+        }
+    }
+}
+
+bool DeviceClient::claimAwaited(Kind kind) {
+    State& s = *state_;
+    std::deque<State::Awaited>& queue = kind == kText ? s.awaitedReplies : s.awaitedMessages;
+    // Requests ahead of the oldest one of this kind were never answered.
+    while (!queue.empty() && queue.front().kind != kind) {
+        queue.pop_front();
+    }
+    if (queue.empty()) {
+        return false;
+    }
+    const uint64_t attempt = queue.front().attempt;
+    queue.pop_front();
+    const State::Attempts& a = s.kinds[kind];
+    return a.busy && attempt == a.current && a.answered != attempt;
+}
+
+bool DeviceClient::takeAnswer(Kind kind, bool last) {
+    State& s = *state_;
+    State::Attempts& a = s.kinds[kind];
+    bool accepted;
+    if (kind == kDateTime || kind == kCalibration) {
+        // One-message answers leave a longer answer in progress alone.
+        accepted = claimAwaited(kind);
+    } else {
+        if (!s.answer.open || s.answer.kind != kind) {
+            s.answer.kind = kind;
+            s.answer.accepted = claimAwaited(kind);
+        }
+        s.answer.open = !last;
+        accepted = s.answer.accepted;
+    }
+    if (accepted) {
+        ++a.progress;
+    } else if (last && a.busy) {
+        ++a.staleEnds;
+    }
+    return accepted;
+}
+
+void DeviceClient::forgetAwaited(Kind kind) {
+    State& s = *state_;
+    std::deque<State::Awaited>& queue = kind == kText ? s.awaitedReplies : s.awaitedMessages;
+    queue.erase(std::remove_if(queue.begin(), queue.end(),
+                               [kind](const State::Awaited& w) { return w.kind == kind; }),
+                queue.end());
+}
+
+void DeviceClient::readerAttached() {
+    shared().receivingThread.store(QThread::currentThreadId());
+    {
+        QMutexLocker locker(&shared().stateMutex);
+        state_->readerAdopted = true;
+    }
+    emit onConnected();
+}
+
+void DeviceClient::readerRemoved() {
+    shared().receivingThread.store(QThread::currentThreadId());
+    {
+        Shared& sh = shared();
+        State& s = *state_;
+        QMutexLocker locker(&sh.stateMutex);
+        s.readerAdopted = false;
+        ++s.removals;
+        // Whatever the reader still owed is lost with it.
+        s.awaitedMessages.clear();
+        s.awaitedReplies.clear();
+        s.answer.open = false;
+        for (int kind = 0; kind < kKindCount; ++kind) {
+            sh.answered(kind).wakeAll();
+        }
+    }
+    emit onDisconnected();
+}
+
+void DeviceClient::handleTextReply(const char* text) {
+    shared().receivingThread.store(QThread::currentThreadId());
+    const QString value = textReplyValue(QByteArray(text));
+    QMutexLocker locker(&shared().stateMutex);
+    State::Attempts& a = state_->kinds[kText];
+    if (claimAwaited(kText)) {
+        ++a.progress;
+        setTextReply(value);
+    } else if (a.busy) {
+        ++a.staleEnds;
+    }
+}
+
+void DeviceClient::handleMessage(const AAPMessage& message) {
+    shared().receivingThread.store(QThread::currentThreadId());
+    QCoreApplication::processEvents();
+    const std::vector<uint8_t>& payload = message.payload();
+    const bool empty = payload.empty();
+    const uint32_t size = static_cast<uint32_t>(payload.size());
+    std::string trace;
+    {
+        Shared& sh = shared();
+        State& s = *state_;
+        QMutexLocker locker(&sh.stateMutex);
+        switch (message.type()) {
+            case kTypeRecord: {
+                // Taken even without a schema, so the answer still counts as given.
+                const bool ours = takeAnswer(kRecords, empty);
+                if (!sh.schemaComplete) {
+                    trace = "Error No Schema Table\r\n";
+                } else if (ours && empty) {
+                    markRecordsComplete();
+                } else if (ours) {
+                    // Byte 0 of a record answer is not part of the record.
+                    addRecord(DecodedRecord(s.schemaTables, payload.data() + 1, size - 1, false));
+                    trace = Format("\rRecords: %d", s.databaseRecords.size());
+                }
+                break;
+            }
+            case kTypeSchema:
+                if (takeAnswer(kSchema, empty)) {
+                    empty ? markSchemaComplete() : addSchemaTable(payload);
+                }
+                break;
+            case kTypeConfigSchema:
+                if (takeAnswer(kConfigSchema, empty)) {
+                    empty ? markConfigSchemaComplete() : addConfigSchemaTable(payload);
+                }
+                break;
+            case kTypeDateTime: {
+                const bool ours = takeAnswer(kDateTime, true);
+                if (payload.size() < kDateTimeSize) {
+                    trace = Format("Ignored a date-time answer of %u bytes\n", size);
+                    break;
+                }
+                const int year = payload[5] | payload[6] << 8;
+                if (ours) {
+                    setReaderDateTime(QDateTime(QDate(year, payload[4], payload[3]),
+                                                QTime(payload[2], payload[1], payload[0], 0)));
+                }
+                trace = Format("%d:%d:%d %d/%d/%d v:%d\r\nCMD OK\r\n", payload[2], payload[1],
+                               payload[0], payload[3], payload[4], year, payload[7]);
+                break;
+            }
+            case kTypeConfig:
+                // An empty configuration answer is no answer; the request repeats.
+                if (takeAnswer(kCalibration, true) && !empty) {
+                    addCalibrationRecord(
+                        DecodedRecord(s.configSchemaTables, payload.data(), size, true));
+                    trace = Format("\rRecords: %d", s.calibrationRecords.size());
+                    calibrationReceived();
+                }
+                break;
+            case kTypeError:
+                // It answers the oldest request awaited, which repeats when its wait runs out.
+                if (!s.awaitedMessages.empty()) {
+                    s.awaitedMessages.pop_front();
+                }
+                trace = "Received AAP_Error from meter - something went wrong with our request\n";
+                break;
+            default:
+                break;
+        }
+    }
+    Trace(trace);
+}
+
+void DeviceClient::answerComplete(Kind kind) {
+    State::Attempts& a = state_->kinds[kind];
+    a.answered = a.current;
+    shared().answered(kind).wakeAll();
+}
+
+void DeviceClient::addSchemaTable(const std::vector<uint8_t>& bytes) {
+    state_->schemaTables.emplace_back(bytes);
+}
+
+void DeviceClient::markSchemaComplete() {
+    shared().schemaComplete = true;
+    answerComplete(kSchema);
+}
+
+void DeviceClient::addConfigSchemaTable(const std::vector<uint8_t>& bytes) {
+    state_->configSchemaTables.emplace_back(bytes);
+}
+
+void DeviceClient::markConfigSchemaComplete() {
+    shared().configSchemaComplete = true;
+    answerComplete(kConfigSchema);
+}
+
+void DeviceClient::addRecord(const DecodedRecord& record) {
+    state_->databaseRecords.append(record);
+}
+
+void DeviceClient::markRecordsComplete() {
+    shared().recordsComplete = true;
+    answerComplete(kRecords);
+}
+
+void DeviceClient::addCalibrationRecord(const DecodedRecord& record) {
+    state_->calibrationRecords.append(record);
+}
+
+void DeviceClient::calibrationReceived() {
+    answerComplete(kCalibration);
+}
+
+void DeviceClient::setReaderDateTime(const QDateTime& dateTime) {
+    state_->readerDateTime = dateTime;
+    answerComplete(kDateTime);
+}
+
+void DeviceClient::setTextReply(const QString& text) {
+    state_->textReply = text;
+    answerComplete(kText);
+}
+
+QJsonArray DeviceClient::buildJsonArray(const QVector<DecodedRecord>& records) {
+    QJsonArray array;
+    std::string trace;
+    for (const DecodedRecord& record : records) {
+        QJsonObject object;
+        for (const auto& [id, entry] : record.entries) {
+            const QString key = QString::number(id);
+            switch (entry.type) {
+                case 0:
+                case 1:
+                case 10:
+                case 11:
+                    object.insert(key, QString::number(entry.value));
+                    break;
+                case 2:
+                    object.insert(key, QString::number(static_cast<int32_t>(entry.value)));
+                    break;
+                case 3:
+                case 4:
+                    // Up to the first NUL, as the text was meant.
+                    object.insert(key, QString::fromUtf8(entry.text.c_str()));
+                    break;
+                default:
+                    trace += "undefined entry.type\n";
+                    break;
+            }
+        }
+        array.append(object);
+    }
+    Trace(trace);
+    return array;
+}
+
+QString DeviceClient::textReplyValue(const QByteArray& reply) {
+    const QStringList parts = QString::fromLatin1(reply).split(QStringLiteral("\r\n"));
+    if (parts.size() == 4 && parts[2].contains(QLatin1String("OK"))) {
+        return parts[0];
+    }
+    return QString();
+}
+
+void DeviceClient::setRequestRepeatMsForTest(int ms) {
+    shared().repeatMs.store(ms);
+}
+
+void DeviceClient::resetForTest() {
+    DeviceClient* client = instance();
+    Shared& sh = shared();
+    QMutexLocker locker(&sh.stateMutex);
+    *client->state_ = State();
+    sh.schemaComplete = false;
+    sh.configSchemaComplete = false;
+    sh.recordsComplete = false;
+    sh.receivingThread.store(nullptr);
+}

@@ -1,0 +1,130 @@
+// DeviceClient: the one client of the reader. It turns each question into an AAP request or a
+// text command, blocks the caller until the answer is complete and returns it as a Qt value; it
+// also sorts everything the reader sends back into those answers.
+//
+// Threads: created by the first DeviceClient::instance call (main, on the GUI thread) and lives
+// on that thread until the process ends. Requests run on their caller's thread (the GUI thread or
+// the download worker) and block it. The receiving side (readerAttached, readerRemoved,
+// handleTextReply, handleMessage) runs on the transport's event thread; it never takes the lock
+// that a request holds while it sends, and emits onConnected and onDisconnected there.
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QJsonArray>
+#include <QObject>
+#include <QString>
+#include <QVector>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+class AAPMessage;
+struct DecodedRecord;
+
+class DeviceClient : public QObject {
+    Q_OBJECT
+
+public:
+    // Returns the one client, creating it on the first call (a three-state guard makes creation
+    // happen once). Any thread. Never null; the client lives until the process ends, because the
+    // transport's event thread may still deliver answers while the process exits.
+    static DeviceClient* instance();
+    ~DeviceClient() override;
+
+    // Requests. Each sends its command (a typed request is followed by type 125) and blocks until
+    // the answer for this very attempt is complete. With no answer progress for 10000 ms it sends
+    // again, from an empty list, without limit. It returns at once with an empty result when no
+    // reader is adopted, and as soon as the adopted reader is removed during it. Requests of one
+    // kind run one at a time. Any thread; on the event thread, which would have to deliver the
+    // answer, a request returns at once, empty.
+    Q_INVOKABLE QString requestSerialNumber();
+    Q_INVOKABLE QString requestSubjectName();
+    // Always empty: the schema stays inside the client for record decoding.
+    Q_INVOKABLE QString requestSchema();
+    Q_INVOKABLE QString requestConfigurationSchema();
+    // One JSON object per record of table tableId, in arrival order.
+    Q_INVOKABLE QJsonArray requestDatabaseRecords(uint8_t tableId);
+    // The reader's clock as "dd MMM yyyy HH:mm:ss", month named by the system locale.
+    Q_INVOKABLE QString requestDateTime();
+    // The configuration record id; completes only once some database-record answer has ended.
+    Q_INVOKABLE QJsonArray requestCalibrationConfig(uint8_t id);
+    // Whether the calling thread's last request got its answer; false when it returned empty for
+    // want of a reader (none adopted, or removed during it). Never blocks.
+    bool lastRequestAnswered() const;
+    // Completion flags: false until the first such answer ends, then true for good. Never block.
+    Q_INVOKABLE bool hasSchema() const;
+    Q_INVOKABLE bool hasConfigSchema() const;
+    Q_INVOKABLE bool hasResults() const;
+
+    // Receiving side; event thread only. None of them blocks for longer than a short state lock.
+    // The AAP layer adopted a reader: requests may be sent; emits onConnected.
+    void readerAttached();
+    // The adopted reader is gone: every waiting request ends with an empty result; emits
+    // onDisconnected. The completion flags and stored answers stay.
+    void readerRemoved();
+    // A complete text reply (NUL-terminated, up to and including its status line).
+    void handleTextReply(const char* text);
+    // One complete AAP message from the reader, dispatched by type; writes the trace lines to
+    // standard output.
+    void handleMessage(const AAPMessage& message);
+
+    // One JSON object per record, members keyed by field id, every value a string; entries of an
+    // unknown type are left out with "undefined entry.type" on standard output. Any thread.
+    static QJsonArray buildJsonArray(const QVector<DecodedRecord>& records);
+    // The value of a text reply: its first line when it splits at "\r\n" into exactly four parts
+    // and the third contains "OK", else empty. Read as Latin-1. Any thread.
+    static QString textReplyValue(const QByteArray& reply);
+
+    // Tests only: the time without answer progress after which a request is sent again.
+    static void setRequestRepeatMsForTest(int ms);
+    // Tests only, while no request runs: forgets every answer, flag, attempt and the adoption.
+    static void resetForTest();
+
+signals:
+    void onConnected();
+    void onDisconnected();
+
+private:
+    struct State;
+    enum Kind : int;
+
+    DeviceClient();
+
+    // Runs the attempts of one request; send issues one attempt's command and collect, called
+    // under the state lock once the answer is complete, copies the result. False (collect not
+    // called) when no reader is adopted or it was removed meanwhile.
+    bool runRequest(Kind kind, const std::function<void()>& send,
+                    const std::function<void()>& collect);
+    QString typedStringRequest(Kind kind, uint16_t type);
+    QJsonArray typedRecordRequest(Kind kind, uint16_t type, uint8_t id);
+    QString textRequest(const char* command);
+
+    // Under the state lock: starts an attempt of kind (clears its list, queues it as awaiting an
+    // answer) and returns the attempt's number.
+    uint64_t startAttempt(Kind kind);
+    // Under the state lock: waits until the attempt is answered (true), the reader is removed,
+    // or a whole repeat period passes without answer progress (false).
+    bool waitForAnswer(Kind kind, uint64_t attempt, uint64_t removals);
+    // Under the state lock: whether one answer message of kind belongs to the current attempt of
+    // its request; last ends that answer (a date-time or calibration answer is one message).
+    bool takeAnswer(Kind kind, bool last);
+    bool claimAwaited(Kind kind);
+    void forgetAwaited(Kind kind);
+    // Under the state lock: the current attempt of kind is answered; wakes its waiters.
+    void answerComplete(Kind kind);
+
+    // The receiving operations; event thread, under the state lock.
+    void addSchemaTable(const std::vector<uint8_t>& bytes);
+    void markSchemaComplete();
+    void addConfigSchemaTable(const std::vector<uint8_t>& bytes);
+    void markConfigSchemaComplete();
+    void addRecord(const DecodedRecord& record);
+    void markRecordsComplete();
+    void addCalibrationRecord(const DecodedRecord& record);
+    void calibrationReceived();
+    void setReaderDateTime(const QDateTime& dateTime);
+    void setTextReply(const QString& text);
+
+    std::unique_ptr<State> state_;
+};
