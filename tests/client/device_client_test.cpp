@@ -15,8 +15,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/reader_callbacks.h"
 #include "client/device_client.h"
+#include "client/reader_callbacks.h"
 #include "protocol/aap_layer.h"
 #include "protocol/aap_message.h"
 #include "transport/mal_transport_manager.h"

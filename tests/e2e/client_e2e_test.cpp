@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "app/reader_callbacks.h"
 #include "client/device_client.h"
+#include "client/reader_callbacks.h"
 #include "expected_json.h"
 #include "hid/hid.h"
 #include "protocol/aap_layer.h"

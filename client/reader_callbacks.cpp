@@ -1,4 +1,4 @@
-#include "app/reader_callbacks.h"
+#include "client/reader_callbacks.h"
 
 #include "client/device_client.h"
 

@@ -1,4 +1,4 @@
-// The five callbacks that main hands to AAPInit, in that order. Each ignores its context and
+// The five callbacks that the programs hand to AAPInit, in that order. Each ignores its context and
 // passes its event to DeviceClient::instance(). All run on the transport's event thread.
 #pragma once
 

@@ -1,0 +1,237 @@
+// The whole download of a large reader (50,000 readings, 10,000 events, unpaced): wall time and
+// peak memory of lumora-download against lumora-reader-sim, both as processes; and building,
+// serialising and encrypting that document alone.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <openssl/pem.h>
+#include <openssl/rsa.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QDateTime>
+#include <QTemporaryDir>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "download_reference.h"
+#include "expected_json.h"
+#include "export/cipher.h"
+#include "export/download_document.h"
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr uint32_t kRecords = 50000;
+constexpr uint32_t kEvents = 10000;
+constexpr double kMiB = 1024.0 * 1024.0;
+
+double secondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// A temporary world: sockets, settings naming the data folder and a fresh public key.
+struct World {
+    QTemporaryDir dir;
+    std::string path(const char* name) const { return dir.filePath(name).toStdString(); }
+
+    World() {
+        mkdir(path("sockets").c_str(), 0700);
+        mkdir(path("data").c_str(), 0700);
+        mkdir(path("config").c_str(), 0700);
+        mkdir(path("config/LumoraConnector").c_str(), 0700);
+        EvpPkeyPtr key(EVP_RSA_gen(2048));
+        BioPtr pem(BIO_new_file(path("public.pem").c_str(), "w"));
+        PEM_write_bio_PUBKEY(pem.get(), key.get());
+        std::ofstream(path("config/LumoraConnector/Configuration.ini"))
+            << "[General]\ndata_dir=" << path("data/") << "\npublic_key_file=" << path("public.pem")
+            << "\n";
+    }
+};
+
+// The environment of this process with the socket folder and settings folder replaced.
+std::vector<std::string> childEnvironment(const World& world) {
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e) {
+        const std::string entry(*e);
+        if (entry.rfind("LUMORA_HID_SOCKET_DIR=", 0) != 0 &&
+            entry.rfind("XDG_CONFIG_DIRS=", 0) != 0) {
+            env.push_back(entry);
+        }
+    }
+    env.push_back("LUMORA_HID_SOCKET_DIR=" + world.path("sockets"));
+    env.push_back("XDG_CONFIG_DIRS=" + world.path("config"));
+    return env;
+}
+
+// Starts program with standard output to outFd (or /dev/null) and standard error to /dev/null.
+pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+            int outFd = -1) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (outFd >= 0) {
+        posix_spawn_file_actions_adddup2(&actions, outFd, STDOUT_FILENO);
+        posix_spawn_file_actions_addclose(&actions, outFd);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    }
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    std::vector<char*> args;
+    for (const std::string& a : argv) {
+        args.push_back(const_cast<char*>(a.c_str()));
+    }
+    args.push_back(nullptr);
+    std::vector<char*> envp;
+    for (const std::string& e : env) {
+        envp.push_back(const_cast<char*>(e.c_str()));
+    }
+    envp.push_back(nullptr);
+    pid_t pid = -1;
+    if (posix_spawn(&pid, argv[0].c_str(), &actions, nullptr, args.data(), envp.data()) != 0) {
+        pid = -1;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+// Real-time in seconds, and peak resident memory, of lumora-download; the reader is plugged in
+// before it starts. Counters: time until the reader's serial number and clock are printed
+// (discovery and link start), and from then until the file is saved.
+void BM_DownloadWholeReader(benchmark::State& state) {
+    World world;
+    const std::vector<std::string> env = childEnvironment(world);
+    const std::string socket = world.path("sockets") + "/reader-vid_1a61&pid_3650.sock";
+    double connectS = 0;
+    double downloadS = 0;
+    long peakKiB = 0;
+    for (auto _ : state) {
+        const pid_t sim =
+            spawn({LUMORA_READER_SIM_PROGRAM, "--dir", world.path("sockets"), "--quiet",
+                   "--records", std::to_string(kRecords), "--events", std::to_string(kEvents)},
+                  env);
+        // Plugged in once its socket is in place; a simulator that ended will not plug in.
+        bool plugged = false;
+        while (sim > 0 && !plugged && waitpid(sim, nullptr, WNOHANG) == 0) {
+            struct stat status {};
+            plugged = stat(socket.c_str(), &status) == 0;
+            if (!plugged) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            }
+        }
+        int out[2] = {-1, -1};
+        const Clock::time_point start = Clock::now();
+        const pid_t download =
+            plugged && pipe(out) == 0 ? spawn({LUMORA_DOWNLOAD_PROGRAM}, env, out[1]) : -1;
+        close(out[1]);
+        if (download < 0) {
+            close(out[0]);
+            kill(sim, SIGTERM);
+            waitpid(sim, nullptr, 0);
+            state.SkipWithError("cannot start the reader simulator or lumora-download");
+            break;
+        }
+        FILE* lines = fdopen(out[0], "r");
+        char line[4096];
+        double firstLineS = 0;
+        std::string last;
+        while (fgets(line, sizeof line, lines)) {
+            if (firstLineS == 0) {
+                firstLineS = secondsSince(start);
+            }
+            last = line;
+        }
+        fclose(lines);
+        int exitStatus = 0;
+        struct rusage usage {};
+        wait4(download, &exitStatus, 0, &usage);
+        const double wallS = secondsSince(start);
+        kill(sim, SIGTERM);
+        waitpid(sim, nullptr, 0);
+        if (!WIFEXITED(exitStatus) || WEXITSTATUS(exitStatus) != 0) {
+            state.SkipWithError("lumora-download failed");
+            break;
+        }
+        std::remove(last.substr(0, last.size() - 1).c_str());
+        state.SetIterationTime(wallS);
+        connectS += firstLineS;
+        downloadS += wallS - firstLineS;
+        peakKiB = std::max(peakKiB, usage.ru_maxrss);
+    }
+    const double n = double(state.iterations());
+    state.counters["connect_s"] = connectS / n;
+    state.counters["download_save_s"] = downloadS / n;
+    state.counters["peak_rss_MiB"] = double(peakKiB) * 1024 / kMiB;
+}
+BENCHMARK(BM_DownloadWholeReader)->Iterations(2)->UseManualTime()->Unit(benchmark::kSecond);
+
+// This process's peak resident memory, after resetting it; -1 when the kernel does not allow it.
+long residentPeakKiB(bool reset) {
+    if (reset) {
+        std::ofstream("/proc/self/clear_refs") << "5";
+    }
+    std::ifstream status("/proc/self/status");
+    std::string key;
+    long kib = -1;
+    while (status >> key) {
+        if (key == "VmHWM:") {
+            status >> kib;
+            break;
+        }
+        status.ignore(1 << 10, '\n');
+    }
+    return kib;
+}
+
+// The document of the same reader from the bytes it sends: decoding the records into JSON
+// arrays, serialising the document, and encrypting it as a save does. Counters: the three
+// phases, and the peak resident memory above what the process held before.
+void BM_DocumentBuildSerialiseEncrypt(benchmark::State& state) {
+    const ScenarioBytes bytes = scenarioBytes("default", kRecords, kEvents);
+    World world;
+    Cipher cipher;
+    const EvpPkeyPtr key = cipher.loadPublicKey(QString::fromStdString(world.path("public.pem")));
+    double buildS = 0;
+    double serialiseS = 0;
+    double encryptS = 0;
+    double documentMiB = 0;
+    long peakAboveKiB = 0;
+    for (auto _ : state) {
+        const long before = residentPeakKiB(true);
+        Clock::time_point start = Clock::now();
+        const QJsonArray records = ExpectedRecordsJson(bytes.schema, bytes.table6, false);
+        const QJsonArray events = ExpectedRecordsJson(bytes.schema, bytes.table7, false);
+        const QJsonArray factory =
+            ExpectedRecordsJson(bytes.configSchema, {bytes.calibration}, true);
+        buildS += secondsSince(start);
+        start = Clock::now();
+        const QString document =
+            buildDownloadDocument(records, factory, events, currentHostDateTime());
+        serialiseS += secondsSince(start);
+        start = Clock::now();
+        const QByteArray file = cipher.encrypt(key.get(), document.toLatin1());
+        encryptS += secondsSince(start);
+        benchmark::DoNotOptimize(file.data());
+        documentMiB = document.size() / kMiB;
+        peakAboveKiB = std::max(peakAboveKiB, residentPeakKiB(false) - before);
+    }
+    const double n = double(state.iterations());
+    state.counters["build_s"] = buildS / n;
+    state.counters["serialise_s"] = serialiseS / n;
+    state.counters["encrypt_s"] = encryptS / n;
+    state.counters["document_MiB"] = documentMiB;
+    state.counters["peak_rss_above_MiB"] = double(peakAboveKiB) * 1024 / kMiB;
+}
+BENCHMARK(BM_DocumentBuildSerialiseEncrypt)->Iterations(3)->Unit(benchmark::kSecond);
+
+}  // namespace

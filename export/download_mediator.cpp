@@ -1,0 +1,25 @@
+#include "export/download_mediator.h"
+
+DownloadMediator::DownloadMediator(QObject* parent)
+    : QObject(parent), worker_(std::make_unique<DownloadWorker>()) {
+    thread_.setObjectName(QStringLiteral("download-worker"));
+    worker_->moveToThread(&thread_);
+    connect(this, &DownloadMediator::beginDownload, worker_.get(), &DownloadWorker::doDownload);
+    connect(worker_.get(), &DownloadWorker::resultsReady, this, &DownloadMediator::handleResults);
+    connect(worker_.get(), &DownloadWorker::downloadAborted, this,
+            &DownloadMediator::handleAborted);
+    thread_.start();
+}
+
+DownloadMediator::~DownloadMediator() {
+    thread_.quit();
+    thread_.wait();
+}
+
+void DownloadMediator::handleResults(QString results) {
+    emit onResultsReady(results);
+}
+
+void DownloadMediator::handleAborted(QString reason) {
+    emit onDownloadAborted(reason);
+}

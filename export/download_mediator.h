@@ -1,0 +1,40 @@
+// DownloadMediator: what the window talks to for a download. It owns the worker and its thread
+// and hands the worker's result over to its own thread.
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QThread>
+#include <memory>
+
+#include "export/download_worker.h"
+
+// Lives on the thread that creates it (the GUI thread); its worker lives on the "download-worker"
+// thread that it owns.
+class DownloadMediator : public QObject {
+    Q_OBJECT
+public:
+    // Creates the worker, moves it to the thread and starts the thread. Parentless by default,
+    // as the QML type registration needs a default constructor.
+    explicit DownloadMediator(QObject* parent = nullptr);
+    // Ends the thread's event loop and waits, without a time limit, until the thread has ended:
+    // a running download finishes first.
+    ~DownloadMediator() override;
+
+signals:
+    // Starts a download on the worker thread; one emitted while a download runs is queued, so
+    // downloads never overlap.
+    void beginDownload();
+    // The finished document, or the empty string when the sensor had no data.
+    void onResultsReady(QString results);
+    // A download that could not finish because the reader went away; nothing to save.
+    void onDownloadAborted(QString reason);
+
+public slots:
+    void handleResults(QString results);
+    void handleAborted(QString reason);
+
+private:
+    std::unique_ptr<DownloadWorker> worker_;
+    QThread thread_;
+};

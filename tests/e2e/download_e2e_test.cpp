@@ -1,0 +1,236 @@
+// lumora-download against lumora-reader-sim through the socket device, each a process of its
+// own, with settings and key in a temporary folder; saved files are read back with
+// lumora-decrypt.
+#include <gtest/gtest.h>
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QDirIterator>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+
+#include "download_reference.h"
+#include "expected_json.h"
+#include "export_test_support.h"
+
+namespace {
+
+// The members "events", "factory_config" and "records" that a download of scenario must give.
+QJsonObject expectedDocument(const ScenarioBytes& scenario) {
+    return {{"events", ExpectedRecordsJson(scenario.schema, scenario.table7, false)},
+            {"factory_config",
+             ExpectedRecordsJson(scenario.configSchema, {scenario.calibration}, true)},
+            {"records", ExpectedRecordsJson(scenario.schema, scenario.table6, false)}};
+}
+
+// Upper bound on any wait, so a fault fails the test instead of hanging it.
+constexpr int kPatienceMs = 90000;
+
+struct ProgramRun {
+    int exitCode = -1;
+    QStringList out;  // lines of standard output
+    QString err;
+};
+
+// One temporary world: the socket folder, the settings naming the data folder and the public
+// key, and at most one simulated reader.
+class Rig {
+public:
+    Rig() {
+        QDir root(dir.path());
+        root.mkpath("sockets");
+        root.mkpath("config/LumoraConnector");
+        root.mkpath("data");
+        setKeyFile(testKey(2048).publicPem());
+    }
+    ~Rig() {
+        if (sim.state() != QProcess::NotRunning) {
+            sim.terminate();
+            sim.waitForFinished(kPatienceMs);
+        }
+    }
+    void setKeyFile(const QString& keyFile) {
+        writeBytes(path("config/LumoraConnector/Configuration.ini"),
+                   ("[General]\ndata_dir=" + path("data/") + "\npublic_key_file=" + keyFile + "\n")
+                       .toUtf8());
+    }
+    QString path(const QString& name) const { return dir.filePath(name); }
+
+    // Starts the simulator and waits until its socket is in place. Its log lines are few, one
+    // per request, so the pipe never fills.
+    bool plugReader(const QStringList& options) {
+        sim.setProcessChannelMode(QProcess::MergedChannels);
+        sim.start(LUMORA_READER_SIM_PROGRAM, QStringList({"--dir", path("sockets")}) + options);
+        QDeadlineTimer deadline(kPatienceMs);
+        QByteArray log;
+        while (!log.contains("plugged in")) {
+            if (!sim.waitForReadyRead(int(deadline.remainingTime()))) {
+                ADD_FAILURE() << "the simulator did not plug in: " << log.toStdString();
+                return false;
+            }
+            log += sim.readAll();
+        }
+        return true;
+    }
+
+    ProgramRun download(const QStringList& arguments = {"--timeout", "60"}) {
+        QProcess program;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("LUMORA_HID_SOCKET_DIR", path("sockets"));
+        environment.insert("XDG_CONFIG_DIRS", path("config"));
+        environment.remove("LUMORA_DEBUG_LOG");
+        program.setProcessEnvironment(environment);
+        program.start(LUMORA_DOWNLOAD_PROGRAM, arguments);
+        ProgramRun run;
+        if (!program.waitForFinished(kPatienceMs)) {
+            program.kill();
+            program.waitForFinished();
+            ADD_FAILURE() << "lumora-download did not end";
+        }
+        run.exitCode = program.exitStatus() == QProcess::NormalExit ? program.exitCode() : -1;
+        run.out = QString::fromUtf8(program.readAllStandardOutput()).split('\n');
+        if (run.out.last().isEmpty()) {
+            run.out.removeLast();
+        }
+        run.err = QString::fromUtf8(program.readAllStandardError());
+        return run;
+    }
+
+    // Every file below the data folder, temporary ones included.
+    QStringList savedFiles() const {
+        QStringList files;
+        QDirIterator it(path("data"), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            files.append(it.next());
+        }
+        return files;
+    }
+
+    QJsonObject decrypt(const QString& file) const {
+        QProcess decrypt;
+        decrypt.start(LUMORA_DECRYPT_PROGRAM, {"--key", testKey(2048).privatePem(), file});
+        if (!decrypt.waitForFinished(kPatienceMs) || decrypt.exitCode() != 0) {
+            ADD_FAILURE() << "lumora-decrypt failed: "
+                          << decrypt.readAllStandardError().toStdString();
+            return {};
+        }
+        return QJsonDocument::fromJson(decrypt.readAllStandardOutput()).object();
+    }
+
+    QTemporaryDir dir;
+    QProcess sim;
+};
+
+TEST(DownloadE2eTest, SavesWhatTheReaderHoldsAndDecryptsBackToIt) {
+    const struct {
+        const char* name;
+        QStringList options;
+        ScenarioBytes scenario;
+        const char* records;  // when set, the "records" member written out
+    } cases[] = {
+        {"default scenario", {}, scenarioBytes("default"), nullptr},
+        {"worked example",
+         {"--scenario", "worked-example"},
+         scenarioBytes("worked-example"),
+         R"([{"0":"7","100":"-1","8":"5","90":"ABC\r\n"}])"},
+        {"faulty link",
+         {"--records", "60", "--events", "5", "--seed", "7", "--drop", "0.05", "--corrupt", "0.05",
+          "--duplicate", "0.05"},
+         scenarioBytes("default", 60, 5, 7),
+         nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Rig rig;
+        ASSERT_TRUE(rig.plugReader(c.options));
+        const ProgramRun run = rig.download();
+        ASSERT_EQ(run.exitCode, 0) << qPrintable(run.err);
+
+        const QJsonObject expected = expectedDocument(c.scenario);
+        const QString sensorId = expected["records"][0]["90"].toString().trimmed();
+        ASSERT_GE(run.out.size(), 3);
+        EXPECT_EQ(run.out[0],
+                  "Reader serial number: " + QString::fromStdString(c.scenario.readerSerial));
+        EXPECT_TRUE(run.out[1].startsWith("Reader clock: ")) << qPrintable(run.out[1]);
+        const QString saved = run.out.last();
+        EXPECT_TRUE(QRegularExpression(
+                        "^" +
+                        QRegularExpression::escape(rig.path("data/" + sensorId + "/" + sensorId)) +
+                        R"(_\d{4}-\d\d-\d\dT\d{6}\.\d{3}Z_data\.json$)")
+                        .match(saved)
+                        .hasMatch())
+            << qPrintable(saved);
+        EXPECT_EQ(rig.savedFiles(), QStringList({saved}));
+        EXPECT_TRUE(ownerOnly(saved));
+
+        QJsonObject document = rig.decrypt(saved);
+        EXPECT_EQ(document.take("hostDateTime").toObject().keys(),
+                  QStringList({"isDaylightTime", "localDateTime", "timeZoneName",
+                               "timeZoneShortName", "utcOffSetInSec"}));
+        EXPECT_EQ(document, expected);
+        if (c.records) {
+            EXPECT_EQ(document["records"], QJsonDocument::fromJson(c.records).array());
+        }
+    }
+}
+
+TEST(DownloadE2eTest, EmptyTable6SavesNothingAndSaysTheSensorHasNoData) {
+    Rig rig;
+    ASSERT_TRUE(rig.plugReader({"--records", "0"}));
+    const ProgramRun run = rig.download();
+    EXPECT_EQ(run.exitCode, 3) << qPrintable(run.err);
+    EXPECT_TRUE(run.err.contains("No data to report from the Sensor.")) << qPrintable(run.err);
+    EXPECT_EQ(rig.savedFiles(), QStringList());
+}
+
+// A download ended by the reader's removal used to be reported as a sensor without data.
+TEST(DownloadE2eTest, ReaderUnpluggedMidDownloadSavesNothing) {
+    Rig rig;
+    ASSERT_TRUE(rig.plugReader({"--records", "2000", "--unplug-after-packets", "300"}));
+    const ProgramRun run = rig.download();
+    EXPECT_EQ(run.exitCode, 4) << qPrintable(run.err);
+    EXPECT_TRUE(run.err.contains("disconnected before the download finished"))
+        << qPrintable(run.err);
+    EXPECT_FALSE(run.err.contains("No data")) << qPrintable(run.err);
+    EXPECT_EQ(rig.savedFiles(), QStringList());
+}
+
+TEST(DownloadE2eTest, EndsWithoutReaderUsageErrorsAndUnusableKey) {
+    const struct {
+        const char* name;
+        QStringList arguments;
+        const char* keyFile;  // else the test key
+        int exitCode;
+        const char* err;  // part of standard error
+    } cases[] = {
+        {"no reader", {"--timeout", "1"}, nullptr, 4, "no reader connected within 1 s"},
+        {"zero time-out", {"--timeout", "0"}, nullptr, 2, "--timeout takes whole seconds"},
+        {"time-out not a number", {"--timeout", "soon"}, nullptr, 2, "--timeout takes"},
+        {"unknown option", {"--fast"}, nullptr, 2, "Unknown option 'fast'"},
+        {"argument", {"now"}, nullptr, 2, "unexpected argument now"},
+        {"missing key", {"--timeout", "1"}, "none.pem", 1, "cannot use the public key"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Rig rig;
+        if (c.keyFile) {
+            rig.setKeyFile(rig.path(c.keyFile));
+        }
+        const ProgramRun run = rig.download(c.arguments);
+        EXPECT_EQ(run.exitCode, c.exitCode) << qPrintable(run.err);
+        EXPECT_TRUE(run.err.contains(c.err)) << qPrintable(run.err);
+        EXPECT_EQ(run.out, QStringList());
+        EXPECT_EQ(rig.savedFiles(), QStringList());
+    }
+
+    Rig rig;
+    const ProgramRun help = rig.download({"--help"});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_TRUE(help.out.value(0).startsWith("Usage: lumora-download"))
+        << qPrintable(help.out.join('\n'));
+}
+
+}  // namespace

@@ -1,0 +1,193 @@
+// lumora-download: the download without a window. Waits for a reader, shows its serial number
+// and clock, downloads through the window's DownloadMediator and saves the file exactly as the
+// window does. Messages and progress go to standard error; the saved path is the last line of
+// standard output.
+#include <stdio.h>
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QTimer>
+#include <cstdio>
+
+#include "client/device_client.h"
+#include "client/reader_callbacks.h"
+#include "export/cipher.h"
+#include "export/download_mediator.h"
+#include "export/download_save.h"
+#include "export/file_util.h"
+#include "export/settings_path.h"
+#include "protocol/aap_layer.h"
+
+namespace {
+
+enum ExitCode {
+    kExitSaved = 0,
+    kExitError = 1,  // settings, key, disk, a missing or unusable sensor id
+    kExitUsage = 2,
+    kExitNoData = 3,
+    kExitNoReader = 4,  // none within the time-out, or removed during the download
+};
+
+constexpr int kDefaultTimeoutS = 60;
+constexpr int kMaxTimeoutS = 24 * 60 * 60;
+
+const char kUsage[] =
+    "Usage: lumora-download [--timeout SECONDS]\n"
+    "\n"
+    "Waits for a reader, prints its serial number and clock, downloads its data and saves the\n"
+    "encrypted file as the window does: <data_dir><sensor id>/<sensor id>_<UTC time>_data.json,\n"
+    "with data_dir and public_key_file from the system settings (LumoraConnector/\n"
+    "Configuration.ini in the first folder of XDG_CONFIG_DIRS, else /etc/xdg).\n"
+    "Progress and messages go to standard error; the last line of standard output is the\n"
+    "saved file's full path.\n"
+    "\n"
+    "  -t, --timeout SECONDS  how long to wait for a reader (default 60)\n"
+    "  -h, --help             show this help\n"
+    "\n"
+    "Exit codes:\n"
+    "  0  saved\n"
+    "  1  error: settings, public key, disk, or a sensor id that is missing or not a plain name\n"
+    "  2  usage error\n"
+    "  3  the sensor has no data\n"
+    "  4  no reader within the time-out, or the reader was removed during the download\n";
+
+int complain(int code, const QString& message) {
+    std::fprintf(stderr, "lumora-download: %s\n", qPrintable(message));
+    if (code == kExitUsage) {
+        std::fputs("Try 'lumora-download --help'.\n", stderr);
+    }
+    return code;
+}
+
+// The device client writes its trace lines ("Records: N" as records arrive) to standard
+// output. They are progress, so standard output is pointed at standard error and the program's
+// own results go to a copy of the original. Returns that copy, or null.
+FILE* divertStandardOutput() {
+    std::fflush(stdout);
+    const int results = dup(fileno(stdout));
+    if (results < 0 || dup2(fileno(stderr), fileno(stdout)) < 0) {
+        return nullptr;
+    }
+    return fdopen(results, "w");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    FILE* const results = divertStandardOutput();
+    if (!results) {
+        return complain(kExitError, "cannot set up standard output");
+    }
+    QCoreApplication app(argc, argv);
+    QCommandLineParser parser;
+    const QCommandLineOption help({"h", "help"}, "");
+    const QCommandLineOption timeoutOption({"t", "timeout"}, "", "SECONDS");
+    parser.addOptions({help, timeoutOption});
+    if (!parser.parse(app.arguments())) {
+        return complain(kExitUsage, parser.errorText());
+    }
+    if (parser.isSet(help)) {
+        std::fputs(kUsage, results);
+        std::fflush(results);
+        return kExitSaved;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        return complain(kExitUsage, "unexpected argument " + parser.positionalArguments().first());
+    }
+    int timeoutS = kDefaultTimeoutS;
+    if (parser.isSet(timeoutOption)) {
+        bool ok = false;
+        timeoutS = parser.value(timeoutOption).toInt(&ok);
+        if (!ok || timeoutS < 1 || timeoutS > kMaxTimeoutS) {
+            return complain(
+                kExitUsage,
+                QStringLiteral("--timeout takes whole seconds, 1 to %1").arg(kMaxTimeoutS));
+        }
+    }
+
+    applySettingsPathFromEnvironment();
+    // Everything below lives on this, the main, thread; the mediator's worker on its own.
+    FileUtil files;
+    QObject::connect(&files, &FileUtil::raiseErrorMessage,
+                     [](const QString& message) { complain(kExitError, message); });
+    // A key that cannot be used would only show after the whole download.
+    {
+        const QString keyFile = files.getPublicKeyFile();
+        QString failure;
+        if (!Cipher().loadPublicKey(keyFile, &failure)) {
+            return complain(kExitError, "cannot use the public key " + keyFile + ": " + failure);
+        }
+    }
+
+    DeviceClient* const client = DeviceClient::instance();
+    DownloadMediator mediator;
+    bool connected = false;
+    auto finish = [&app](int code) {
+        std::fflush(stdout);
+        std::fflush(stderr);
+        app.exit(code);
+    };
+
+    QTimer readerTimeout;
+    readerTimeout.setSingleShot(true);
+    QObject::connect(&readerTimeout, &QTimer::timeout, [&] {
+        finish(complain(kExitNoReader,
+                        QStringLiteral("no reader connected within %1 s").arg(timeoutS)));
+    });
+
+    // Emitted on the transport's event thread; the context object makes it run on this thread.
+    QObject::connect(client, &DeviceClient::onConnected, &app, [&] {
+        if (connected) {
+            return;
+        }
+        connected = true;
+        readerTimeout.stop();
+        const QString serial = client->requestSerialNumber();
+        const QString clock = client->requestDateTime();
+        if (!client->lastRequestAnswered()) {
+            finish(complain(kExitNoReader, "the reader was disconnected before the download"));
+            return;
+        }
+        std::fprintf(results, "Reader serial number: %s\nReader clock: %s\n", qPrintable(serial),
+                     qPrintable(clock));
+        std::fflush(results);
+        std::fputs("lumora-download: downloading\n", stderr);
+        emit mediator.beginDownload();
+    });
+    QObject::connect(&mediator, &DownloadMediator::onDownloadAborted, [&](const QString& reason) {
+        std::fputs("\n", stderr);
+        finish(complain(kExitNoReader, reason));
+    });
+    QObject::connect(&mediator, &DownloadMediator::onResultsReady, [&](const QString& document) {
+        std::fputs("\n", stderr);
+        if (document.isEmpty()) {
+            finish(complain(kExitNoData, "No data to report from the Sensor."));
+            return;
+        }
+        QString problem;
+        const QString path =
+            saveDownload(files, document, QDateTime::currentDateTimeUtc(), &problem);
+        if (path.isEmpty()) {
+            if (!problem.isEmpty()) {
+                complain(kExitError, problem);
+            }
+            finish(kExitError);
+            return;
+        }
+        std::fprintf(results, "%s\n", qPrintable(path));
+        std::fflush(results);
+        finish(kExitSaved);
+    });
+
+    std::fprintf(stderr, "lumora-download: waiting up to %d s for a reader\n", timeoutS);
+    readerTimeout.start(timeoutS * 1000);
+    AAPInit(onReaderAttached, onReaderRemoved, onReaderTextReply, onReaderMessage,
+            onReaderDebugPrint, nullptr);
+    return app.exec();
+}
