@@ -1,0 +1,95 @@
+import QtQuick 2.11
+import QtQuick.Controls 2.4
+
+Page {
+    id: page
+    width: 540
+    height: 380
+
+    Label {
+        id: lblStatus1
+        x: 9
+        y: 172
+        text: qsTr("Device Status:")
+        font.pixelSize: 17
+        font.bold: true
+        topPadding: 0
+    }
+
+    Label {
+        id: lblStatus6
+        x: 8
+        y: 198
+        width: 124
+        height: 21
+        text: qsTr("Sensor Serial Number:")
+        font.pixelSize: 17
+        font.bold: true
+        topPadding: 0
+    }
+
+    Label {
+        id: lblStatus2
+        x: 9
+        y: 223
+        width: 124
+        height: 21
+        text: qsTr("Reader Serial Number:")
+        font.pixelSize: 17
+        font.bold: true
+        topPadding: 0
+    }
+
+    Label {
+        id: lblStatus3
+        x: 9
+        y: 307
+        text: qsTr("SW Version:")
+        font.pixelSize: 17
+        font.bold: true
+        topPadding: 0
+    }
+
+    Label {
+        id: lblStatus7
+        x: 128
+        y: 308
+        text: "1.0.8"
+        font.pixelSize: 17
+        topPadding: 0
+    }
+
+    Label {
+        id: lblStatus4
+        x: 222
+        y: 307
+        text: qsTr("Reader Date Time:")
+        font.pixelSize: 17
+        font.bold: true
+        topPadding: 0
+    }
+
+    Label {
+        id: lblStatus5
+        x: 48
+        y: 341
+        width: 445
+        height: 21
+        text: qsTr("© Norvane. For use with Lumora Kelo readers and their sensors only.")
+        font.pixelSize: 13
+        horizontalAlignment: Text.AlignHCenter
+        topPadding: 0
+    }
+
+    Image {
+        id: image
+        x: 76
+        y: -27
+        width: 393
+        height: 233
+        source: "logo_norvane_lrg2.png"
+        smooth: true
+        antialiasing: true
+        fillMode: Image.PreserveAspectFit
+    }
+}

@@ -1,0 +1,102 @@
+// Start-up as lumora-connector runs it: nothing reaches a reader without a window, and the real
+// program asks an arriving reader for its serial number and clock.
+#include <gtest/gtest.h>
+
+#include <QImageReader>
+#include <QProcess>
+#include <QQmlApplicationEngine>
+#include <QTemporaryDir>
+#include <algorithm>
+
+#include "app/connector_app.h"
+#include "app_test_support.h"
+#include "tools/reader-sim/reader_sim.h"
+#include "transport/mal_trans_atp.h"
+
+namespace {
+
+ReaderSimOptions quietReader(const QString& dir, const char* name) {
+    ReaderSimOptions options;
+    options.dir = dir.toStdString();
+    options.name = name;
+    options.log = false;
+    return options;
+}
+
+bool sawSerialAndClockRequests(const ReaderSimState& state) {
+    const bool serial = std::count(state.textCommands.begin(), state.textCommands.end(), "$sn?");
+    const bool clock = std::any_of(state.requests.begin(), state.requests.end(),
+                                   [](const AapMessage& m) { return m.type == 65; });
+    return serial && clock;
+}
+
+// Kept first: the transport starts once per process, so only a fresh process can show that a
+// failed start-up leaves it alone (CTest runs every case in a process of its own).
+TEST(ConnectorStartup, MissingOrBrokenWindowEndsWithMinusOneAndNoTraffic) {
+    if (theTransport) {
+        GTEST_SKIP() << "an earlier test of this process started the transport";
+    }
+    ReaderSim reader(quietReader(appTestFolders().sockets(), "no-window"));
+    std::string error;
+    ASSERT_TRUE(reader.start(&error)) << error;
+
+    QTemporaryDir dir;
+    QFile broken(dir.filePath("broken.qml"));
+    ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
+    broken.write("import QtQuick 2.11\nItem {\n");
+    broken.close();
+
+    for (const QUrl& window :
+         {QUrl("qrc:/missing.qml"), QUrl::fromLocalFile(dir.filePath("broken.qml"))}) {
+        SCOPED_TRACE(window.toString().toStdString());
+        QQmlApplicationEngine engine;
+        EXPECT_EQ(startConnector(engine, window), kNoWindowExitCode);
+        EXPECT_TRUE(engine.rootObjects().isEmpty());
+    }
+    EXPECT_EQ(theTransport, nullptr);
+    EXPECT_EQ(reader.state().connections, 0u);
+}
+
+TEST(ConnectorStartup, ProgramAsksAnArrivingReaderForSerialAndClock) {
+    const QString sockets = appTestFolders().base + "/program-sock";
+    ASSERT_TRUE(QDir().mkpath(sockets));
+    ReaderSim reader(quietReader(sockets, "program"));
+    std::string error;
+    ASSERT_TRUE(reader.start(&error)) << error;
+
+    QProcess program;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("LUMORA_HID_SOCKET_DIR", sockets);
+    program.setProcessEnvironment(environment);
+    program.setWorkingDirectory(appTestFolders().base);
+    program.start(QStringLiteral(LUMORA_CONNECTOR_PROGRAM), QStringList());
+    ASSERT_TRUE(program.waitForStarted()) << qPrintable(program.errorString());
+
+    // Only the window's arrival handler asks for these two.
+    EXPECT_TRUE(reader.waitUntil(sawSerialAndClockRequests, kPatienceMs));
+    EXPECT_EQ(program.state(), QProcess::Running) << program.readAllStandardError().constData();
+    program.terminate();
+    program.waitForFinished();
+    EXPECT_TRUE(program.readAllStandardError().contains("The reader is now connected."));
+}
+
+TEST(ConnectorStartup, PicturesAreCompiledInAtTheirSizes) {
+    const struct {
+        const char* path;
+        QSize size;
+    } pictures[] = {
+        {":/logo_norvane_lrg2.png", {1163, 418}},  {":/logo_norvane_lrg2.jpg", {1163, 418}},
+        {":/dragout-animated.gif", {522, 350}},    {":/dragout-green.png", {522, 350}},
+        {":/dragout-light-green.png", {522, 350}},
+    };
+    for (const auto& picture : pictures) {
+        QImageReader reader(picture.path);
+        EXPECT_EQ(reader.size(), picture.size) << picture.path;
+        EXPECT_FALSE(reader.read().isNull()) << picture.path;
+    }
+    QImageReader animation(":/dragout-animated.gif");
+    EXPECT_TRUE(animation.supportsAnimation());
+    EXPECT_GT(animation.imageCount(), 1);
+}
+
+}  // namespace

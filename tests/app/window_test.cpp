@@ -1,0 +1,399 @@
+// The window as lumora-connector starts it, driven like a user would, against the reader
+// simulator: what it shows, what it saves, and how it ends a download.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QQmlApplicationEngine>
+#include <QQmlComponent>
+#include <QQmlContext>
+#include <QQmlProperty>
+#include <QQuickItem>
+#include <QQuickWindow>
+#include <QRegularExpression>
+#include <QTest>
+#include <algorithm>
+#include <memory>
+
+#include "app/connector_app.h"
+#include "app_test_support.h"
+#include "export/decrypter.h"
+#include "export/download_mediator.h"
+#include "tools/reader-sim/reader_sim.h"
+
+namespace {
+
+const QString kWaiting = "Please Connect the Reader.";
+const QString kConnected = "The reader is connected.";
+const QString kDisconnected = "The reader is disconnected.";
+const QString kNoClock = "<device not connected>";
+const QString kNoData = "No data to report from the Sensor.";
+
+QByteArray readFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Every file below the data folder, relative to it.
+QStringList savedFiles() {
+    QStringList files;
+    const QDir data(appTestFolders().data());
+    for (const QString& folder : data.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        for (const QString& file : QDir(data.filePath(folder)).entryList(QDir::Files)) {
+            files << folder + "/" + file;
+        }
+    }
+    return files;
+}
+
+bool requested(const ReaderSimState& state, uint16_t type) {
+    return std::any_of(state.requests.begin(), state.requests.end(),
+                       [type](const AapMessage& m) { return m.type == type; });
+}
+
+class ConnectorWindow : public ::testing::Test {
+protected:
+    void SetUp() override {
+        QDir(appTestFolders().data()).removeRecursively();
+        ASSERT_TRUE(QDir().mkpath(appTestFolders().data()));
+        engine_ = std::make_unique<QQmlApplicationEngine>();
+        ASSERT_EQ(startConnector(*engine_), 0);
+        window_ = qobject_cast<QQuickWindow*>(engine_->rootObjects().value(0));
+        ASSERT_NE(window_, nullptr);
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window_));
+        mediator_ = qobject_cast<DownloadMediator*>(
+            engine_->rootContext()->contextProperty("downloadMediator").value<QObject*>());
+        ASSERT_NE(mediator_, nullptr);
+    }
+
+    void TearDown() override {
+        // The next test's window must not hear this reader leave.
+        if (reader_) {
+            const bool connected = text("lblStatus1") == kConnected;
+            reader_->stop();
+            if (connected) {
+                EXPECT_TRUE(waitFor([&] { return text("lblStatus1") == kDisconnected; }));
+            }
+        }
+        engine_.reset();
+    }
+
+    QObject* item(const char* name) const {
+        QObject* found = window_->findChild<QObject*>(name);
+        EXPECT_NE(found, nullptr) << name;
+        return found;
+    }
+    QString text(const char* name) const { return item(name)->property("text").toString(); }
+    bool flag(const char* name, const char* property) const {
+        return item(name)->property(property).toBool();
+    }
+    bool visible(const char* dialog) const { return flag(dialog, "visible"); }
+
+    ReaderSim& plugReader(DefaultScenarioParams params = {}) {
+        static int readers = 0;
+        ReaderSimOptions options;
+        options.dir = appTestFolders().sockets().toStdString();
+        options.name = "window-" + std::to_string(++readers);
+        options.log = false;
+        options.scenario = MakeDefaultScenario(params);
+        scenario_ = options.scenario;
+        reader_ = std::make_unique<ReaderSim>(options);
+        std::string error;
+        EXPECT_TRUE(reader_->start(&error)) << error;
+        return *reader_;
+    }
+
+    void waitForArrival() {
+        ASSERT_TRUE(waitFor([&] { return flag("btnGetData", "enabled"); }))
+            << qPrintable(text("lblStatus1"));
+    }
+
+    // A real click in the middle of the button.
+    void clickGetData() {
+        auto* button = qobject_cast<QQuickItem*>(item("btnGetData"));
+        const QPointF centre = button->mapToScene(QPointF(button->width(), button->height()) / 2);
+        QTest::mouseClick(window_, Qt::LeftButton, Qt::NoModifier, centre.toPoint());
+    }
+
+    // Runs one download and returns the document the window received.
+    QString download() {
+        QString document;
+        auto connection = QObject::connect(mediator_, &DownloadMediator::onResultsReady,
+                                           [&](const QString& results) { document = results; });
+        clickGetData();
+        EXPECT_TRUE(visible("progressDialog"));
+        EXPECT_TRUE(flag("timer1", "running"));
+        EXPECT_TRUE(waitFor([&] { return visible("transferDialog") || visible("errorDialog"); }));
+        QObject::disconnect(connection);
+        return document;
+    }
+
+    QVariantMap dragMimeData() const {
+        QObject* draggable = item("draggable");
+        return QQmlProperty(draggable, "Drag.mimeData", qmlContext(draggable)).read().toMap();
+    }
+
+    std::unique_ptr<QQmlApplicationEngine> engine_;
+    QQuickWindow* window_ = nullptr;
+    DownloadMediator* mediator_ = nullptr;
+    std::shared_ptr<const Scenario> scenario_;
+    std::unique_ptr<ReaderSim> reader_;
+};
+
+TEST_F(ConnectorWindow, StartsWaitingForTheReaderWithGetDataDisabled) {
+    EXPECT_EQ(window_->title(), "Norvane Lumora Kelo Connector");
+    EXPECT_EQ(window_->size(), QSize(600, 380));
+    EXPECT_EQ(text("lblStatus1"), kWaiting);
+    EXPECT_EQ(text("lblReaderDateTime"), kNoClock);
+    EXPECT_EQ(text("lblSerialNumber"), "");
+    EXPECT_EQ(text("lblReaderSerialNumber"), "");
+    EXPECT_FALSE(flag("btnGetData", "enabled"));
+    for (const char* dialog : {"errorDialog", "progressDialog", "transferDialog"}) {
+        EXPECT_FALSE(visible(dialog)) << dialog;
+    }
+    // A click on the disabled button starts nothing.
+    clickGetData();
+    EXPECT_FALSE(visible("progressDialog"));
+}
+
+TEST_F(ConnectorWindow, ArrivalShowsTheReadersSerialAndClockAndEnablesGetData) {
+    ReaderSim& reader = plugReader();
+    waitForArrival();
+    EXPECT_EQ(text("lblStatus1"), kConnected);
+    EXPECT_EQ(text("lblSerialNumber").toStdString(), scenario_->serial);
+    const auto& c = scenario_->clock;  // second, minute, hour, day, month, year
+    const QDateTime clock(QDate(c[5] | c[6] << 8, c[4], c[3]), QTime(c[2], c[1], c[0]));
+    EXPECT_EQ(text("lblReaderDateTime"), clock.toString("dd MMM yyyy HH:mm:ss"));
+    EXPECT_EQ(text("lblReaderSerialNumber"), "");
+    const ReaderSimState state = reader.state();
+    EXPECT_EQ(std::count(state.textCommands.begin(), state.textCommands.end(), "$sn?"), 1);
+    EXPECT_TRUE(requested(state, 65));
+}
+
+TEST_F(ConnectorWindow, GetDataSavesTheEncryptedDocumentAndOffersItsFileUrl) {
+    plugReader();
+    waitForArrival();
+    const QString document = download();
+    ASSERT_TRUE(visible("transferDialog")) << qPrintable(text("errorDialog"));
+    EXPECT_FALSE(visible("errorDialog"));
+    EXPECT_FALSE(visible("progressDialog"));
+    EXPECT_FALSE(flag("timer1", "running"));
+
+    // The sensor is member "90" of the first record, without the text field's CR LF.
+    const QJsonArray records = QJsonDocument::fromJson(document.toUtf8())["records"].toArray();
+    ASSERT_FALSE(records.isEmpty());
+    const QString raw = records[0].toObject()["90"].toString();
+    EXPECT_TRUE(raw.endsWith("\r\n"));
+    const QString sensor = raw.trimmed();
+    EXPECT_EQ(text("lblReaderSerialNumber"), sensor);
+
+    const QStringList files = savedFiles();
+    ASSERT_EQ(files.size(), 1) << qPrintable(files.join(", "));
+    const QRegularExpression name("^" + QRegularExpression::escape(sensor) + "/" +
+                                  QRegularExpression::escape(sensor) +
+                                  "_\\d{4}-\\d\\d-\\d\\dT\\d{6}\\.\\d{3}Z_data\\.json$");
+    EXPECT_TRUE(name.match(files[0]).hasMatch()) << qPrintable(files[0]);
+    EXPECT_EQ(text("lblFileName"), files[0].section('/', 1));
+
+    const QString path = appTestFolders().data() + files[0];
+    QString failure;
+    const EvpPkeyPtr key = loadPrivateKey(readFile(appTestPrivateKey()), &failure);
+    ASSERT_TRUE(key) << qPrintable(failure);
+    const DecryptResult decrypted = decryptDownloadFile(key.get(), readFile(path));
+    ASSERT_EQ(decrypted.status, DecryptStatus::decrypted) << qPrintable(decrypted.message);
+    EXPECT_EQ(decrypted.document, document.toLatin1());
+
+    const QVariantMap mime = dragMimeData();
+    EXPECT_EQ(mime.keys(), QStringList{"text/uri-list"});
+    EXPECT_EQ(mime["text/uri-list"].toString(), "file://" + QDir::cleanPath(path));
+}
+
+TEST_F(ConnectorWindow, RemovalClearsOnlyTheSensorSerialAndDisablesGetData) {
+    ReaderSim& reader = plugReader();
+    waitForArrival();
+    download();
+    ASSERT_TRUE(visible("transferDialog"));
+    const QString serial = text("lblSerialNumber");
+    const QString clock = text("lblReaderDateTime");
+    ASSERT_NE(text("lblReaderSerialNumber"), "");
+
+    reader.unplug();
+    ASSERT_TRUE(waitFor([&] { return text("lblStatus1") == kDisconnected; }));
+    EXPECT_EQ(text("lblReaderSerialNumber"), "");
+    EXPECT_EQ(text("lblSerialNumber"), serial);
+    EXPECT_EQ(text("lblReaderDateTime"), clock);
+    EXPECT_FALSE(flag("btnGetData", "enabled"));
+    // The file stays on offer.
+    EXPECT_TRUE(visible("transferDialog"));
+}
+
+TEST_F(ConnectorWindow, EmptyTableSixShowsNoDataAndSavesNothing) {
+    DefaultScenarioParams empty;
+    empty.records = 0;
+    plugReader(empty);
+    waitForArrival();
+    const QString document = download();
+    EXPECT_EQ(document, "");
+    ASSERT_TRUE(visible("errorDialog"));
+    EXPECT_EQ(text("errorDialog"), kNoData);
+    EXPECT_FALSE(visible("progressDialog"));
+    EXPECT_FALSE(visible("transferDialog"));
+    EXPECT_FALSE(flag("timer1", "running"));
+    EXPECT_TRUE(savedFiles().isEmpty());
+}
+
+// A document that does not name its sensor used to stop the completion handler with a script
+// error, leaving the progress dialog open and the timer running.
+TEST_F(ConnectorWindow, CompletionWithoutASensorIdShowsAnErrorAndSavesNothing) {
+    const struct {
+        const char* results;
+        const char* message;
+    } cases[] = {
+        {"not a document", "The reader's data could not be read. Nothing was saved."},
+        {"{\"records\":[{\"90\":\"S1\"}]",
+         "The reader's data could not be read. Nothing was saved."},
+        {"[]", "The reader sent no sensor records. Nothing was saved."},
+        {"null", "The reader sent no sensor records. Nothing was saved."},
+        {"{\"events\":[]}", "The reader sent no sensor records. Nothing was saved."},
+        {"{\"records\":[]}", "The reader sent no sensor records. Nothing was saved."},
+        {"{\"records\":{\"90\":\"S1\"}}", "The reader sent no sensor records. Nothing was saved."},
+        {"{\"records\":[{\"9\":\"S1\"}]}",
+         "The reader's data does not name the sensor. Nothing was saved."},
+        {"{\"records\":[null]}", "The reader's data does not name the sensor. Nothing was saved."},
+        {"{\"records\":[{\"90\":7}]}",
+         "The reader's data does not name the sensor. Nothing was saved."},
+        {"{\"records\":[{\"90\":\" \\r\\n\"}]}",
+         "The reader's data does not name the sensor. Nothing was saved."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.results);
+        QMetaObject::invokeMethod(item("progressDialog"), "open");
+        QMetaObject::invokeMethod(item("timer1"), "start");
+        emit mediator_->onResultsReady(QString::fromUtf8(c.results));
+        EXPECT_TRUE(visible("errorDialog"));
+        EXPECT_EQ(text("errorDialog"), c.message);
+        EXPECT_FALSE(visible("progressDialog"));
+        EXPECT_FALSE(flag("timer1", "running"));
+        EXPECT_FALSE(visible("transferDialog"));
+        EXPECT_EQ(text("lblReaderSerialNumber"), "");
+        QMetaObject::invokeMethod(item("errorDialog"), "close");
+    }
+    EXPECT_TRUE(savedFiles().isEmpty());
+}
+
+// A sensor id that cannot be a folder name, or a save that fails, used to open the transfer
+// dialog for a file that was never written.
+TEST_F(ConnectorWindow, FailedSaveOffersNoFile) {
+    const char* const documents[] = {
+        "{\"records\":[{\"90\":\"../S1\\r\\n\"}]}",
+        "{\"records\":[{\"90\":\"S:1\\r\\n\"}]}",
+    };
+    for (const char* results : documents) {
+        SCOPED_TRACE(results);
+        QMetaObject::invokeMethod(item("progressDialog"), "open");
+        QMetaObject::invokeMethod(item("timer1"), "start");
+        emit mediator_->onResultsReady(QString::fromUtf8(results));
+        EXPECT_TRUE(visible("errorDialog"));
+        EXPECT_FALSE(text("errorDialog").isEmpty());
+        EXPECT_FALSE(visible("progressDialog"));
+        EXPECT_FALSE(flag("timer1", "running"));
+        EXPECT_FALSE(visible("transferDialog"));
+        QMetaObject::invokeMethod(item("errorDialog"), "close");
+    }
+    EXPECT_TRUE(savedFiles().isEmpty());
+
+    // Without the data folder the sensor folder cannot be made, so the file cannot be written.
+    QDir(appTestFolders().data()).removeRecursively();
+    QMetaObject::invokeMethod(item("progressDialog"), "open");
+    emit mediator_->onResultsReady("{\"records\":[{\"90\":\"S1\\r\\n\"}]}");
+    EXPECT_TRUE(visible("errorDialog"));
+    EXPECT_TRUE(text("errorDialog").startsWith("Could not")) << qPrintable(text("errorDialog"));
+    EXPECT_FALSE(visible("progressDialog"));
+    EXPECT_FALSE(visible("transferDialog"));
+}
+
+// The reader's removal used to end the download with an empty result and so the misleading
+// "No data to report from the Sensor.".
+TEST_F(ConnectorWindow, ReaderRemovedDuringDownloadEndsItWithoutADialog) {
+    DefaultScenarioParams many;
+    many.records = 1000000;  // streams; far from done when the reader goes
+    ReaderSim& reader = plugReader(many);
+    waitForArrival();
+    bool aborted = false;
+    QObject::connect(mediator_, &DownloadMediator::onDownloadAborted, [&] { aborted = true; });
+    clickGetData();
+    ASSERT_TRUE(
+        reader.waitUntil([](const ReaderSimState& s) { return requested(s, 49); }, kPatienceMs));
+    reader.unplug();
+    ASSERT_TRUE(waitFor([&] { return aborted && text("lblStatus1") == kDisconnected; }));
+    EXPECT_FALSE(visible("errorDialog")) << qPrintable(text("errorDialog"));
+    EXPECT_FALSE(visible("transferDialog"));
+    EXPECT_FALSE(visible("progressDialog"));
+    EXPECT_FALSE(flag("timer1", "running"));
+    EXPECT_FALSE(flag("btnGetData", "enabled"));
+    EXPECT_TRUE(savedFiles().isEmpty());
+
+    // Plugged in again, the reader is greeted as usual.
+    reader.stop();
+    plugReader();
+    waitForArrival();
+    EXPECT_EQ(text("lblStatus1"), kConnected);
+}
+
+// The bar moves by 10 a second and the counter is never reset: the first download stops the
+// timer on its tenth tick, later ones wrap the bar and leave the timer running.
+TEST_F(ConnectorWindow, ProgressCounterCarriesOverFromOneDownloadToTheNext) {
+    // The same library instance as the window's: one per engine and file.
+    QQmlComponent component(engine_.get());
+    component.setData(
+        "import QtQml 2.11\nimport \"qrc:/global.js\" as Global\n"
+        "QtObject {\n"
+        "  function counter() { return Global.i }\n"
+        "  function filename() { return Global.filename }\n"
+        "  function fileTime() { return Global.getISODateFileString() }\n"
+        "}\n",
+        QUrl("qrc:/probe.qml"));
+    std::unique_ptr<QObject> global(component.create());
+    ASSERT_NE(global, nullptr) << qPrintable(component.errorString());
+    auto call = [&](const char* function) {
+        QVariant result;
+        QMetaObject::invokeMethod(global.get(), function, Q_RETURN_ARG(QVariant, result));
+        return result;
+    };
+    EXPECT_EQ(call("counter").toInt(), 0);
+    EXPECT_EQ(call("filename").toString(), "");
+    const QString time = call("fileTime").toString();
+    EXPECT_TRUE(
+        QRegularExpression("^\\d{4}-\\d\\d-\\d\\dT\\d{6}\\.\\d{3}Z$").match(time).hasMatch())
+        << qPrintable(time);
+
+    QObject* timer = item("timer1");
+    QObject* bar = item("progressBar");
+    // Ticks by hand: the test processes no events meanwhile, so the real timer never fires.
+    auto tick = [&] { QMetaObject::invokeMethod(timer, "triggered"); };
+    QMetaObject::invokeMethod(timer, "start");
+    for (int second = 1; second <= 9; ++second) {
+        tick();
+        EXPECT_EQ(bar->property("value").toInt(), second * 10);
+    }
+    EXPECT_TRUE(flag("timer1", "running"));
+    tick();
+    EXPECT_EQ(call("counter").toInt(), 100);
+    EXPECT_FALSE(flag("timer1", "running"));
+    EXPECT_EQ(bar->property("value").toInt(), 90);
+
+    QMetaObject::invokeMethod(timer, "start");
+    const int expected[] = {10, 20, 30, 40, 50, 60, 70, 80, 90, 0, 10};
+    for (const int value : expected) {
+        tick();
+        EXPECT_EQ(bar->property("value").toInt(), value);
+        EXPECT_TRUE(flag("timer1", "running"));
+    }
+    EXPECT_EQ(call("counter").toInt(), 210);
+    QMetaObject::invokeMethod(timer, "stop");
+}
+
+}  // namespace

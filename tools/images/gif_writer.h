@@ -1,0 +1,16 @@
+// A small GIF89a writer for the window's animated hint: one global palette of at most 256
+// colours, looping frames, each frame stored as the rectangle that changed since the last one.
+#pragma once
+
+#include <QByteArray>
+#include <QImage>
+#include <QVector>
+
+struct GifFrame {
+    QImage image;  // every frame of one animation has the same size; alpha is ignored
+    int delayMs = 100;
+};
+
+// Encodes frames as a looping GIF. Colours beyond the 256 most frequent ones are drawn with the
+// nearest of those. Returns an empty array when there is no frame or the sizes differ.
+QByteArray encodeGif(const QVector<GifFrame>& frames);

@@ -1,0 +1,222 @@
+// lumora-screenshots OUT_DIR: starts the window as lumora-connector does, against simulated
+// readers in a temporary folder with a key made for the run, and saves PNG pictures of it
+// waiting for a reader, connected, downloading, with the transfer dialog and with the no-data
+// message. Needs X (Xvfb): the pictures are taken from the screen, so the dialogs' own windows
+// are in them as a user sees them.
+#include <openssl/pem.h>
+#include <openssl/rsa.h>
+#include <stdlib.h>
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QQmlApplicationEngine>
+#include <QQuickItem>
+#include <QQuickWindow>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <cstdio>
+#include <functional>
+#include <memory>
+
+#include "app/connector_app.h"
+#include "export/openssl_util.h"
+#include "export/settings_path.h"
+#include "tools/reader-sim/reader_sim.h"
+
+namespace {
+
+constexpr int kPatienceMs = 60000;
+
+bool waitFor(const std::function<bool()>& condition, int patienceMs = kPatienceMs) {
+    const QDeadlineTimer deadline(patienceMs);
+    QTimer wake;
+    wake.start(patienceMs);
+    while (!condition()) {
+        if (deadline.hasExpired()) {
+            return false;
+        }
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    return true;
+}
+
+bool writeKeyPair(const QString& publicPem) {
+    EvpPkeyPtr key(EVP_RSA_gen(2048));
+    BioPtr out(BIO_new_file(publicPem.toUtf8().constData(), "w"));
+    return key && out && PEM_write_bio_PUBKEY(out.get(), key.get());
+}
+
+class Shooter {
+public:
+    Shooter(QQuickWindow* window, QString outDir) : window_(window), outDir_(std::move(outDir)) {}
+
+    QObject* item(const char* name) const { return window_->findChild<QObject*>(name); }
+    QString text(const char* name) const { return item(name)->property("text").toString(); }
+    bool flag(const char* name, const char* property) const {
+        return item(name)->property(property).toBool();
+    }
+
+    // Waits until every visible window has drawn a new frame, so the picture is current.
+    void settle() {
+        for (QWindow* window : QGuiApplication::topLevelWindows()) {
+            auto* quick = qobject_cast<QQuickWindow*>(window);
+            if (!quick || !quick->isVisible()) {
+                continue;
+            }
+            bool swapped = false;
+            auto connection =
+                QObject::connect(quick, &QQuickWindow::frameSwapped, [&] { swapped = true; });
+            quick->update();
+            waitFor([&] { return swapped; }, 5000);
+            QObject::disconnect(connection);
+        }
+    }
+
+    bool shoot(const char* name) {
+        settle();
+        QRect area = window_->geometry();
+        for (QWindow* window : QGuiApplication::topLevelWindows()) {
+            auto* quick = qobject_cast<QQuickWindow*>(window);
+            if (quick && quick != window_ && quick->isVisible()) {
+                area |= quick->geometry();
+            }
+        }
+        const QImage picture = window_->screen()
+                                   ->grabWindow(0, area.x(), area.y(), area.width(), area.height())
+                                   .toImage();
+        const QString path = QDir(outDir_).filePath(QString::fromLatin1(name) + ".png");
+        if (picture.isNull() || !picture.save(path)) {
+            std::fprintf(stderr, "lumora-screenshots: cannot save %s\n", qPrintable(path));
+            return false;
+        }
+        std::fprintf(stderr, "%s\n", qPrintable(path));
+        return true;
+    }
+
+    void click(const char* button) { QMetaObject::invokeMethod(item(button), "clicked"); }
+
+private:
+    QQuickWindow* window_;
+    QString outDir_;
+};
+
+std::unique_ptr<ReaderSim> plugReader(const QString& dir, const char* name, uint32_t records) {
+    ReaderSimOptions options;
+    options.dir = dir.toStdString();
+    options.name = name;
+    options.log = false;
+    DefaultScenarioParams params;
+    params.records = records;
+    options.scenario = MakeDefaultScenario(params);
+    auto reader = std::make_unique<ReaderSim>(options);
+    std::string error;
+    if (!reader->start(&error)) {
+        std::fprintf(stderr, "lumora-screenshots: %s\n", error.c_str());
+        return nullptr;
+    }
+    return reader;
+}
+
+// The next reader may come only once the window has seen this one go.
+bool unplug(std::unique_ptr<ReaderSim>& reader, Shooter& shooter) {
+    reader->stop();
+    reader.reset();
+    return waitFor([&] {
+        return shooter.text("lblStatus1") == QLatin1String("The reader is disconnected.") &&
+               !shooter.flag("progressDialog", "visible");
+    });
+}
+
+int fail(const char* what) {
+    std::fprintf(stderr, "lumora-screenshots: %s\n", what);
+    return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: lumora-screenshots OUT_DIR\n");
+        return 2;
+    }
+    const QString outDir = QString::fromLocal8Bit(argv[1]);
+    QTemporaryDir scratch(QStringLiteral("/tmp/lumora-shots-XXXXXX"));
+    const QString sockets = scratch.filePath("sock");
+    const QString config = scratch.filePath("cfg");
+    if (!QDir().mkpath(outDir) || !QDir().mkpath(sockets) ||
+        !QDir().mkpath(config + "/LumoraConnector") || !QDir().mkpath(scratch.filePath("data")) ||
+        !writeKeyPair(scratch.filePath("key.pem"))) {
+        return fail("cannot prepare the scratch folder");
+    }
+    QFile ini(config + "/LumoraConnector/Configuration.ini");
+    if (!ini.open(QIODevice::WriteOnly)) {
+        return fail("cannot write the settings");
+    }
+    ini.write(QStringLiteral("[General]\ndata_dir=\"%1/\"\npublic_key_file=\"%2\"\n")
+                  .arg(scratch.filePath("data"), scratch.filePath("key.pem"))
+                  .toUtf8());
+    ini.close();
+    setenv("LUMORA_HID_SOCKET_DIR", qPrintable(sockets), 1);
+    setenv("XDG_CONFIG_DIRS", qPrintable(config), 1);
+    setenv("LUMORA_DEBUG_LOG", qPrintable(scratch.filePath("debug.log")), 1);
+
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    QGuiApplication app(argc, argv);
+    if (QGuiApplication::platformName() != QLatin1String("xcb")) {
+        return fail("needs an X display; run it under xvfb-run");
+    }
+    applySettingsPathFromEnvironment();
+    QQmlApplicationEngine engine;
+    if (startConnector(engine) != 0) {
+        return fail("the window did not load");
+    }
+    auto* window = qobject_cast<QQuickWindow*>(engine.rootObjects().value(0));
+    Shooter shooter(window, outDir);
+    if (!waitFor([&] { return window->isExposed(); }) || !shooter.shoot("1-waiting")) {
+        return fail("the window did not show");
+    }
+
+    // A reader large enough that the download is still running when the bar has moved.
+    std::unique_ptr<ReaderSim> reader = plugReader(sockets, "slow", 100000000);
+    if (!reader || !waitFor([&] { return shooter.flag("btnGetData", "enabled"); }) ||
+        !shooter.shoot("2-connected")) {
+        return fail("the reader did not arrive");
+    }
+    shooter.click("btnGetData");
+    if (!waitFor([&] { return shooter.item("progressBar")->property("value").toInt() >= 40; }) ||
+        !shooter.shoot("3-downloading")) {
+        return fail("the download did not show progress");
+    }
+    if (!unplug(reader, shooter)) {
+        return fail("the removal did not end the download");
+    }
+
+    reader = plugReader(sockets, "reader", 96);
+    if (!reader || !waitFor([&] { return shooter.flag("btnGetData", "enabled"); })) {
+        return fail("the second reader did not arrive");
+    }
+    shooter.click("btnGetData");
+    if (!waitFor([&] { return shooter.flag("transferDialog", "visible"); }) ||
+        !shooter.shoot("4-transfer")) {
+        return fail("the transfer dialog did not open");
+    }
+    QMetaObject::invokeMethod(shooter.item("transferDialog"), "close");
+    if (!unplug(reader, shooter)) {
+        return fail("the removal did not show");
+    }
+
+    reader = plugReader(sockets, "empty", 0);
+    if (!reader || !waitFor([&] { return shooter.flag("btnGetData", "enabled"); })) {
+        return fail("the third reader did not arrive");
+    }
+    shooter.click("btnGetData");
+    if (!waitFor([&] { return shooter.flag("errorDialog", "visible"); }) ||
+        !shooter.shoot("5-no-data")) {
+        return fail("the no-data message did not show");
+    }
+    reader->stop();
+    return 0;
+}
