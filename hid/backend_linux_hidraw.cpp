@@ -69,7 +69,7 @@ private:
     HidFdWatchThread thread_;  // owns "hid-udev-watch"; declared last so it stops first
 };
 
-class HidrawBackend : public HidBackend {
+class HidrawBackend : public HidFdBackend {
 public:
     HidrawBackend(std::string sysfsClassDir, std::string devDir)
         : sysfsClassDir_(std::move(sysfsClassDir)), devDir_(std::move(devDir)) {}
@@ -96,20 +96,6 @@ public:
         }
         return HidFdDeviceOpen(std::move(fd), HidFdFraming::reportIdOmitted, false);
     }
-
-    HidReadResult read(HidDevice* device, OsHandle, uint8_t (&report)[kHidReportSize],
-                       int& size) override {
-        return HidFdDeviceRead(device, report, size);
-    }
-
-    void interrupt(HidDevice* device, OsHandle) override { HidFdDeviceInterrupt(device); }
-
-    HidWriteResult write(HidDevice* device, const uint8_t (&report)[kHidReportSize],
-                         uint32_t timeoutMs, int& errorCode) override {
-        return HidFdDeviceWrite(device, report, timeoutMs, errorCode);
-    }
-
-    void close(HidDevice* device) override { HidFdDeviceClose(device); }
 
     HidWatch* watch(OsHandle wake) override {
         if (access(kUdevControl, F_OK) != 0) {

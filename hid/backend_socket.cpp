@@ -62,7 +62,7 @@ private:
     HidFdWatchThread thread_;  // owns "hid-sock-watch"; declared last so it stops first
 };
 
-class SocketBackend : public HidBackend {
+class SocketBackend : public HidFdBackend {
 public:
     explicit SocketBackend(std::string dir) : dir_(std::move(dir)) {}
 
@@ -110,20 +110,6 @@ public:
         }
         return HidFdDeviceOpen(std::move(fd), HidFdFraming::reportIdIncluded, true);
     }
-
-    HidReadResult read(HidDevice* device, OsHandle, uint8_t (&report)[kHidReportSize],
-                       int& size) override {
-        return HidFdDeviceRead(device, report, size);
-    }
-
-    void interrupt(HidDevice* device, OsHandle) override { HidFdDeviceInterrupt(device); }
-
-    HidWriteResult write(HidDevice* device, const uint8_t (&report)[kHidReportSize],
-                         uint32_t timeoutMs, int& errorCode) override {
-        return HidFdDeviceWrite(device, report, timeoutMs, errorCode);
-    }
-
-    void close(HidDevice* device) override { HidFdDeviceClose(device); }
 
     HidWatch* watch(OsHandle wake) override {
         UniqueFd inotify(inotify_init1(IN_CLOEXEC | IN_NONBLOCK));

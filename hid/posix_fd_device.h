@@ -37,6 +37,22 @@ HidWriteResult HidFdDeviceWrite(HidDevice* device, const uint8_t (&report)[kHidR
                                 uint32_t timeoutMs, int& errorCode);
 void HidFdDeviceClose(HidDevice* device);
 
+// The I/O half that both POSIX backends share: they differ only in how they list, open and
+// watch devices.
+class HidFdBackend : public HidBackend {
+public:
+    HidReadResult read(HidDevice* device, OsHandle, uint8_t (&report)[kHidReportSize],
+                       int& size) override {
+        return HidFdDeviceRead(device, report, size);
+    }
+    void interrupt(HidDevice* device, OsHandle) override { HidFdDeviceInterrupt(device); }
+    HidWriteResult write(HidDevice* device, const uint8_t (&report)[kHidReportSize],
+                         uint32_t timeoutMs, int& errorCode) override {
+        return HidFdDeviceWrite(device, report, timeoutMs, errorCode);
+    }
+    void close(HidDevice* device) override { HidFdDeviceClose(device); }
+};
+
 // The thread of a hot-plug watch: waits until fd is readable, then calls drain(context), which
 // reads what is there and returns false to end the thread. Stopped and joined on destruction,
 // so declare it after whatever drain uses.
