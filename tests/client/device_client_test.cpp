@@ -19,6 +19,7 @@
 #include "client/reader_callbacks.h"
 #include "protocol/aap_layer.h"
 #include "protocol/aap_message.h"
+#include "tests/support/null_transport.h"
 #include "transport/mal_transport_manager.h"
 
 namespace {
@@ -39,11 +40,8 @@ std::string Encoded(uint16_t type, const Bytes& payload = {}) {
 
 // Stands in for the transport: records every send and hands the AAP layer what a test delivers.
 // Sends come from request threads, reads from the test thread.
-class FakeTransport final : public MALTransportManager {
+class FakeTransport final : public NullTransport {
 public:
-    hidInterface* open(const HidDeviceFilter*) override { return nullptr; }
-    void close() override {}
-    void setEventCallback(TransportEventCallback) override {}
     int32_t writeText(uint32_t, const uint8_t* text, uint32_t length) override {
         record(std::string(text, text + length));
         return int32_t(length);
@@ -59,13 +57,6 @@ public:
         *size = take(buffer, *size);
         return 0;
     }
-    int32_t getVersion(char*, uint32_t) override { return 1; }
-    void restartLink(uint32_t) override {}
-    void OnDeviceAttach(uint32_t) override {}
-    void OnDeviceRemove(uint32_t) override {}
-    void OnDebugPrint(const char*) override {}
-    void OnReceiveReport(int32_t, const uint8_t*, int32_t) override {}
-    void OnReceiveATP(uint32_t, const uint8_t*) override {}
 
     std::vector<std::string> sends() {
         std::lock_guard<std::mutex> lock(mutex_);

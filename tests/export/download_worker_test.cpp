@@ -21,6 +21,7 @@
 #include "export/download_mediator.h"
 #include "protocol/aap_layer.h"
 #include "protocol/aap_message.h"
+#include "tests/support/null_transport.h"
 #include "transport/mal_transport_manager.h"
 
 namespace {
@@ -59,7 +60,7 @@ const std::string kEndOfRequest = Encoded(125);
 
 // Stands in for the transport and the reader behind it. Its own thread plays the transport's
 // event thread: it answers each request in order, and attaches and removes the reader.
-class FakeReader final : public MALTransportManager {
+class FakeReader final : public NullTransport {
 public:
     FakeReader() : thread_([this] { run(); }) {}
     ~FakeReader() {
@@ -123,20 +124,6 @@ public:
         *size = n;
         return 0;
     }
-    hidInterface* open(const HidDeviceFilter*) override { return nullptr; }
-    void close() override {}
-    void setEventCallback(TransportEventCallback) override {}
-    int32_t writeText(uint32_t, const uint8_t*, uint32_t length) override {
-        return int32_t(length);
-    }
-    int32_t readText(uint32_t, uint8_t*, uint32_t) override { return 0; }
-    int32_t getVersion(char*, uint32_t) override { return 1; }
-    void restartLink(uint32_t) override {}
-    void OnDeviceAttach(uint32_t) override {}
-    void OnDeviceRemove(uint32_t) override {}
-    void OnDebugPrint(const char*) override {}
-    void OnReceiveReport(int32_t, const uint8_t*, int32_t) override {}
-    void OnReceiveATP(uint32_t, const uint8_t*) override {}
 
 private:
     void run() {

@@ -6,12 +6,13 @@
 #include <vector>
 
 #include "protocol_test_support.h"
+#include "tests/support/null_transport.h"
 #include "transport/mal_trans_atp.h"
 
 namespace {
 
 // Serves queued bytes to the layer's reads and records its writes.
-class FakeTransport final : public MALTransportManager {
+class FakeTransport final : public NullTransport {
 public:
     struct Write {
         uint32_t deviceId;
@@ -23,9 +24,6 @@ public:
     Bytes pending;  // served to whichever read comes
     int32_t readMsgResult = 0;
 
-    hidInterface* open(const HidDeviceFilter*) override { return nullptr; }
-    void close() override {}
-    void setEventCallback(TransportEventCallback) override {}
     int32_t writeText(uint32_t id, const uint8_t* text, uint32_t length) override {
         writes.push_back({id, Bytes(text, text + length), true});
         return int32_t(length);
@@ -41,13 +39,6 @@ public:
         *size = readMsgResult ? 0 : take(id, buffer, *size);
         return readMsgResult;
     }
-    int32_t getVersion(char*, uint32_t) override { return 1; }
-    void restartLink(uint32_t) override {}
-    void OnDeviceAttach(uint32_t) override {}
-    void OnDeviceRemove(uint32_t) override {}
-    void OnDebugPrint(const char*) override {}
-    void OnReceiveReport(int32_t, const uint8_t*, int32_t) override {}
-    void OnReceiveATP(uint32_t, const uint8_t*) override {}
 
 private:
     uint32_t take(uint32_t id, uint8_t* buffer, uint32_t size) {
