@@ -11,6 +11,7 @@
 #include "export/download_mediator.h"
 #include "export/file_util.h"
 #include "export/settings_path.h"
+#include "platform/program_version.h"
 #include "protocol/aap_layer.h"
 
 int startConnector(QQmlApplicationEngine& engine, const QUrl& window) {
@@ -20,6 +21,8 @@ int startConnector(QQmlApplicationEngine& engine, const QUrl& window) {
         "com.norvane.qml.fileurl", 1, 0, "FileUrl",
         [](QQmlEngine*, QJSEngine*) -> QObject* { return new FileUrl; });
 
+    // The window's version text.
+    QCoreApplication::setApplicationVersion(QString::fromLatin1(kLumoraVersion));
     // Created here, on the GUI thread, so that the client belongs to it.
     engine.rootContext()->setContextProperty(QStringLiteral("client"), DeviceClient::instance());
     engine.rootContext()->setContextProperty(QStringLiteral("downloadMediator"),

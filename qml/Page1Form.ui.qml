@@ -52,9 +52,10 @@ Page {
 
     Label {
         id: lblStatus7
+        objectName: "lblStatus7"
         x: 128
         y: 308
-        text: "1.0.8"
+        text: Qt.application.version
         font.pixelSize: 17
         topPadding: 0
     }

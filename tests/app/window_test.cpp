@@ -149,6 +149,7 @@ TEST_F(ConnectorWindow, StartsWaitingForTheReaderWithGetDataDisabled) {
     EXPECT_EQ(text("lblStatus1"), kWaiting);
     EXPECT_EQ(text("lblReaderDateTime"), kNoClock);
     EXPECT_EQ(text("lblSerialNumber"), "");
+    EXPECT_EQ(text("lblStatus7"), LUMORA_VERSION);
     EXPECT_EQ(text("lblReaderSerialNumber"), "");
     EXPECT_FALSE(flag("btnGetData", "enabled"));
     for (const char* dialog : {"errorDialog", "progressDialog", "transferDialog"}) {

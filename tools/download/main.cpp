@@ -22,6 +22,7 @@
 #include "export/download_save.h"
 #include "export/file_util.h"
 #include "export/settings_path.h"
+#include "platform/program_version.h"
 #include "protocol/aap_layer.h"
 
 namespace {
@@ -49,6 +50,7 @@ const char kUsage[] =
     "\n"
     "  -t, --timeout SECONDS  how long to wait for a reader (default 60)\n"
     "  -h, --help             show this help\n"
+    "      --version          print the program's name and version\n"
     "\n"
     "Exit codes:\n"
     "  0  saved\n"
@@ -80,6 +82,9 @@ FILE* divertStandardOutput() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (PrintVersionIfAsked(argc, argv, "lumora-download")) {
+        return kExitSaved;
+    }
     FILE* const results = divertStandardOutput();
     if (!results) {
         return complain(kExitError, "cannot set up standard output");

@@ -3,10 +3,14 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/program_version.h"
 #include "tools/reader-sim/reader_sim.h"
 #include "tools/reader-sim/sim_options.h"
 
 int main(int argc, char** argv) {
+    if (PrintVersionIfAsked(argc, argv, "lumora-reader-sim")) {
+        return 0;
+    }
     SimProgramOptions options;
     std::string message;
     switch (ParseSimArgs(argc, argv, &options, &message)) {

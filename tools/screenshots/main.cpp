@@ -24,6 +24,7 @@
 #include "app/connector_app.h"
 #include "export/openssl_util.h"
 #include "export/settings_path.h"
+#include "platform/program_version.h"
 #include "tools/reader-sim/reader_sim.h"
 
 namespace {
@@ -138,6 +139,9 @@ int fail(const char* what) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (PrintVersionIfAsked(argc, argv, "lumora-screenshots")) {
+        return 0;
+    }
     if (argc != 2) {
         std::fprintf(stderr, "usage: lumora-screenshots OUT_DIR\n");
         return 2;
