@@ -59,10 +59,14 @@ TEST(DecryptToolTest, ExitCodesAndOutput) {
     const struct {
         QStringList arguments;
         int exitCode;
-        const char* output;  // standard output for 0, standard error otherwise
+        const char* output;     // standard output for 0, standard error otherwise
+        QByteArray input = {};  // standard input
     } cases[] = {
         {{"--help"}, 0, "Exit codes:"},
         {{"-k", key, saved, "-o", out}, 0, ""},
+        {{"-k", key, "-"}, 0, kDocument.constData(), savedFile()},
+        {{"-k", key, saved, "-o", "-"}, 0, kDocument.constData()},
+        {{"-k", key, "-"}, 4, "standard input: the file is truncated", savedFile().left(300)},
         {{saved}, 2, "missing --key"},
         {{"--key", key, dir.filePath("none")}, 1, "cannot read"},
         {{"--key", testKey(2048, 1).privatePem(), saved}, 3, "wrong key"},
@@ -71,7 +75,10 @@ TEST(DecryptToolTest, ExitCodesAndOutput) {
     for (const auto& c : cases) {
         SCOPED_TRACE(qPrintable(c.arguments.join(' ')));
         QProcess tool;
+        tool.setWorkingDirectory(dir.path());
         tool.start(LUMORA_DECRYPT_PROGRAM, c.arguments);
+        tool.write(c.input);
+        tool.closeWriteChannel();
         ASSERT_TRUE(tool.waitForFinished(30000));
         EXPECT_EQ(tool.exitCode(), c.exitCode);
         EXPECT_TRUE((c.exitCode == 0 ? tool.readAllStandardOutput() : tool.readAllStandardError())
@@ -79,6 +86,7 @@ TEST(DecryptToolTest, ExitCodesAndOutput) {
     }
     EXPECT_EQ(readBytes(out), kDocument);
     EXPECT_TRUE(ownerOnly(out));
+    EXPECT_FALSE(QFile::exists(dir.filePath("-"))) << "-o - is standard output, not a file";
 }
 
 }  // namespace

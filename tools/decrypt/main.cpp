@@ -8,6 +8,7 @@
 #include <QSaveFile>
 
 #include "export/decrypter.h"
+#include "platform/program_version.h"
 
 namespace {
 
@@ -24,11 +25,13 @@ const char kUsage[] =
     "\n"
     "Decrypts FILE, a file saved by Lumora Connector, with the recipient's RSA private key\n"
     "and writes the JSON document to standard output, or to OUT (readable by its owner only).\n"
+    "A FILE or OUT of - is standard input or standard output.\n"
     "\n"
     "  -k, --key PRIVATE.pem  the RSA private key (PEM) that belongs to the public key the\n"
     "                         file was saved for\n"
     "  -o, --output OUT       write the document to OUT instead of standard output\n"
     "  -h, --help             show this help\n"
+    "      --version          print the program's name and version\n"
     "\n"
     "Exit codes:\n"
     "  0  decrypted\n"
@@ -45,9 +48,13 @@ int complain(int code, const QString& message) {
     return code;
 }
 
+// FILE and OUT of "-" are the standard streams.
+const QString kStandardStream = QStringLiteral("-");
+
 bool readWhole(const QString& path, QByteArray* bytes, QString* failure) {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    if (!(path == kStandardStream ? file.open(stdin, QIODevice::ReadOnly)
+                                  : file.open(QIODevice::ReadOnly))) {
         *failure = file.errorString();
         return false;
     }
@@ -81,6 +88,9 @@ bool writeDocument(const QString& path, const QByteArray& document, QString* fai
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (PrintVersionIfAsked(argc, argv, "lumora-decrypt")) {
+        return kExitDecrypted;
+    }
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
     const QCommandLineOption help({"h", "help"}, "");
@@ -103,6 +113,7 @@ int main(int argc, char** argv) {
     }
     const QString keyPath = parser.value(keyOption);
     const QString inputPath = files.first();
+    const QString inputName = inputPath == kStandardStream ? "standard input" : inputPath;
 
     QString failure;
     QByteArray pem;
@@ -115,7 +126,7 @@ int main(int argc, char** argv) {
     }
     QByteArray input;
     if (!readWhole(inputPath, &input, &failure)) {
-        return complain(kExitError, "cannot read " + inputPath + ": " + failure);
+        return complain(kExitError, "cannot read " + inputName + ": " + failure);
     }
 
     const DecryptResult result = decryptDownloadFile(key.get(), input);
@@ -123,12 +134,13 @@ int main(int argc, char** argv) {
         case DecryptStatus::decrypted:
             break;
         case DecryptStatus::wrongKey:
-            return complain(kExitWrongKey, inputPath + ": " + result.message);
+            return complain(kExitWrongKey, inputName + ": " + result.message);
         case DecryptStatus::truncated:
         case DecryptStatus::corrupt:
-            return complain(kExitDamaged, inputPath + ": " + result.message);
+            return complain(kExitDamaged, inputName + ": " + result.message);
     }
-    const QString outputPath = parser.value(outputOption);
+    const QString outputPath =
+        parser.value(outputOption) == kStandardStream ? QString() : parser.value(outputOption);
     if (!writeDocument(outputPath, result.document, &failure)) {
         return complain(kExitError, "cannot write " +
                                         (outputPath.isEmpty() ? "standard output" : outputPath) +
