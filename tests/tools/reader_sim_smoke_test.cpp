@@ -11,6 +11,9 @@
 
 #include <cstring>
 
+#include "tests/hid/temp_dir.h"
+#include "tools/reader-sim/sim_options.h"
+
 namespace {
 
 // Upper bound on any single wait, so a broken simulator fails the test instead of hanging it.
@@ -171,6 +174,56 @@ TEST(SimReaderSmoke, ScriptedHostStartsTheLinkAndReadsIdentitySerialAndClock) {
     sim.stop();
     EXPECT_TRUE(DirectoryEntries(dir).empty());
     ::rmdir(dir.c_str());
+}
+
+TEST(SimReaderSmoke, RefusesANameHeldByALiveSimulatorAndTakesOverAStaleOne) {
+    TempDir dir;
+    ReaderSimOptions options;
+    options.dir = dir.path();
+    options.log = false;
+    ReaderSim first(options);
+    std::string error;
+    ASSERT_TRUE(first.start(&error)) << error;
+    {
+        ReaderSim second(options);
+        EXPECT_FALSE(second.start(&error));
+        EXPECT_NE(error.find("held by a live simulator"), std::string::npos) << error;
+    }
+    // The first one's socket is still there and still answers.
+    ScriptedHost host;
+    EXPECT_TRUE(host.connect(first.socketPath()));
+    first.stop();
+
+    // A socket file left behind by a killed simulator accepts no connection and is replaced.
+    const int stale = ::socket(AF_UNIX, SOCK_SEQPACKET, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", first.socketPath().c_str());
+    ASSERT_EQ(::bind(stale, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ::close(stale);
+    ReaderSim third(options);
+    EXPECT_TRUE(third.start(&error)) << error;
+}
+
+TEST(SimOptions, NamesWhatIsWrongWithTheCommandLine) {
+    const struct {
+        std::vector<const char*> arguments;
+        const char* message;
+    } cases[] = {
+        {{"--dir", "d", "--bogus"}, "--bogus: unknown option"},
+        {{"--dir", "d", "--bogus", "1"}, "--bogus: unknown option"},
+        {{"--dir", "d", "--window"}, "--window: needs a value"},
+        {{"--dir", "d", "--window", "0"}, "--window: bad value \"0\""},
+    };
+    for (const auto& c : cases) {
+        std::vector<const char*> argv = {"lumora-reader-sim"};
+        argv.insert(argv.end(), c.arguments.begin(), c.arguments.end());
+        SimProgramOptions options;
+        std::string message;
+        EXPECT_EQ(ParseSimArgs(int(argv.size()), argv.data(), &options, &message),
+                  SimArgsResult::error);
+        EXPECT_EQ(message.rfind(c.message, 0), 0u) << message;
+    }
 }
 
 }  // namespace

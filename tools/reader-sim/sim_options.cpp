@@ -55,7 +55,8 @@ const char* SimUsage() {
            "  --replug-after-ms T       plug in again T ms after that unplug\n"
            "  --silent-after-packets N  stay plugged but stop answering after N data packets\n"
            "  --quiet                   no log lines\n"
-           "  --help                    this text\n";
+           "  --help                    this text\n"
+           "  --version                 the program's name and version\n";
 }
 
 SimArgsResult ParseSimArgs(int argc, const char* const* argv, SimProgramOptions* out,
@@ -71,12 +72,10 @@ SimArgsResult ParseSimArgs(int argc, const char* const* argv, SimProgramOptions*
             sim.log = false;
             continue;
         }
-        const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
-        if (!value) {
-            *message = option + ": needs a value (see --help)";
-            return SimArgsResult::error;
-        }
-        ++i;
+        // Missing values are reported after the name is known, so that a misspelt last option
+        // is called unknown.
+        const bool hasValue = i + 1 < argc;
+        const char* value = hasValue ? argv[i + 1] : "";
         uint64_t n = 0;
         bool ok = true;
         if (option == "--dir") {
@@ -127,6 +126,11 @@ SimArgsResult ParseSimArgs(int argc, const char* const* argv, SimProgramOptions*
             *message = option + ": unknown option (see --help)";
             return SimArgsResult::error;
         }
+        if (!hasValue) {
+            *message = option + ": needs a value (see --help)";
+            return SimArgsResult::error;
+        }
+        ++i;
         if (!ok) {
             *message = option + ": bad value \"" + value + "\" (see --help)";
             return SimArgsResult::error;

@@ -9,6 +9,23 @@
 #include <cstdio>
 #include <cstring>
 
+namespace {
+
+// True when a listening socket answers at path: another simulator is plugged in under that name.
+// A file left behind by a killed one refuses the connection.
+bool HeldByLiveDevice(const sockaddr_un& address) {
+    UniqueFd probe(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    if (!probe.valid()) {
+        return false;
+    }
+    const int result =
+        ::connect(probe.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    // A full backlog (EAGAIN) also means someone listens.
+    return result == 0 || errno == EAGAIN || errno == EINPROGRESS;
+}
+
+}  // namespace
+
 std::string SocketDevice::PathFor(const std::string& dir, const std::string& name) {
     return dir + "/" + name + "-vid_1a61&pid_3650.sock";
 }
@@ -24,6 +41,12 @@ bool SocketDevice::plug(const std::string& dir, const std::string& name, std::st
     address.sun_family = AF_UNIX;
     if (path.size() >= sizeof address.sun_path || temporary.size() >= sizeof address.sun_path) {
         *error = path + ": longer than a socket path may be";
+        return false;
+    }
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    // Taking the name over would cut the other simulator off and delete its socket on exit.
+    if (HeldByLiveDevice(address)) {
+        *error = path + ": held by a live simulator (give this one another --name)";
         return false;
     }
     std::memcpy(address.sun_path, temporary.c_str(), temporary.size() + 1);

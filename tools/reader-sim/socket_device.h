@@ -26,7 +26,8 @@ public:
     static std::string PathFor(const std::string& dir, const std::string& name);
 
     // Creates the listening socket at PathFor(dir, name), replacing a stale file there. Returns
-    // false with a message when the path is too long or the system refuses.
+    // false with a message when the path is too long, another live device listens there or the
+    // system refuses.
     bool plug(const std::string& dir, const std::string& name, std::string* error);
     // Closes the connection and the listening socket and removes the socket file.
     void unplug();
