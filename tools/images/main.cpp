@@ -16,6 +16,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "platform/program_version.h"
 #include "tools/images/gif_writer.h"
 
 namespace {
@@ -31,6 +32,9 @@ const QColor kPanel(0xee, 0xf4, 0xee);
 const QColor kPanelLine(0xc3, 0xd4, 0xc5);
 const QColor kHintText(0x44, 0x55, 0x48);
 
+// The desktop icon's sizes; packaging/CMakeLists.txt installs the same.
+constexpr int kIconSizes[] = {16, 32, 48, 64, 128, 256};
+
 QFont pixelFont(int pixels, bool bold) {
     QFont font(QStringLiteral("DejaVu Sans"));
     font.setPixelSize(pixels);
@@ -38,8 +42,39 @@ QFont pixelFont(int pixels, bool bold) {
     return font;
 }
 
-// The maker's mark: a drop with a trend line, on a disc.
+// The maker's mark: a drop with a trend line, on a disc. Its geometry is shared by the painted
+// pictures and the scalable icon, so the two cannot drift apart.
+struct MarkShape {
+    QPointF centre;
+    qreal radius;
+    // The drop: a round bottom of radius r around bottom and a point d above it, joined along
+    // the bottom circle's tangents, which touch it at bottom + (+-tx, ty).
+    QPointF bottom;
+    qreal r, d, tx, ty;
+    QPointF trend[4];  // a cubic curve: start, two control points, end
+    qreal trendWidth;
+};
+
+MarkShape markShape(QPointF centre, qreal radius) {
+    MarkShape m;
+    m.centre = centre;
+    m.radius = radius;
+    m.r = radius * 0.42;
+    m.bottom = centre + QPointF(0, radius * 0.22);
+    m.d = radius * 0.92;
+    m.ty = -m.r * m.r / m.d;
+    m.tx = std::sqrt(m.r * m.r - m.ty * m.ty);
+    const qreal w = m.r * 1.3;
+    m.trend[0] = m.bottom + QPointF(-w / 2, m.r * 0.15);
+    m.trend[1] = m.bottom + QPointF(-w / 6, -m.r * 0.55);
+    m.trend[2] = m.bottom + QPointF(w / 6, m.r * 0.75);
+    m.trend[3] = m.bottom + QPointF(w / 2, -m.r * 0.2);
+    m.trendWidth = radius * 0.075;
+    return m;
+}
+
 void drawMark(QPainter& p, QPointF centre, qreal radius) {
+    const MarkShape m = markShape(centre, radius);
     QLinearGradient disc(centre - QPointF(radius, radius), centre + QPointF(radius, radius));
     disc.setColorAt(0, kTeal);
     disc.setColorAt(1, kDeepTeal);
@@ -47,30 +82,64 @@ void drawMark(QPainter& p, QPointF centre, qreal radius) {
     p.setBrush(disc);
     p.drawEllipse(centre, radius, radius);
 
-    // A round bottom and a point on top, joined along the bottom circle's tangents.
-    const qreal r = radius * 0.42;
-    const QPointF bottom = centre + QPointF(0, radius * 0.22);
-    const qreal d = radius * 0.92;
-    const qreal ty = -r * r / d;
-    const qreal tx = std::sqrt(r * r - ty * ty);
     QPainterPath drop;
-    drop.addEllipse(bottom, r, r);
+    drop.addEllipse(m.bottom, m.r, m.r);
     QPainterPath point;
-    point.moveTo(bottom + QPointF(0, -d));
-    point.lineTo(bottom + QPointF(tx, ty));
-    point.lineTo(bottom + QPointF(-tx, ty));
+    point.moveTo(m.bottom + QPointF(0, -m.d));
+    point.lineTo(m.bottom + QPointF(m.tx, m.ty));
+    point.lineTo(m.bottom + QPointF(-m.tx, m.ty));
     point.closeSubpath();
     p.setBrush(Qt::white);
     p.drawPath(drop.united(point));
 
     QPainterPath trend;
-    const qreal w = r * 1.3;
-    trend.moveTo(bottom + QPointF(-w / 2, r * 0.15));
-    trend.cubicTo(bottom + QPointF(-w / 6, -r * 0.55), bottom + QPointF(w / 6, r * 0.75),
-                  bottom + QPointF(w / 2, -r * 0.2));
+    trend.moveTo(m.trend[0]);
+    trend.cubicTo(m.trend[1], m.trend[2], m.trend[3]);
     p.setBrush(Qt::NoBrush);
-    p.setPen(QPen(kTeal, radius * 0.075, Qt::SolidLine, Qt::RoundCap));
+    p.setPen(QPen(kTeal, m.trendWidth, Qt::SolidLine, Qt::RoundCap));
     p.drawPath(trend);
+}
+
+// The mark as SVG on a size x size canvas.
+QByteArray markSvg(int size) {
+    const MarkShape m = markShape(QPointF(size, size) / 2, size * 120.0 / 256);
+    const auto xy = [](QPointF point) {
+        return QStringLiteral("%1,%2").arg(point.x(), 0, 'f', 2).arg(point.y(), 0, 'f', 2);
+    };
+    const QPointF from = m.centre - QPointF(m.radius, m.radius);
+    const QPointF to = m.centre + QPointF(m.radius, m.radius);
+    const QString svg =
+        QStringLiteral(
+            "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%1\" height=\"%1\" "
+            "viewBox=\"0 0 %1 %1\">\n"
+            "  <defs>\n"
+            "    <linearGradient id=\"disc\" gradientUnits=\"userSpaceOnUse\" x1=\"%2\" "
+            "y1=\"%3\" x2=\"%4\" y2=\"%5\">\n"
+            "      <stop offset=\"0\" stop-color=\"%6\"/>\n"
+            "      <stop offset=\"1\" stop-color=\"%7\"/>\n"
+            "    </linearGradient>\n"
+            "  </defs>\n"
+            "  <circle cx=\"%8\" cy=\"%9\" r=\"%10\" fill=\"url(#disc)\"/>\n")
+            .arg(size)
+            .arg(from.x())
+            .arg(from.y())
+            .arg(to.x())
+            .arg(to.y())
+            .arg(kTeal.name(), kDeepTeal.name())
+            .arg(m.centre.x())
+            .arg(m.centre.y())
+            .arg(m.radius) +
+        QStringLiteral("  <path d=\"M %1 L %2 L %3 A %4 %4 0 1 0 %1 Z\" fill=\"#ffffff\"/>\n")
+            .arg(xy(m.bottom + QPointF(m.tx, m.ty)), xy(m.bottom + QPointF(0, -m.d)),
+                 xy(m.bottom + QPointF(-m.tx, m.ty)))
+            .arg(m.r, 0, 'f', 2) +
+        QStringLiteral(
+            "  <path d=\"M %1 C %2 %3 %4\" fill=\"none\" stroke=\"%5\" "
+            "stroke-width=\"%6\" stroke-linecap=\"round\"/>\n"
+            "</svg>\n")
+            .arg(xy(m.trend[0]), xy(m.trend[1]), xy(m.trend[2]), xy(m.trend[3]), kTeal.name())
+            .arg(m.trendWidth, 0, 'f', 2);
+    return svg.toUtf8();
 }
 
 QImage logo(QColor background) {
@@ -189,12 +258,12 @@ QImage dragout(QColor colour, qreal progress, bool showGhost) {
     return image;
 }
 
-QImage icon() {
-    QImage image(256, 256, QImage::Format_ARGB32_Premultiplied);
+QImage icon(int size) {
+    QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
-    drawMark(p, QPointF(128, 128), 120);
+    drawMark(p, QPointF(size, size) / 2, size * 120.0 / 256);
     return image;
 }
 
@@ -251,6 +320,9 @@ bool checkGif(const QString& path, const QVector<GifFrame>& frames) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (PrintVersionIfAsked(argc, argv, "lumora-images")) {
+        return 0;
+    }
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
@@ -271,12 +343,18 @@ int main(int argc, char** argv) {
     }
     const QString gif = qml.filePath(QStringLiteral("dragout-animated.gif"));
 
-    const bool ok =
+    bool ok =
         save(logo(Qt::transparent), qml.filePath("logo_norvane_lrg2.png"), "PNG") &&
         save(logo(Qt::white), qml.filePath("logo_norvane_lrg2.jpg"), "JPG", 88) &&
         save(dragout(kGreen, 0, false), qml.filePath("dragout-green.png"), "PNG") &&
         save(dragout(kLightGreen, 0, false), qml.filePath("dragout-light-green.png"), "PNG") &&
         saveBytes(encodeGif(frames), gif) && checkGif(gif, frames) &&
-        save(icon(), packaging.filePath("lumora-connector.png"), "PNG");
+        saveBytes(markSvg(256), packaging.filePath("icons/lumora-connector.svg"));
+    for (const int size : kIconSizes) {
+        ok = ok &&
+             save(icon(size),
+                  packaging.filePath(QStringLiteral("icons/lumora-connector-%1.png").arg(size)),
+                  "PNG");
+    }
     return ok ? 0 : 1;
 }
