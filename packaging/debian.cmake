@@ -23,7 +23,9 @@ window (lumora-download), lumora-decrypt, which turns a saved file back into
 its document with the recipient's private key, and a udev rule that gives the
 user at the seat access to the reader.")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-if(LUMORA_QT)
+# Only Debian and its derivatives can say which package holds a module (and build this package).
+find_program(LUMORA_DPKG_QUERY dpkg-query)
+if(LUMORA_QT AND LUMORA_DPKG_QUERY)
     find_package(Qt5 5.11 REQUIRED COMPONENTS Core)
     include(${CMAKE_CURRENT_LIST_DIR}/qml_depends.cmake)
     file(GLOB window_documents ${PROJECT_SOURCE_DIR}/qml/*.qml)

@@ -1,6 +1,7 @@
 # lumora_qml_packages(OUT QML_FILES...): the Debian packages that hold the QML modules the window
-# imports, and every module those declare they depend on (the "depends" lines of each qmldir).
-# The window's plugins load these at run time, so no linker, and no dpkg-shlibdeps, sees them.
+# imports, and the installed modules those may import in turn (the "depends" lines of each
+# qmldir; QtQuick.Dialogs, for one, draws with QtQuick.Controls 1). The window's plugins load
+# these at run time, so no linker, and no dpkg-shlibdeps, sees them.
 function(lumora_qml_packages out)
     get_target_property(qmake Qt5::qmake IMPORTED_LOCATION)
     execute_process(COMMAND ${qmake} -query QT_INSTALL_QML OUTPUT_VARIABLE qml_root
@@ -17,6 +18,7 @@ function(lumora_qml_packages out)
         if(NOT line MATCHES "^(import|depends) +([A-Za-z][A-Za-z0-9.]*) +([0-9]+)")
             continue()
         endif()
+        set(kind ${CMAKE_MATCH_1})
         set(module ${CMAKE_MATCH_2})
         set(major ${CMAKE_MATCH_3})
         string(REPLACE "." "/" folder ${module})
@@ -25,14 +27,21 @@ function(lumora_qml_packages out)
         if(NOT EXISTS ${qmldir})
             set(qmldir ${qml_root}/${folder}/qmldir)
         endif()
-        # Our own modules, registered by the program, have no qmldir.
-        if(NOT EXISTS ${qmldir} OR qmldir IN_LIST seen)
+        if(qmldir IN_LIST seen)
+            continue()
+        endif()
+        if(NOT EXISTS ${qmldir})
+            # Our own modules are registered by the program and have no qmldir; what the window
+            # imports from Qt must be there. A "depends" line only says what may be imported.
+            if(kind STREQUAL "import" AND module MATCHES "^Qt")
+                message(FATAL_ERROR "QML module ${module} ${major} is not installed")
+            endif()
             continue()
         endif()
         list(APPEND seen ${qmldir})
         file(STRINGS ${qmldir} dependencies REGEX "^depends ")
         list(APPEND pending ${dependencies})
-        execute_process(COMMAND dpkg-query -S ${qmldir} OUTPUT_VARIABLE owner
+        execute_process(COMMAND ${LUMORA_DPKG_QUERY} -S ${qmldir} OUTPUT_VARIABLE owner
                         RESULT_VARIABLE status ERROR_QUIET)
         if(NOT status EQUAL 0 OR NOT owner MATCHES "^([^:,]+)")
             message(FATAL_ERROR "no Debian package holds ${qmldir} (QML module ${module})")
