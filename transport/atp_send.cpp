@@ -382,7 +382,12 @@ void MALTransATP::AckTimerCallback(OsTimer* timer, void* argument) {
     // Nothing to acknowledge: stop. Data that came while this tick looked found the timer
     // still set and armed nothing, so look once more after letting go of it.
     rec->owner->idleTimer(rec, &ATPDevice::ackTimer, timer);
-    if (rec->outOfSequence != 0 || rec->lastAckSent != rec->rxExpected) {
+    // The flag is only ever exchanged; raised again, the next timer's tick answers it.
+    const bool raised = OsAtomicExchange(&rec->outOfSequence, 0) != 0;
+    if (raised) {
+        OsAtomicExchange(&rec->outOfSequence, 1);
+    }
+    if (raised || rec->lastAckSent != rec->rxExpected) {
         rec->owner->armTimer(rec, &ATPDevice::ackTimer);
     }
 }
