@@ -237,12 +237,17 @@ void BM_WindowIdleCpu(benchmark::State& state) {
                 ? spawn({LUMORA_WINDOW_PROGRAM, "idle", std::to_string(kIdleSeconds)}, env, out[1])
                 : -1;
         close(out[1]);
-        char line[64] = {};
+        // The figure is the last line: the device client traces the reader's answers there too.
+        char line[256] = {};
+        std::string last;
         FILE* lines = out[0] >= 0 ? fdopen(out[0], "r") : nullptr;
-        const bool read = lines && fgets(line, sizeof line, lines);
+        while (lines && fgets(line, sizeof line, lines)) {
+            last = line;
+        }
         if (lines) {
             fclose(lines);
         }
+        const bool read = !last.empty();
         int exitStatus = -1;
         if (window > 0) {
             waitpid(window, &exitStatus, 0);
@@ -252,7 +257,7 @@ void BM_WindowIdleCpu(benchmark::State& state) {
             state.SkipWithError("the idle window failed");
             break;
         }
-        percent += std::atof(line);
+        percent += std::atof(last.c_str());
         state.SetIterationTime(kIdleSeconds);
     }
     state.counters["cpu_percent_of_core"] = percent / double(state.iterations());
