@@ -13,13 +13,16 @@
 #include <unistd.h>
 
 #include <QDateTime>
+#include <QJsonDocument>
 #include <QTemporaryDir>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "download_reference.h"
@@ -105,30 +108,44 @@ pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>
     return pid;
 }
 
+// A reader simulator with records and events, as a process; returns once its socket is in place
+// (plugged in), or -1 when it cannot start or ended.
+pid_t startPluggedReader(const World& world, const std::vector<std::string>& env, uint32_t records,
+                         uint32_t events) {
+    const std::string socket = world.path("sockets") + "/reader-vid_1a61&pid_3650.sock";
+    const pid_t sim =
+        spawn({LUMORA_READER_SIM_PROGRAM, "--dir", world.path("sockets"), "--quiet", "--records",
+               std::to_string(records), "--events", std::to_string(events)},
+              env);
+    while (sim > 0 && waitpid(sim, nullptr, WNOHANG) == 0) {
+        struct stat status {};
+        if (stat(socket.c_str(), &status) == 0) {
+            return sim;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return -1;
+}
+
+void stopReader(pid_t sim) {
+    if (sim > 0) {
+        kill(sim, SIGTERM);
+        waitpid(sim, nullptr, 0);
+    }
+}
+
 // Real-time in seconds, and peak resident memory, of lumora-download; the reader is plugged in
-// before it starts. Counters: time until the reader's serial number and clock are printed
-// (discovery and link start), and from then until the file is saved.
+// before it starts. Argument: the reader's records. Counters: time until the reader's serial
+// number and clock are printed (discovery and link start), and from then until the file is saved.
 void BM_DownloadWholeReader(benchmark::State& state) {
     World world;
     const std::vector<std::string> env = childEnvironment(world);
-    const std::string socket = world.path("sockets") + "/reader-vid_1a61&pid_3650.sock";
     double connectS = 0;
     double downloadS = 0;
     long peakKiB = 0;
     for (auto _ : state) {
-        const pid_t sim =
-            spawn({LUMORA_READER_SIM_PROGRAM, "--dir", world.path("sockets"), "--quiet",
-                   "--records", std::to_string(kRecords), "--events", std::to_string(kEvents)},
-                  env);
-        // Plugged in once its socket is in place; a simulator that ended will not plug in.
-        bool plugged = false;
-        while (sim > 0 && !plugged && waitpid(sim, nullptr, WNOHANG) == 0) {
-            struct stat status {};
-            plugged = stat(socket.c_str(), &status) == 0;
-            if (!plugged) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(2));
-            }
-        }
+        const pid_t sim = startPluggedReader(world, env, uint32_t(state.range(0)), kEvents);
+        const bool plugged = sim > 0;
         int out[2] = {-1, -1};
         const Clock::time_point start = Clock::now();
         const pid_t download =
@@ -136,8 +153,7 @@ void BM_DownloadWholeReader(benchmark::State& state) {
         close(out[1]);
         if (download < 0) {
             close(out[0]);
-            kill(sim, SIGTERM);
-            waitpid(sim, nullptr, 0);
+            stopReader(sim);
             state.SkipWithError("cannot start the reader simulator or lumora-download");
             break;
         }
@@ -156,8 +172,7 @@ void BM_DownloadWholeReader(benchmark::State& state) {
         struct rusage usage {};
         wait4(download, &exitStatus, 0, &usage);
         const double wallS = secondsSince(start);
-        kill(sim, SIGTERM);
-        waitpid(sim, nullptr, 0);
+        stopReader(sim);
         if (!WIFEXITED(exitStatus) || WEXITSTATUS(exitStatus) != 0) {
             state.SkipWithError("lumora-download failed");
             break;
@@ -173,7 +188,81 @@ void BM_DownloadWholeReader(benchmark::State& state) {
     state.counters["download_save_s"] = downloadS / n;
     state.counters["peak_rss_MiB"] = double(peakKiB) * 1024 / kMiB;
 }
-BENCHMARK(BM_DownloadWholeReader)->Iterations(2)->UseManualTime()->Unit(benchmark::kSecond);
+BENCHMARK(BM_DownloadWholeReader)
+    ->ArgName("records")
+    ->Arg(kRecords)
+    ->Arg(2 * kRecords)
+    ->Iterations(2)
+    ->UseManualTime()
+    ->Unit(benchmark::kSecond);
+
+// The window (offscreen) with a reader already plugged in: its peak resident memory over a whole
+// download of the large reader, saved file included.
+void BM_WindowDownloadPeak(benchmark::State& state) {
+    World world;
+    const std::vector<std::string> env = childEnvironment(world);
+    long peakKiB = 0;
+    for (auto _ : state) {
+        const pid_t sim = startPluggedReader(world, env, kRecords, kEvents);
+        const Clock::time_point start = Clock::now();
+        const pid_t window = sim > 0 ? spawn({LUMORA_WINDOW_PROGRAM, "download"}, env) : -1;
+        int exitStatus = -1;
+        struct rusage usage {};
+        if (window > 0) {
+            wait4(window, &exitStatus, 0, &usage);
+        }
+        state.SetIterationTime(secondsSince(start));
+        stopReader(sim);
+        if (window < 0 || !WIFEXITED(exitStatus) || WEXITSTATUS(exitStatus) != 0) {
+            state.SkipWithError("the window's download failed");
+            break;
+        }
+        peakKiB = std::max(peakKiB, usage.ru_maxrss);
+    }
+    state.counters["peak_rss_MiB"] = double(peakKiB) * 1024 / kMiB;
+}
+BENCHMARK(BM_WindowDownloadPeak)->Iterations(2)->UseManualTime()->Unit(benchmark::kSecond);
+
+// CPU of the whole window (offscreen) while one attached reader idles, as a share of one core.
+void BM_WindowIdleCpu(benchmark::State& state) {
+    constexpr int kIdleSeconds = 10;
+    World world;
+    const std::vector<std::string> env = childEnvironment(world);
+    double percent = 0;
+    for (auto _ : state) {
+        const pid_t sim = startPluggedReader(world, env, 96, 8);
+        int out[2] = {-1, -1};
+        const pid_t window =
+            sim > 0 && pipe(out) == 0
+                ? spawn({LUMORA_WINDOW_PROGRAM, "idle", std::to_string(kIdleSeconds)}, env, out[1])
+                : -1;
+        close(out[1]);
+        // The figure is the last line: the device client traces the reader's answers there too.
+        char line[256] = {};
+        std::string last;
+        FILE* lines = out[0] >= 0 ? fdopen(out[0], "r") : nullptr;
+        while (lines && fgets(line, sizeof line, lines)) {
+            last = line;
+        }
+        if (lines) {
+            fclose(lines);
+        }
+        const bool read = !last.empty();
+        int exitStatus = -1;
+        if (window > 0) {
+            waitpid(window, &exitStatus, 0);
+        }
+        stopReader(sim);
+        if (!read || !WIFEXITED(exitStatus) || WEXITSTATUS(exitStatus) != 0) {
+            state.SkipWithError("the idle window failed");
+            break;
+        }
+        percent += std::atof(last.c_str());
+        state.SetIterationTime(kIdleSeconds);
+    }
+    state.counters["cpu_percent_of_core"] = percent / double(state.iterations());
+}
+BENCHMARK(BM_WindowIdleCpu)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 
 // This process's peak resident memory, after resetting it; -1 when the kernel does not allow it.
 long residentPeakKiB(bool reset) {
@@ -194,8 +283,9 @@ long residentPeakKiB(bool reset) {
 }
 
 // The document of the same reader from the bytes it sends: decoding the records into JSON
-// arrays, serialising the document, and encrypting it as a save does. Counters: the three
-// phases, and the peak resident memory above what the process held before.
+// text as the device client does while they arrive, building the document from those texts,
+// and encrypting it as a save does. Counters: the three phases, and the peak resident memory
+// above what the process held before.
 void BM_DocumentBuildSerialiseEncrypt(benchmark::State& state) {
     const ScenarioBytes bytes = scenarioBytes("default", kRecords, kEvents);
     World world;
@@ -209,17 +299,18 @@ void BM_DocumentBuildSerialiseEncrypt(benchmark::State& state) {
     for (auto _ : state) {
         const long before = residentPeakKiB(true);
         Clock::time_point start = Clock::now();
-        const QJsonArray records = ExpectedRecordsJson(bytes.schema, bytes.table6, false);
-        const QJsonArray events = ExpectedRecordsJson(bytes.schema, bytes.table7, false);
+        DeviceClient::RecordsJson records = ExpectedRecordsText(bytes.schema, bytes.table6);
+        DeviceClient::RecordsJson events = ExpectedRecordsText(bytes.schema, bytes.table7);
         const QJsonArray factory =
             ExpectedRecordsJson(bytes.configSchema, {bytes.calibration}, true);
         buildS += secondsSince(start);
         start = Clock::now();
-        const QString document =
-            buildDownloadDocument(records, factory, events, currentHostDateTime());
+        const QByteArray document = buildDownloadDocument(
+            std::exchange(records.array, {}), QJsonDocument(factory).toJson(QJsonDocument::Compact),
+            std::exchange(events.array, {}), currentHostDateTime());
         serialiseS += secondsSince(start);
         start = Clock::now();
-        const QByteArray file = cipher.encrypt(key.get(), document.toLatin1());
+        const QByteArray file = cipher.encrypt(key.get(), document);
         encryptS += secondsSince(start);
         benchmark::DoNotOptimize(file.data());
         documentMiB = document.size() / kMiB;

@@ -5,7 +5,10 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+
+#include <algorithm>
 
 #include <chrono>
 #include <condition_variable>
@@ -44,7 +47,9 @@ struct Host {
     std::condition_variable changed;
     MALTransATP* transport = nullptr;
     int attaches = 0;
+    Clock::time_point attachedAt;
     uint64_t messageBytes = 0;
+    uint64_t wantedBytes = 1;  // a waiter is woken once messageBytes reaches it
 };
 Host gHost;
 
@@ -62,9 +67,16 @@ int OnTransportEvent(uint32_t deviceId, uint32_t event, uint32_t, uint32_t) {
         }
     }
     std::lock_guard<std::mutex> lock(gHost.mutex);
-    gHost.attaches += event == kXportAttach;
+    if (event == kXportAttach) {
+        ++gHost.attaches;
+        gHost.attachedAt = Clock::now();
+    }
     gHost.messageBytes += read;
-    gHost.changed.notify_all();
+    // Only the wake-up a waiter needs: one per data event would be the bench's own cost, which
+    // the AAP layer does not have.
+    if (event != kXportMsgData || gHost.messageBytes >= gHost.wantedBytes) {
+        gHost.changed.notify_all();
+    }
     return 0;
 }
 
@@ -99,8 +111,15 @@ private:
 // One open transport with one simulated reader, for the length of a benchmark.
 class Session {
 public:
+    // The reader is plugged in (its socket in place) before the transport opens.
     Session(const std::string& name, const std::vector<std::string>& simOptions)
         : sim_(SimArgs(name, simOptions)) {
+        const std::string socket =
+            BenchSocketFolder().path() + "/" + name + "-vid_1a61&pid_3650.sock";
+        struct stat status {};
+        for (int i = 0; i < kPatienceS * 500 && stat(socket.c_str(), &status) != 0; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
         {
             std::lock_guard<std::mutex> lock(gHost.mutex);
             gHost.transport = &transport_;
@@ -108,6 +127,7 @@ public:
             gHost.messageBytes = 0;
         }
         transport_.setEventCallback(OnTransportEvent);
+        openedAt_ = Clock::now();
         transport_.open(kReaderFilters);
     }
     ~Session() {
@@ -121,11 +141,19 @@ public:
         return gHost.changed.wait_for(lock, std::chrono::seconds(kPatienceS),
                                       [] { return gHost.attaches > 0; });
     }
+    // Seconds from open to the reader's attach.
+    double attachSeconds() {
+        std::lock_guard<std::mutex> lock(gHost.mutex);
+        return std::chrono::duration<double>(gHost.attachedAt - openedAt_).count();
+    }
+    Clock::time_point openedAt() const { return openedAt_; }
+    MALTransATP& transport() { return transport_; }
     // Requests every reading and waits for bytes of answer; false when they did not come.
     bool download(uint64_t bytes) {
         {
             std::lock_guard<std::mutex> lock(gHost.mutex);
             gHost.messageBytes = 0;
+            gHost.wantedBytes = bytes;
         }
         const std::vector<uint8_t> request = ReadingsRequest();
         transport_.writeMsg(0, 0, request.data(), static_cast<uint32_t>(request.size()));
@@ -145,6 +173,7 @@ private:
 
     SimProcess sim_;
     MALTransATP transport_;
+    Clock::time_point openedAt_;
 };
 
 // Bytes of the readings answer of a reader with enough records for about bytes.
@@ -217,6 +246,56 @@ BENCHMARK(BM_TransportLinkEfficiency)
     ->Arg(64)
     ->Arg(8)
     ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kSecond);
+
+// From opening the transport, with the reader already plugged in, to its first request written
+// (sent as soon as the reader attaches) and to the first byte of its answer. Medians.
+void BM_TransportStartToFirstRequest(benchmark::State& state) {
+    std::vector<double> attach;
+    std::vector<double> request;
+    std::vector<double> answer;
+    int round = 0;
+    for (auto _ : state) {
+        Session session("start" + std::to_string(round++), {"--records", "1"});
+        if (!session.waitForAttach()) {
+            state.SkipWithError("no reader attached");
+            return;
+        }
+        const std::vector<uint8_t> readings = ReadingsRequest();
+        {
+            std::lock_guard<std::mutex> lock(gHost.mutex);
+            gHost.messageBytes = 0;
+            gHost.wantedBytes = 1;
+        }
+        // Written from here rather than from the callback: a write may wait for credit, which
+        // the event thread must not.
+        session.transport().writeMsg(0, 0, readings.data(), uint32_t(readings.size()));
+        const double requestS = Since(session.openedAt());
+        std::unique_lock<std::mutex> lock(gHost.mutex);
+        if (!gHost.changed.wait_for(lock, std::chrono::seconds(kPatienceS),
+                                    [] { return gHost.messageBytes > 0; })) {
+            state.SkipWithError("no answer");
+            return;
+        }
+        const double answerS = Since(session.openedAt());
+        lock.unlock();
+        attach.push_back(session.attachSeconds());
+        request.push_back(requestS);
+        answer.push_back(answerS);
+        state.SetIterationTime(answerS);
+    }
+    auto median = [](std::vector<double> v) {
+        std::sort(v.begin(), v.end());
+        return v[v.size() / 2];
+    };
+    state.counters["attach_s"] = median(attach);
+    state.counters["first_request_s"] = median(request);
+    state.counters["first_answer_s"] = median(answer);
+    state.counters["first_request_max_s"] = *std::max_element(request.begin(), request.end());
+}
+BENCHMARK(BM_TransportStartToFirstRequest)
+    ->Iterations(5)
     ->UseManualTime()
     ->Unit(benchmark::kSecond);
 

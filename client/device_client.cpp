@@ -4,6 +4,7 @@
 #include <QAtomicPointer>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QMutex>
 #include <QMutexLocker>
@@ -111,7 +112,8 @@ void SendTyped(uint16_t type, const uint8_t* payload, uint32_t length) {
 struct DeviceClient::State {
     SchemaList schemaTables;
     SchemaList configSchemaTables;
-    QVector<DecodedRecord> databaseRecords;
+    // The records answer as JSON text: "[" and the records so far, "]" added when collected.
+    RecordsJson databaseRecords;
     QVector<DecodedRecord> calibrationRecords;
     QString textReply;
     QDateTime readerDateTime;  // invalid until the first date-time answer
@@ -177,7 +179,23 @@ QString DeviceClient::requestConfigurationSchema() {
 }
 
 QJsonArray DeviceClient::requestDatabaseRecords(uint8_t tableId) {
-    return typedRecordRequest(kRecords, kTypeRecord, tableId);
+    return QJsonDocument::fromJson(requestDatabaseRecordsJson(tableId).array).array();
+}
+
+DeviceClient::RecordsJson DeviceClient::requestDatabaseRecordsJson(uint8_t tableId) {
+    RecordsJson records;
+    runRequest(
+        kRecords, [tableId] { SendTyped(kTypeRecord, &tableId, 1); },
+        [&] {
+            // Moved, not shared: the answer may be large and nothing reads it again.
+            records = std::move(state_->databaseRecords);
+            state_->databaseRecords = RecordsJson();
+            records.array.append(']');
+        });
+    if (records.array.isEmpty()) {
+        records.array = QByteArrayLiteral("[]");
+    }
+    return records;
 }
 
 QString DeviceClient::requestDateTime() {
@@ -224,7 +242,7 @@ QJsonArray DeviceClient::typedRecordRequest(Kind kind, uint16_t type, uint8_t id
     QVector<DecodedRecord> records;
     runRequest(
         kind, [type, id] { SendTyped(type, &id, 1); },
-        [&] { records = kind == kRecords ? state_->databaseRecords : state_->calibrationRecords; });
+        [&] { records = state_->calibrationRecords; });
     return buildJsonArray(records);
 }
 
@@ -300,7 +318,8 @@ uint64_t DeviceClient::startAttempt(Kind kind) {
             s.configSchemaTables.clear();
             break;
         case kRecords:
-            s.databaseRecords.clear();
+            s.databaseRecords = RecordsJson();
+            s.databaseRecords.array = QByteArrayLiteral("[");
             break;
         case kCalibration:
             s.calibrationRecords.clear();
@@ -460,7 +479,7 @@ void DeviceClient::handleMessage(const AAPMessage& message) {
                 } else if (ours) {
                     // Byte 0 of a record answer is not part of the record.
                     addRecord(DecodedRecord(s.schemaTables, payload.data() + 1, size - 1, false));
-                    trace = Format("\rRecords: %d", s.databaseRecords.size());
+                    trace = Format("\rRecords: %d", s.databaseRecords.count);
                 }
                 break;
             }
@@ -537,7 +556,17 @@ void DeviceClient::markConfigSchemaComplete() {
 }
 
 void DeviceClient::addRecord(const DecodedRecord& record) {
-    state_->databaseRecords.append(record);
+    appendRecord(state_->databaseRecords, record);
+}
+
+void DeviceClient::appendRecord(RecordsJson& records, const DecodedRecord& record) {
+    const QJsonObject object = buildJsonObject(record);
+    if (records.count++ > 0) {
+        records.array.append(',');
+    } else {
+        records.first = object;
+    }
+    records.array.append(QJsonDocument(object).toJson(QJsonDocument::Compact));
 }
 
 void DeviceClient::markRecordsComplete() {
@@ -565,35 +594,39 @@ void DeviceClient::setTextReply(const QString& text) {
 
 QJsonArray DeviceClient::buildJsonArray(const QVector<DecodedRecord>& records) {
     QJsonArray array;
-    std::string trace;
     for (const DecodedRecord& record : records) {
-        QJsonObject object;
-        for (const auto& [id, entry] : record.entries) {
-            const QString key = QString::number(id);
-            switch (entry.type) {
-                case 0:
-                case 1:
-                case 10:
-                case 11:
-                    object.insert(key, QString::number(entry.value));
-                    break;
-                case 2:
-                    object.insert(key, QString::number(static_cast<int32_t>(entry.value)));
-                    break;
-                case 3:
-                case 4:
-                    // Up to the first NUL, as the text was meant.
-                    object.insert(key, QString::fromUtf8(entry.text.c_str()));
-                    break;
-                default:
-                    trace += "undefined entry.type\n";
-                    break;
-            }
+        array.append(buildJsonObject(record));
+    }
+    return array;
+}
+
+QJsonObject DeviceClient::buildJsonObject(const DecodedRecord& record) {
+    QJsonObject object;
+    std::string trace;
+    for (const auto& [id, entry] : record.entries) {
+        const QString key = QString::number(id);
+        switch (entry.type) {
+            case 0:
+            case 1:
+            case 10:
+            case 11:
+                object.insert(key, QString::number(entry.value));
+                break;
+            case 2:
+                object.insert(key, QString::number(static_cast<int32_t>(entry.value)));
+                break;
+            case 3:
+            case 4:
+                // Up to the first NUL, as the text was meant.
+                object.insert(key, QString::fromUtf8(entry.text.c_str()));
+                break;
+            default:
+                trace += "undefined entry.type\n";
+                break;
         }
-        array.append(object);
     }
     Trace(trace);
-    return array;
+    return object;
 }
 
 QString DeviceClient::textReplyValue(const QByteArray& reply) {

@@ -12,6 +12,7 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QJsonArray>
+#include <QJsonObject>
 #include <QObject>
 #include <QString>
 #include <QVector>
@@ -45,6 +46,19 @@ public:
     Q_INVOKABLE QString requestConfigurationSchema();
     // One JSON object per record of table tableId, in arrival order.
     Q_INVOKABLE QJsonArray requestDatabaseRecords(uint8_t tableId);
+    // A records answer as text: each record becomes its JSON object's compact text as it
+    // arrives, so no record is kept in any other form.
+    struct RecordsJson {
+        QByteArray array;   // the compact JSON (UTF-8) of requestDatabaseRecords' array
+        int count = 0;      // records in it
+        QJsonObject first;  // the first record's object; empty when there is none
+    };
+    // As requestDatabaseRecords, as text. The client gives its copy away: the answer is not
+    // kept once returned.
+    RecordsJson requestDatabaseRecordsJson(uint8_t tableId);
+    // Adds one record to records as it arrives: a comma after an earlier one, then the very text
+    // Qt writes for buildJsonObject's object inside the whole array. Any thread.
+    static void appendRecord(RecordsJson& records, const DecodedRecord& record);
     // The reader's clock as "dd MMM yyyy HH:mm:ss", month named by the system locale.
     Q_INVOKABLE QString requestDateTime();
     // The configuration record id; completes only once some database-record answer has ended.
@@ -72,6 +86,8 @@ public:
     // One JSON object per record, members keyed by field id, every value a string; entries of an
     // unknown type are left out with "undefined entry.type" on standard output. Any thread.
     static QJsonArray buildJsonArray(const QVector<DecodedRecord>& records);
+    // The object of one record in buildJsonArray's array. Any thread.
+    static QJsonObject buildJsonObject(const DecodedRecord& record);
     // The value of a text reply: its first line when it splits at "\r\n" into exactly four parts
     // and the third contains "OK", else empty. Read as Latin-1. Any thread.
     static QString textReplyValue(const QByteArray& reply);

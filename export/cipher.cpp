@@ -27,6 +27,11 @@ QByteArray fail(const char* logText, const QString& reason, QString* failure, co
     return {};
 }
 
+bool failed(const char* logText, const QString& reason, QString* failure, const QString& what) {
+    fail(logText, reason, failure, what);
+    return false;
+}
+
 bool randomBytes(QByteArray* bytes, int count) {
     bytes->resize(count);
     return RAND_bytes(reinterpret_cast<unsigned char*>(bytes->data()), count) == 1;
@@ -35,6 +40,69 @@ bool randomBytes(QByteArray* bytes, int count) {
 // The password is the only secret of a saved file; keep it no longer than the call.
 void wipe(QByteArray* bytes) {
     OPENSSL_cleanse(bytes->data(), bytes->size());
+}
+
+// Appends "Salted__", a fresh salt and the ciphertext to *out, in place: a large document is
+// never copied on its way into the file. False (logged, *out untouched) on failure.
+bool appendSaltedPart(const QByteArray& password, const QByteArray& plaintext, QByteArray* out,
+                      QString* failure) {
+    ERR_clear_error();
+    const qint64 cipherTextSize = Format::cipherTextSize(plaintext.size());
+    if (out->size() + Format::kSaltMagicSize + Format::kSaltSize + cipherTextSize >
+        std::numeric_limits<int>::max()) {
+        return failed("EVP_EncryptUpdate error: ", QStringLiteral("the document is too large"),
+                      failure, {});
+    }
+    QByteArray salt;
+    if (!randomBytes(&salt, Format::kSaltSize)) {
+        return failed("Could not encrypt", takeOpenSslError(), failure,
+                      QStringLiteral("no random bytes for the salt"));
+    }
+    unsigned char key[Format::kAesKeySize];
+    unsigned char iv[Format::kAesIvSize];
+    // Wiped on every way out of this function.
+    struct Wipe {
+        unsigned char* key;
+        unsigned char* iv;
+        ~Wipe() {
+            OPENSSL_cleanse(key, Format::kAesKeySize);
+            OPENSSL_cleanse(iv, Format::kAesIvSize);
+        }
+    } wipeKey{key, iv};
+    if (!deriveAesKeyAndIv(password, salt, key, iv)) {
+        return failed("EVP_BytesToKey error: ", takeOpenSslError(), failure,
+                      QStringLiteral("the AES key could not be derived"));
+    }
+
+    EvpCipherCtxPtr context(EVP_CIPHER_CTX_new());
+    if (!context || EVP_EncryptInit_ex(context.get(), EVP_aes_256_cbc(), nullptr, key, iv) != 1) {
+        return failed("EVP_EncryptInit_ex error: ", takeOpenSslError(), failure, kAesFailed);
+    }
+    // Restarts the operation on the same cipher, key and IV; harmless, kept for the log text.
+    if (EVP_EncryptInit_ex(context.get(), nullptr, nullptr, nullptr, nullptr) != 1) {
+        return failed("Crypto Engine didnt successfully initialized. EVP_EncryptInit_ex error: ",
+                      takeOpenSslError(), failure, kAesFailed);
+    }
+    const int start = out->size();
+    out->reserve(start + Format::kSaltMagicSize + Format::kSaltSize + int(cipherTextSize));
+    out->append(Format::kSaltMagic, Format::kSaltMagicSize).append(salt);
+    const int cipherTextStart = out->size();
+    out->resize(cipherTextStart + int(cipherTextSize));
+    auto* cipherText = reinterpret_cast<unsigned char*>(out->data()) + cipherTextStart;
+    int updateLength = 0;
+    if (EVP_EncryptUpdate(context.get(), cipherText, &updateLength,
+                          reinterpret_cast<const unsigned char*>(plaintext.constData()),
+                          plaintext.size()) != 1) {
+        out->truncate(start);
+        return failed("EVP_EncryptUpdate error: ", takeOpenSslError(), failure, kAesFailed);
+    }
+    int finalLength = 0;
+    if (EVP_EncryptFinal_ex(context.get(), cipherText + updateLength, &finalLength) != 1) {
+        out->truncate(start);
+        return failed("EVP_EncryptFinal error: ", takeOpenSslError(), failure, kAesFailed);
+    }
+    out->resize(cipherTextStart + updateLength + finalLength);
+    return true;
 }
 
 }  // namespace
@@ -114,64 +182,17 @@ QByteArray Cipher::encrypt(EVP_PKEY* key, const QByteArray& plaintext, QString* 
                     QStringLiteral("the RSA encryption of the password failed"));
     }
 
-    const QByteArray saltedPart = aesEncrypt(password, plaintext, failure);
+    // The file grows in place from its key block; reserved whole, so it is never copied.
+    QByteArray file = rsaBlock;
+    file.reserve(rsaBlock.size() + Format::kSaltMagicSize + Format::kSaltSize +
+                 int(Format::cipherTextSize(plaintext.size())));
+    const bool sealed = appendSaltedPart(password, plaintext, &file, failure);
     wipe(&password);
-    if (saltedPart.isEmpty()) {
-        return {};
-    }
-    return Format::join(rsaBlock, saltedPart);
+    return sealed ? file : QByteArray();
 }
 
 QByteArray Cipher::aesEncrypt(const QByteArray& password, const QByteArray& plaintext,
                               QString* failure) {
-    ERR_clear_error();
-    if (plaintext.size() > std::numeric_limits<int>::max() - Format::kAesBlockSize) {
-        return fail("EVP_EncryptUpdate error: ", QStringLiteral("the document is too large"),
-                    failure, {});
-    }
-    QByteArray salt;
-    if (!randomBytes(&salt, Format::kSaltSize)) {
-        return fail("Could not encrypt", takeOpenSslError(), failure,
-                    QStringLiteral("no random bytes for the salt"));
-    }
-    unsigned char key[Format::kAesKeySize];
-    unsigned char iv[Format::kAesIvSize];
-    // Wiped on every way out of this function.
-    struct Wipe {
-        unsigned char* key;
-        unsigned char* iv;
-        ~Wipe() {
-            OPENSSL_cleanse(key, Format::kAesKeySize);
-            OPENSSL_cleanse(iv, Format::kAesIvSize);
-        }
-    } wipeKey{key, iv};
-    if (!deriveAesKeyAndIv(password, salt, key, iv)) {
-        return fail("EVP_BytesToKey error: ", takeOpenSslError(), failure,
-                    QStringLiteral("the AES key could not be derived"));
-    }
-
-    EvpCipherCtxPtr context(EVP_CIPHER_CTX_new());
-    if (!context || EVP_EncryptInit_ex(context.get(), EVP_aes_256_cbc(), nullptr, key, iv) != 1) {
-        return fail("EVP_EncryptInit_ex error: ", takeOpenSslError(), failure, kAesFailed);
-    }
-    // Room for the extra padding block.
-    QByteArray cipherText(plaintext.size() + Format::kAesBlockSize, Qt::Uninitialized);
-    auto* out = reinterpret_cast<unsigned char*>(cipherText.data());
-    // Restarts the operation on the same cipher, key and IV; harmless, kept for the log text.
-    if (EVP_EncryptInit_ex(context.get(), nullptr, nullptr, nullptr, nullptr) != 1) {
-        return fail("Crypto Engine didnt successfully initialized. EVP_EncryptInit_ex error: ",
-                    takeOpenSslError(), failure, kAesFailed);
-    }
-    int updateLength = 0;
-    if (EVP_EncryptUpdate(context.get(), out, &updateLength,
-                          reinterpret_cast<const unsigned char*>(plaintext.constData()),
-                          plaintext.size()) != 1) {
-        return fail("EVP_EncryptUpdate error: ", takeOpenSslError(), failure, kAesFailed);
-    }
-    int finalLength = 0;
-    if (EVP_EncryptFinal_ex(context.get(), out + updateLength, &finalLength) != 1) {
-        return fail("EVP_EncryptFinal error: ", takeOpenSslError(), failure, kAesFailed);
-    }
-    cipherText.resize(updateLength + finalLength);
-    return Format::saltedPart(salt, cipherText);
+    QByteArray part;
+    return appendSaltedPart(password, plaintext, &part, failure) ? part : QByteArray();
 }

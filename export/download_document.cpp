@@ -2,6 +2,8 @@
 
 #include <QJsonDocument>
 #include <QLocale>
+#include <algorithm>
+#include <cstdio>
 
 namespace {
 
@@ -39,12 +41,47 @@ QJsonObject currentHostDateTime() {
     return hostDateTime(QDateTime::currentDateTime(), QTimeZone::systemTimeZone());
 }
 
-QString buildDownloadDocument(const QJsonArray& records, const QJsonArray& factoryConfig,
-                              const QJsonArray& events, const QJsonObject& hostDateTime) {
-    QJsonObject document;
-    document.insert(QStringLiteral("events"), events);
-    document.insert(QStringLiteral("factory_config"), factoryConfig);
-    document.insert(QStringLiteral("hostDateTime"), hostDateTime);
-    document.insert(QStringLiteral("records"), records);
-    return QString::fromUtf8(QJsonDocument(document).toJson(QJsonDocument::Compact));
+void appendSavedJson(QByteArray* out, const QByteArray& utf8) {
+    const char* const begin = utf8.constData();
+    const char* const end = begin + utf8.size();
+    const auto nonAscii = [](char c) { return static_cast<unsigned char>(c) >= 0x80; };
+    for (const char* at = begin; at != end;) {
+        // An ASCII byte always starts a character, so runs split the text between characters.
+        const char* run = std::find_if(at, end, nonAscii);
+        out->append(at, int(run - at));
+        at = std::find_if_not(run, end, nonAscii);
+        for (const QChar c : QString::fromUtf8(run, int(at - run))) {
+            if (c.unicode() <= 0xff) {
+                out->append(static_cast<char>(c.unicode()));
+            } else {
+                char escape[7];
+                std::snprintf(escape, sizeof escape, "\\u%04x", c.unicode());
+                out->append(escape, 6);
+            }
+        }
+    }
+}
+
+QByteArray buildDownloadDocument(const QByteArray& recordsJson, const QByteArray& factoryJson,
+                                 const QByteArray& eventsJson, const QJsonObject& hostDateTime) {
+    // Qt's member order: keys sorted.
+    static const char kEvents[] = "{\"events\":";
+    static const char kFactory[] = ",\"factory_config\":";
+    static const char kHost[] = ",\"hostDateTime\":";
+    static const char kRecords[] = ",\"records\":";
+    const QByteArray host = QJsonDocument(hostDateTime).toJson(QJsonDocument::Compact);
+    QByteArray document;
+    // Exact for an ASCII document, the usual case; anything else grows it as needed.
+    document.reserve(int(sizeof kEvents + sizeof kFactory + sizeof kHost + sizeof kRecords) +
+                     recordsJson.size() + factoryJson.size() + eventsJson.size() + host.size());
+    document.append(kEvents);
+    appendSavedJson(&document, eventsJson);
+    document.append(kFactory);
+    appendSavedJson(&document, factoryJson);
+    document.append(kHost);
+    appendSavedJson(&document, host);
+    document.append(kRecords);
+    appendSavedJson(&document, recordsJson);
+    document.append('}');
+    return document;
 }

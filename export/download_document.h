@@ -6,8 +6,8 @@
 // Pure functions on their arguments; any thread.
 #pragma once
 
+#include <QByteArray>
 #include <QDateTime>
-#include <QJsonArray>
 #include <QJsonObject>
 #include <QString>
 #include <QTimeZone>
@@ -22,6 +22,13 @@ QJsonObject hostDateTime(const QDateTime& at, const QTimeZone& zone);
 // hostDateTime for this moment in the system time zone, read once.
 QJsonObject currentHostDateTime();
 
-// The whole document as compact JSON text (UTF-8 turned back into a string).
-QString buildDownloadDocument(const QJsonArray& records, const QJsonArray& factoryConfig,
-                              const QJsonArray& events, const QJsonObject& hostDateTime);
+// The whole document in its saved form from the compact JSON texts (UTF-8) of its three arrays:
+// the bytes of Qt's compact text of the whole object, with every character that Latin-1 holds
+// as its one byte and every other one as a \uXXXX escape (such characters stand only inside
+// JSON strings, where the escape keeps them), so an ASCII document is its UTF-8 text. Built in
+// one buffer; the arrays are copied into it once.
+QByteArray buildDownloadDocument(const QByteArray& recordsJson, const QByteArray& factoryJson,
+                                 const QByteArray& eventsJson, const QJsonObject& hostDateTime);
+
+// The saved form of JSON text given in UTF-8, appended to out. Any thread.
+void appendSavedJson(QByteArray* out, const QByteArray& utf8);

@@ -16,8 +16,8 @@ DownloadMediator::~DownloadMediator() {
     thread_.wait();
 }
 
-void DownloadMediator::handleResults(QString results) {
-    emit onResultsReady(results);
+void DownloadMediator::handleResults(QByteArray results, QString sensorId) {
+    emit onResultsReady(results, sensorId);
 }
 
 void DownloadMediator::handleAborted(QString reason) {

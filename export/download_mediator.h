@@ -2,6 +2,7 @@
 // and hands the worker's result over to its own thread.
 #pragma once
 
+#include <QByteArray>
 #include <QObject>
 #include <QString>
 #include <QThread>
@@ -25,13 +26,15 @@ signals:
     // Starts a download on the worker thread; one emitted while a download runs is queued, so
     // downloads never overlap.
     void beginDownload();
-    // The finished document, or the empty string when the sensor had no data.
-    void onResultsReady(QString results);
+    // The finished document in its saved form, or empty when the sensor had no data, and the
+    // sensor id (trimmed; empty when the document names none). Implicitly shared: QML holds
+    // the document without a copy and hands it back to FileUtil.write as it is.
+    void onResultsReady(QByteArray results, QString sensorId);
     // A download that could not finish because the reader went away; nothing to save.
     void onDownloadAborted(QString reason);
 
 public slots:
-    void handleResults(QString results);
+    void handleResults(QByteArray results, QString sensorId);
     void handleAborted(QString reason);
 
 private:

@@ -1,32 +1,13 @@
 #include "export/download_save.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QJsonParseError>
+#include <QJsonValue>
 #include <QLocale>
 
 #include "export/file_util.h"
 
-QString sensorIdOf(const QString& document, QString* problem) {
-    QJsonParseError error{};
-    const QJsonDocument json = QJsonDocument::fromJson(document.toUtf8(), &error);
-    if (!json.isObject()) {
-        *problem =
-            QStringLiteral("The download is not a JSON document (%1); nothing was saved.")
-                .arg(error.error != QJsonParseError::NoError ? error.errorString()
-                                                             : QStringLiteral("not an object"));
-        return {};
-    }
-    const QJsonArray records = json.object().value(QLatin1String("records")).toArray();
-    const QJsonValue id = records.at(0).toObject().value(QLatin1String("90"));
-    if (!id.isString()) {
-        *problem = QStringLiteral(
-            "The download holds no sensor id (text member \"90\" of its first record); nothing "
-            "was saved.");
-        return {};
-    }
-    return id.toString().trimmed();
+QString sensorIdOf(const QJsonObject& firstRecord) {
+    const QJsonValue id = firstRecord.value(QLatin1String("90"));
+    return id.isString() ? id.toString().trimmed() : QString();
 }
 
 QString downloadFileName(const QString& sensorId, const QDateTime& now) {
@@ -36,12 +17,14 @@ QString downloadFileName(const QString& sensorId, const QDateTime& now) {
     return sensorId + QLatin1Char('_') + time + QStringLiteral("_data.json");
 }
 
-QString saveDownload(FileUtil& files, const QString& document, const QDateTime& now,
-                     QString* problem) {
+QString saveDownload(FileUtil& files, const QByteArray& document, const QString& sensorId,
+                     const QDateTime& now, QString* problem) {
     problem->clear();
     // An id that is empty once trimmed is left to FileUtil, which refuses it with its message.
-    const QString sensorId = sensorIdOf(document, problem);
-    if (!problem->isEmpty()) {
+    if (sensorId.isNull()) {
+        *problem = QStringLiteral(
+            "The download holds no sensor id (text member \"90\" of its first record); nothing "
+            "was saved.");
         return {};
     }
     const QString path =

@@ -1,29 +1,32 @@
 // Saving a downloaded document the way the window does: the sensor id from member "90" of the
-// first record, trimmed; the file name sensor id + "_" + the UTC time without colons +
+// first record, trimmed (the download worker hands it over with the document); the file name sensor
+// id + "_" + the UTC time without colons +
 // "_data.json"; the file in the sensor's folder under the data folder, encrypted by FileUtil.
-// The window does this in QML; lumora-download and the tests share this one C++ copy of the
-// rule.
+// The window names the file in QML; lumora-download and the tests share this one C++ copy of
+// the rule.
 #pragma once
 
+#include <QByteArray>
 #include <QDateTime>
+#include <QJsonObject>
 #include <QString>
 
 class FileUtil;
 
-// Member "90" of the first object of the document's "records", white space at both ends
-// removed (text fields end in CR LF). Empty, with *problem saying why, when the document is not
-// a JSON object or that member is missing or not text. Not checked for being a plain name:
+// Member "90" of the first record's object, white space at both ends removed (text fields end
+// in CR LF); null when that member is missing or not text. Not checked for being a plain name:
 // FileUtil does that where the id meets a path. Any thread.
-QString sensorIdOf(const QString& document, QString* problem);
+QString sensorIdOf(const QJsonObject& firstRecord);
 
 // sensorId + "_" + the UTC time of now as yyyy-MM-ddTHHmmss.zzzZ (ISO 8601 with milliseconds,
 // colons removed) + "_data.json". Any thread.
 QString downloadFileName(const QString& sensorId, const QDateTime& now);
 
-// Names and saves document for the moment now through files (combineSensorDirAndFilename, then
-// write). Returns the saved file's full path, or an empty string when nothing was saved: then
-// *problem says why if the document holds no sensor id, and files has emitted
-// raiseErrorMessage for every other failure (an id that is not a plain name, folders, key,
-// encryption, disk). Blocks while encrypting and writing; on the thread files lives on.
-QString saveDownload(FileUtil& files, const QString& document, const QDateTime& now,
-                     QString* problem);
+// Names and saves document (in its saved form) for sensorId and the moment now through files
+// (combineSensorDirAndFilename, then write). Returns the saved file's full path, or an empty
+// string when nothing was saved: then *problem says why if sensorId is null (no sensor id), and
+// files has emitted raiseErrorMessage for every other failure (an id that is not a plain name,
+// folders, key, encryption, disk). Blocks while encrypting and writing; on the thread files
+// lives on.
+QString saveDownload(FileUtil& files, const QByteArray& document, const QString& sensorId,
+                     const QDateTime& now, QString* problem);

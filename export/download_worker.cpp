@@ -1,9 +1,13 @@
 #include "export/download_worker.h"
 
 #include <QJsonArray>
+#include <QJsonDocument>
+
+#include <utility>
 
 #include "client/device_client.h"
 #include "export/download_document.h"
+#include "export/download_save.h"
 
 namespace {
 
@@ -32,21 +36,26 @@ void DownloadWorker::doDownload() {
     if (readerGone()) {
         return;
     }
-    const QJsonArray records = client.requestDatabaseRecords(6);
+    DeviceClient::RecordsJson records = client.requestDatabaseRecordsJson(6);
     if (readerGone()) {
         return;
     }
-    if (records.isEmpty()) {
-        emit resultsReady(QString());
+    if (records.count == 0) {
+        emit resultsReady(QByteArray(), QString());
         return;
     }
     const QJsonArray factory = client.requestCalibrationConfig(1);
     if (readerGone()) {
         return;
     }
-    const QJsonArray events = client.requestDatabaseRecords(7);
+    DeviceClient::RecordsJson events = client.requestDatabaseRecordsJson(7);
     if (readerGone()) {
         return;
     }
-    emit resultsReady(buildDownloadDocument(records, factory, events, currentHostDateTime()));
+    const QString sensorId = sensorIdOf(records.first);
+    // Each array's text is let go as soon as it is in the document.
+    const QByteArray document = buildDownloadDocument(
+        std::exchange(records.array, {}), QJsonDocument(factory).toJson(QJsonDocument::Compact),
+        std::exchange(events.array, {}), currentHostDateTime());
+    emit resultsReady(document, sensorId);
 }

@@ -3,6 +3,7 @@
 // table 6 has records, the calibration configuration 1 and the records of table 7.
 #pragma once
 
+#include <QByteArray>
 #include <QObject>
 #include <QString>
 
@@ -13,8 +14,10 @@ class DownloadWorker : public QObject {
     Q_OBJECT
 
 signals:
-    // The finished document, or the empty string when table 6 has no records.
-    void resultsReady(QString results);
+    // The finished document in its saved form (buildDownloadDocument), or empty when table 6
+    // has no records; with the sensor id of its first record (sensorIdOf), null when it has
+    // none.
+    void resultsReady(QByteArray results, QString sensorId);
     // The download could not finish (the reader went away, or none was adopted); nothing was
     // downloaded that could be saved. reason is a message for the user.
     void downloadAborted(QString reason);

@@ -6,13 +6,6 @@ namespace {
 constexpr int kMinimumKeySize = 64;  // 512 bits, the smallest RSA key libcrypto makes
 }
 
-QByteArray EncryptedDownloadFile::saltedPart(const QByteArray& salt, const QByteArray& cipherText) {
-    QByteArray part;
-    part.reserve(kSaltMagicSize + salt.size() + cipherText.size());
-    part.append(kSaltMagic, kSaltMagicSize).append(salt).append(cipherText);
-    return part;
-}
-
 QByteArray EncryptedDownloadFile::join(const QByteArray& rsaBlock, const QByteArray& saltedPart) {
     return rsaBlock + saltedPart;
 }

@@ -45,8 +45,6 @@ struct EncryptedDownloadFile {
     QByteArray salt;
     QByteArray cipherText;
 
-    // "Salted__", the salt and the ciphertext: the part that the AES step produces.
-    static QByteArray saltedPart(const QByteArray& salt, const QByteArray& cipherText);
     // The whole file: the key block followed by the salted part.
     static QByteArray join(const QByteArray& rsaBlock, const QByteArray& saltedPart);
 

@@ -41,22 +41,6 @@ QString quoted(const QString& name) {
     return '"' + shown + (name.size() > kShown ? QStringLiteral("...\"") : QStringLiteral("\""));
 }
 
-// Latin-1 bytes of a JSON text. Characters beyond Latin-1 can only stand inside JSON strings,
-// where a \uXXXX escape keeps them; a document within Latin-1 comes out unchanged.
-QByteArray jsonTextInLatin1(const QString& text) {
-    QByteArray bytes;
-    bytes.reserve(text.size());
-    for (const QChar c : text) {
-        if (c.unicode() <= 0xff) {
-            bytes.append(static_cast<char>(c.unicode()));
-        } else {
-            bytes.append(
-                QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0')).toLatin1());
-        }
-    }
-    return bytes;
-}
-
 }  // namespace
 
 FileUtil::FileUtil(QObject* parent) : QObject(parent) {}
@@ -85,7 +69,7 @@ QString FileUtil::plainNameProblem(const QString& name) {
     return {};
 }
 
-bool FileUtil::write(const QString& filename, const QString& data) {
+bool FileUtil::write(const QString& filename, const QByteArray& data) {
     const QString dataPath = QDir(baseSubjectDataDir()).absolutePath();
     qInfo().noquote() << "data path is" << dataPath;
     if (!QDir(dataPath).exists() && !QDir().mkdir(dataPath)) {
@@ -117,7 +101,7 @@ bool FileUtil::write(const QString& filename, const QString& data) {
                                ". The sensor file was not saved.");
         return false;
     }
-    const QByteArray bytes = cipher.encrypt(key.get(), jsonTextInLatin1(data), &failure);
+    const QByteArray bytes = cipher.encrypt(key.get(), data, &failure);
     if (bytes.isEmpty()) {
         emit raiseErrorMessage("Could not encrypt the sensor file for the public key " + keyFile +
                                ": " + failure + ". The sensor file was not saved.");

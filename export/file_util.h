@@ -29,12 +29,12 @@ signals:
     void raiseErrorMessage(QString message);
 
 public slots:
-    // Encrypts data (the JSON document) for the configured public key and saves it as
-    // filename, replacing any earlier file only once the new one is complete (temporary file,
-    // then rename; owner-only on POSIX). True when saved; false, with a message and the old
-    // file untouched, when the file cannot be written, the key cannot be loaded or encryption
-    // fails.
-    bool write(const QString& filename, const QString& data);
+    // Encrypts data (the document in its saved form, as buildDownloadDocument makes it) as it
+    // is for the configured public key and saves it as filename, replacing any earlier file
+    // only once the new one is complete (temporary file, then rename; owner-only on POSIX). True
+    // when saved; false, with a message and the old file untouched, when the file cannot be
+    // written, the key cannot be loaded or encryption fails.
+    bool write(const QString& filename, const QByteArray& data);
     QString currentDir();
     // The data_dir value, or the current folder + separator + "data" + separator.
     QString baseSubjectDataDir();

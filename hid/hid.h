@@ -86,8 +86,8 @@ bool LoadHidLibrary();
 void UnloadHidLibrary();
 
 // Builds the match strings from filters (up to the first vendor id 0, at most 10 rows), starts
-// listenThread and returns the interface, or null (logged). The first scan comes within 2000 ms,
-// sooner when the platform reports a device arriving or leaving.
+// listenThread and returns the interface, or null (logged). listenThread scans at once, then
+// every 2000 ms, and sooner when the platform reports a device arriving or leaving.
 hidInterface* OpenHidInterface(const HidDeviceFilter* filters, HidReportCallback reportCallback,
                                HidArriveCallback arriveCallback, HidRemoveCallback removeCallback,
                                void* context);

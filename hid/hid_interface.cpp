@@ -41,8 +41,12 @@ void releaseInterface(hidInterface* hid) {
 void listenThread(void* argument) {
     auto* hid = static_cast<hidInterface*>(argument);
     std::vector<HidFoundDevice> scan(kHidMaxDevices);
-    while (hid->running) {
-        OsWait(hid->listenEvent, HidTimingsForTest().scanIntervalMs);
+    // The first scan comes at once: a reader plugged in before the start is ready without
+    // waiting a whole period.
+    for (bool first = true; hid->running; first = false) {
+        if (!first) {
+            OsWait(hid->listenEvent, HidTimingsForTest().scanIntervalMs);
+        }
         if (!hid->running) {
             break;
         }

@@ -49,45 +49,24 @@ ApplicationWindow {
         openCentred(errorDialog)
     }
 
-    // The sensor id of a downloaded document, or an object naming why there is none. Only a
-    // document that names its sensor may be saved: the id is its folder and file name.
-    function sensorIdOf(results) {
-        var document
-        try {
-            document = JSON.parse(results)
-        } catch (e) {
-            return { problem: qsTr("The reader's data could not be read. Nothing was saved.") }
-        }
-        var records = document !== null && typeof document === "object" ? document.records : null
-        if (!Array.isArray(records) || records.length === 0) {
-            return { problem: qsTr("The reader sent no sensor records. Nothing was saved.") }
-        }
-        var first = records[0]
-        var id = first !== null && typeof first === "object" ? first["90"] : null
-        if (typeof id !== "string" || id.trim() === "") {
-            return {
-                problem: qsTr("The reader's data does not name the sensor. Nothing was saved.")
-            }
-        }
-        return { id: id.trim() }
-    }
-
-    function resultsReady(results) {
-        if (results === "") {
+    // results: the document's bytes, held as they are and handed to FileUtil unread; sensorId:
+    // the id its first record names, trimmed. Only a document that names its sensor may be
+    // saved: the id is its folder and file name.
+    function resultsReady(results, sensorId) {
+        if (results.byteLength === 0) {
             endProgress()
             showError(qsTr("No data to report from the Sensor."))
             return
         }
-        var sensor = sensorIdOf(results)
-        if (sensor.problem !== undefined) {
+        if (sensorId === "") {
             endProgress()
-            showError(sensor.problem)
+            showError(qsTr("The reader's data does not name the sensor. Nothing was saved."))
             return
         }
-        lblReaderSerialNumber.text = sensor.id
+        lblReaderSerialNumber.text = sensorId
         Global.filename = lblReaderSerialNumber.text + "_" + Global.getISODateFileString()
                 + "_data.json"
-        var path = fileio.combineSensorDirAndFilename(sensor.id, Global.filename)
+        var path = fileio.combineSensorDirAndFilename(sensorId, Global.filename)
         // FileUtil has already shown why when it gives no path or cannot save; offering the
         // file then would hand out a file that is not there.
         var saved = path !== "" && fileio.write(path, results)

@@ -32,6 +32,7 @@ struct ATPDevice {
     uint32_t inUse = 0;
     std::atomic<bool> closing{false};  // removal under way: no new users, senders give up
     int32_t users = 0;                 // entries in progress; removal waits for 0
+    // Null while idle: each runs only while something awaits acknowledgement or resending.
     OsTimer* ackTimer = nullptr;
     OsTimer* retransmitTimer = nullptr;
 

@@ -6,16 +6,16 @@ namespace {
 
 constexpr uint32_t kCrcPolynomial = 0x04C11DB7u;
 
-struct NibbleTable {
-    uint32_t entry[16];
+struct ByteTable {
+    uint32_t entry[256];
 };
 
-// Entry i is the register i<<28 after four MSB-first steps, so one lookup does four steps.
-constexpr NibbleTable MakeNibbleTable() {
-    NibbleTable table{};
-    for (uint32_t i = 0; i < 16; ++i) {
-        uint32_t reg = i << 28;
-        for (int bit = 0; bit < 4; ++bit) {
+// Entry i is the register i<<24 after eight MSB-first steps, so one lookup does a whole byte.
+constexpr ByteTable MakeByteTable() {
+    ByteTable table{};
+    for (uint32_t i = 0; i < 256; ++i) {
+        uint32_t reg = i << 24;
+        for (int bit = 0; bit < 8; ++bit) {
             reg = (reg & 0x80000000u) ? (reg << 1) ^ kCrcPolynomial : reg << 1;
         }
         table.entry[i] = reg;
@@ -23,8 +23,8 @@ constexpr NibbleTable MakeNibbleTable() {
     return table;
 }
 
-constexpr NibbleTable kNibbleTable = MakeNibbleTable();
-static_assert(kNibbleTable.entry[1] == kCrcPolynomial, "nibble table built wrongly");
+constexpr ByteTable kByteTable = MakeByteTable();
+static_assert(kByteTable.entry[1] == kCrcPolynomial, "byte table built wrongly");
 
 inline uint32_t LoadLittleEndian32(const uint8_t* bytes) {
     return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
@@ -40,8 +40,8 @@ inline void StoreLittleEndian32(uint8_t* bytes, uint32_t value) {
 
 inline uint32_t CrcAddWord(uint32_t reg, uint32_t word) {
     reg ^= word;
-    for (int nibble = 0; nibble < 8; ++nibble) {
-        reg = (reg << 4) ^ kNibbleTable.entry[reg >> 28];
+    for (int byte = 0; byte < 4; ++byte) {
+        reg = (reg << 8) ^ kByteTable.entry[reg >> 24];
     }
     return reg;
 }

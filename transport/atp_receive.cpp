@@ -161,6 +161,7 @@ void MALTransATP::receiveData(ATPDevice* rec, const uint8_t* packet) {
     if (data.seq != expected) {
         DebugLog(0, "OnReceiveATP: Out of sequence packet loc:%d packet:%d\n", expected, data.seq);
         OsAtomicExchange(&rec->outOfSequence, 1);
+        armTimer(rec, &ATPDevice::ackTimer);
         return;
     }
     if (parsed == ATPParseResult::badChecksum) {
@@ -170,5 +171,6 @@ void MALTransATP::receiveData(ATPDevice* rec, const uint8_t* packet) {
     }
     RingBufferWrite(&rec->msgRing, data.payload, data.length);
     rec->rxExpected = ATPNextSeq(data.seq);
+    armTimer(rec, &ATPDevice::ackTimer);
     postEvent(kEvtMsgData, rec->deviceId);
 }

@@ -196,6 +196,7 @@ void MALTransATP::flushTxPacket(ATPDevice* rec) {
         (rec->unackedTail ? rec->unackedTail->next : rec->unackedHead) = copy;
         rec->unackedTail = copy;
         OsUnlock(rec->queueLock);
+        armTimer(rec, &ATPDevice::retransmitTimer);
     } else {
         DebugLog(0, "MALTransATP:flushTxPacket: can't allocate memory\n");
     }
@@ -313,25 +314,47 @@ void MALTransATP::stopTimers(ATPDevice* rec) {
     OsTimerCancel(resend);
 }
 
-void MALTransATP::startLink(ATPDevice* rec) {
-    resetLinkState(rec);
-    stopTimers(rec);
-    rec->tickCount = 0;
-    const ATPTimings& timings = ATPTimingsForTest();
-    OsTimer* ack = OsTimerCreate(timings.ackTickMs, true, AckTimerCallback, rec);
-    OsTimer* resend = OsTimerCreate(timings.retransmitTickMs, true, RetransmitTimerCallback, rec);
+void MALTransATP::armTimer(ATPDevice* rec, OsTimer* ATPDevice::*slot) {
     OsLock(rec->guard);
-    // A removal or a concurrent restart may have come first; never leave a timer untracked.
-    const bool keep = !rec->closing && !rec->ackTimer && !rec->retransmitTimer;
+    const bool wanted = !rec->closing && !(rec->*slot);
+    OsUnlock(rec->guard);
+    if (!wanted) {
+        return;
+    }
+    const bool ack = slot == &ATPDevice::ackTimer;
+    const ATPTimings& timings = ATPTimingsForTest();
+    OsTimer* timer =
+        ack ? OsTimerCreate(timings.ackTickMs, true, AckTimerCallback, rec)
+            : OsTimerCreate(timings.retransmitTickMs, true, RetransmitTimerCallback, rec);
+    OsLock(rec->guard);
+    // A removal or another thread arming it may have come first; never leave a timer untracked.
+    const bool keep = !rec->closing && !(rec->*slot);
     if (keep) {
-        rec->ackTimer = ack;
-        rec->retransmitTimer = resend;
+        rec->*slot = timer;
     }
     OsUnlock(rec->guard);
     if (!keep) {
-        OsTimerCancel(ack);
-        OsTimerCancel(resend);
+        OsTimerCancel(timer);
     }
+}
+
+void MALTransATP::idleTimer(ATPDevice* rec, OsTimer* ATPDevice::*slot, OsTimer* timer) {
+    OsLock(rec->guard);
+    const bool current = rec->*slot == timer;
+    if (current) {
+        rec->*slot = nullptr;
+    }
+    OsUnlock(rec->guard);
+    if (current) {
+        OsTimerCancel(timer);
+    }
+}
+
+void MALTransATP::startLink(ATPDevice* rec) {
+    resetLinkState(rec);
+    // The timers start again with the first data to acknowledge or to resend.
+    stopTimers(rec);
+    rec->tickCount = 0;
     sendCommand(rec, kATPPing, nullptr, 0);
     sendStatus(rec, kATPStatusReset);
 }
@@ -354,6 +377,18 @@ void MALTransATP::AckTimerCallback(OsTimer* timer, void* argument) {
     if (forced || rec->lastAckSent != expected) {
         rec->lastAckSent = expected;
         rec->owner->sendStatus(rec, kATPStatusAck);
+        return;
+    }
+    // Nothing to acknowledge: stop. Data that came while this tick looked found the timer
+    // still set and armed nothing, so look once more after letting go of it.
+    rec->owner->idleTimer(rec, &ATPDevice::ackTimer, timer);
+    // The flag is only ever exchanged; raised again, the next timer's tick answers it.
+    const bool raised = OsAtomicExchange(&rec->outOfSequence, 0) != 0;
+    if (raised) {
+        OsAtomicExchange(&rec->outOfSequence, 1);
+    }
+    if (raised || rec->lastAckSent != rec->rxExpected) {
+        rec->owner->armTimer(rec, &ATPDevice::ackTimer);
     }
 }
 
@@ -363,6 +398,21 @@ void MALTransATP::RetransmitTimerCallback(OsTimer* timer, void* argument) {
         return;
     }
     ATPDeviceUse use = ATPDeviceUse::adopt(rec);
+    const auto queueEmpty = [rec] {
+        OsLock(rec->queueLock);
+        const bool empty = rec->unackedHead == nullptr;
+        OsUnlock(rec->queueLock);
+        return empty;
+    };
+    if (queueEmpty()) {
+        // Everything is acknowledged: stop until the next packet is queued (looked at again
+        // after letting go, as a packet queued meanwhile armed nothing).
+        rec->owner->idleTimer(rec, &ATPDevice::retransmitTimer, timer);
+        if (!queueEmpty()) {
+            rec->owner->armTimer(rec, &ATPDevice::retransmitTimer);
+        }
+        return;
+    }
     if (++rec->tickCount >= ATPTimingsForTest().ticksBeforeResend) {
         rec->tickCount = 0;
         rec->owner->retransmit(rec);

@@ -131,10 +131,16 @@ private:
     void retransmit(ATPDevice* rec);
     // Counters to 0, message ring and queue emptied; credit, text and timers untouched.
     void resetLinkState(ATPDevice* rec);
-    // Reset, fresh timers, ping and a reset status. Never blocks on credit.
+    // Reset, timers stopped, ping and a reset status. Never blocks on credit.
     void startLink(ATPDevice* rec);
     // Cancels both timers without waiting for a running tick. Any thread.
     void stopTimers(ATPDevice* rec);
+    // The timers run only while they have work: slot's timer (ackTimer or retransmitTimer) is
+    // started when there is none and the reader is not being removed. Any thread; never blocks
+    // beyond the guard and the timer service's lock.
+    void armTimer(ATPDevice* rec, OsTimer* ATPDevice::*slot);
+    // From timer's own tick with nothing to do: stops it if it is still slot's timer.
+    void idleTimer(ATPDevice* rec, OsTimer* ATPDevice::*slot, OsTimer* timer);
     // kATPCredit and kATPWindowSize. Read thread; takes creditLock only.
     void grantCredit(ATPDevice* rec, uint8_t amount);
     void setWindowSize(ATPDevice* rec, uint8_t size);

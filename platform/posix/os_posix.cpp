@@ -100,13 +100,15 @@ void OsSetEvent(OsHandle event) {
     }
     pthread_mutex_lock(&event->mutex);
     event->signalled = true;
+    pthread_mutex_unlock(&event->mutex);
+    // After unlocking: a waiter woken under the lock would at once block on it again, costing
+    // a second wake-up. Waiters test the flag under the lock, so none misses this one.
     // An auto-reset event releases one waiter; a manual-reset one releases them all.
     if (event->manualReset) {
         pthread_cond_broadcast(&event->cond);
     } else {
         pthread_cond_signal(&event->cond);
     }
-    pthread_mutex_unlock(&event->mutex);
 }
 
 void OsResetEvent(OsHandle event) {

@@ -4,6 +4,7 @@
 #include <stdlib.h>
 
 #include <QDir>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -18,8 +19,9 @@
 
 namespace {
 
-QJsonArray arrayOf(const char* json) {
-    return QJsonDocument::fromJson(json).array();
+// Qt's compact text of a JSON value written in any form.
+QByteArray compact(const QByteArray& json) {
+    return QJsonDocument::fromJson(json).toJson(QJsonDocument::Compact);
 }
 
 TEST(DownloadDocumentTest, MembersComeInKeyTextOrderInCompactForm) {
@@ -27,9 +29,9 @@ TEST(DownloadDocumentTest, MembersComeInKeyTextOrderInCompactForm) {
     ASSERT_TRUE(paris.isValid());
     // 06:08:09 UTC is 07:08:09 in Paris, in winter.
     const QDateTime at(QDate(2021, 3, 5), QTime(6, 8, 9, 765), Qt::UTC);
-    const QString document = buildDownloadDocument(
-        arrayOf(R"([{"90":"S1\r\n","8":"b","2":"a","10":"c"}])"), arrayOf(R"([{"200":"1000"}])"),
-        arrayOf(R"([{"1":"e"},{}])"), hostDateTime(at, paris));
+    const QString document = QString::fromLatin1(buildDownloadDocument(
+        compact(R"([{"90":"S1\r\n","8":"b","2":"a","10":"c"}])"), compact(R"([{"200":"1000"}])"),
+        compact(R"([{"1":"e"},{}])"), hostDateTime(at, paris)));
 
     const QString head =
         R"({"events":[{"1":"e"},{}],"factory_config":[{"200":"1000"}],)"
@@ -44,6 +46,41 @@ TEST(DownloadDocumentTest, MembersComeInKeyTextOrderInCompactForm) {
     ASSERT_EQ(parts.size(), 2) << qPrintable(names);
     EXPECT_FALSE(parts[0].isEmpty());
     EXPECT_FALSE(parts[1].isEmpty());
+}
+
+// The saved bytes: Qt's compact text of the whole object, one byte per Latin-1 character and a
+// \uXXXX escape for any other, so nothing is lost and a document within ASCII is Qt's text.
+TEST(DownloadDocumentTest, SavedFormIsQtsTextWithLatin1BytesAndEscapesBeyond) {
+    const QJsonObject host{{"isDaylightTime", false}, {"utcOffSetInSec", -18000}};
+    const struct {
+        QString value;
+        QByteArray saved;  // the value as it stands in the saved document
+    } cases[] = {
+        {"S1\r\n", R"("S1\r\n")"},
+        {"q\"b\\s/\t\x01\x7f", "\"q\\\"b\\\\s/\\t\\u0001\x7f\""},
+        {QStringLiteral("caf\u00e9 \u00ff"), "\"caf\xe9 \xff\""},
+        {QStringLiteral("\u0100\u20ac\U0001F600"), R"("\u0100\u20ac\ud83d\ude00")"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.saved.toStdString());
+        const QJsonArray records{QJsonObject{{"90", c.value}, {"10", "1"}}};
+        const QJsonArray events{QJsonObject{{"3", c.value}}};
+        const auto text = [](const QJsonArray& a) {
+            return QJsonDocument(a).toJson(QJsonDocument::Compact);
+        };
+        const QByteArray document =
+            buildDownloadDocument(text(records), text({}), text(events), host);
+        EXPECT_EQ(document, R"({"events":[{"3":)" + c.saved +
+                                R"(}],"factory_config":[],"hostDateTime":{"isDaylightTime":false,)"
+                                R"("utcOffSetInSec":-18000},"records":[{"10":"1","90":)" +
+                                c.saved + "}]}");
+        // Read back, it is the very object Qt would have written.
+        const QJsonObject whole{{"records", records},
+                                {"events", events},
+                                {"factory_config", QJsonArray()},
+                                {"hostDateTime", host}};
+        EXPECT_EQ(QJsonDocument::fromJson(QString::fromLatin1(document).toUtf8()).object(), whole);
+    }
 }
 
 // Runs the probe program, which prints hostDateTime for a local time in the system zone, under
@@ -108,31 +145,21 @@ TEST(DownloadSaveTest, FileNameIsTheUtcIsoTimeWithoutColons) {
 
 TEST(DownloadSaveTest, SensorIdIsMember90OfTheFirstRecordTrimmed) {
     const struct {
-        const char* document;
-        const char* id;  // null: refused with a problem
+        const char* record;
+        const char* id;  // null: none
     } cases[] = {
-        {R"({"records":[{"10":"1","90":"ABC\r\n"},{"90":"DEF\r\n"}]})", "ABC"},
-        {R"({"records":[{"90":" \tX 1 \r\n"}]})", "X 1"},
-        {R"({"records":[{"90":"\r\n"}]})", ""},  // left to FileUtil's check
-        {R"({"records":[]})", nullptr},
-        {R"({"records":[{"91":"ABC"}]})", nullptr},
-        {R"({"records":[{"90":7}]})", nullptr},
-        {R"({"events":[]})", nullptr},
-        {R"([{"90":"ABC"}])", nullptr},
-        {"", nullptr},
-        {R"({"records":[{"90":"ABC"})", nullptr},
+        {R"({"10":"1","90":"ABC\r\n"})", "ABC"},
+        {R"({"90":" \tX 1 \r\n"})", "X 1"},
+        {R"({"90":"\r\n"})", ""},  // left to FileUtil's check
+        {R"({})", nullptr},
+        {R"({"91":"ABC"})", nullptr},
+        {R"({"90":7})", nullptr},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.document);
-        QString problem;
-        const QString id = sensorIdOf(c.document, &problem);
-        if (c.id) {
-            EXPECT_EQ(id, c.id);
-            EXPECT_EQ(problem, "");
-        } else {
-            EXPECT_EQ(id, "");
-            EXPECT_FALSE(problem.isEmpty());
-        }
+        SCOPED_TRACE(c.record);
+        const QString id = sensorIdOf(QJsonDocument::fromJson(c.record).object());
+        EXPECT_EQ(id.isNull(), c.id == nullptr);
+        EXPECT_EQ(id, c.id ? c.id : "");
     }
 }
 
@@ -152,30 +179,25 @@ TEST(DownloadSaveTest, SavesEncryptedInTheSensorFolderOrNothingAtAll) {
                      [&](const QString& message) { messages.append(message); });
     const QDateTime now(QDate(2026, 12, 5), QTime(8, 15, 30, 123), Qt::UTC);
 
-    const QString document = R"({"records":[{"90":"ABC\r\n"}]})";
+    const QByteArray document = R"({"records":[{"90":"ABC\r\n"}]})";
     QString problem;
-    const QString path = saveDownload(files, document, now, &problem);
+    const QString path = saveDownload(files, document, "ABC", now, &problem);
     EXPECT_EQ(path, dir.filePath("data/ABC/ABC_2026-12-05T081530.123Z_data.json"));
-    EXPECT_EQ(decryptDownloadFile(testKey(2048).key.get(), readBytes(path)).document,
-              document.toUtf8());
+    EXPECT_EQ(decryptDownloadFile(testKey(2048).key.get(), readBytes(path)).document, document);
     EXPECT_TRUE(ownerOnly(path));
     EXPECT_EQ(problem, "");
     EXPECT_TRUE(messages.isEmpty()) << qPrintable(messages.join('\n'));
 
     const struct {
-        const char* document;
+        QString sensorId;
         bool problem;  // else FileUtil's message
     } refused[] = {
-        {R"({"records":[{"90":"../up\r\n"}]})", false},
-        {R"({"records":[{"90":"..\r\n"}]})", false},
-        {R"({"records":[{"90":"  \r\n"}]})", false},
-        {R"({"records":[{"90":"a\u0001b"}]})", false},
-        {R"({"records":[]})", true},
+        {"../up", false}, {"..", false}, {"", false}, {"a\u0001b", false}, {QString(), true},
     };
     for (const auto& c : refused) {
-        SCOPED_TRACE(c.document);
+        SCOPED_TRACE(c.sensorId.toStdString());
         messages.clear();
-        EXPECT_EQ(saveDownload(files, c.document, now, &problem), "");
+        EXPECT_EQ(saveDownload(files, document, c.sensorId, now, &problem), "");
         EXPECT_EQ(!problem.isEmpty(), c.problem) << qPrintable(problem);
         EXPECT_EQ(messages.size(), c.problem ? 0 : 1) << qPrintable(messages.join('\n'));
     }

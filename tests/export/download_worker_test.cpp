@@ -188,10 +188,12 @@ protected:
         AAPInit(onReaderAttached, onReaderRemoved, onReaderTextReply, onReaderMessage,
                 onReaderDebugPrint, nullptr);
         mediator = std::make_unique<DownloadMediator>();
-        QObject::connect(mediator.get(), &DownloadMediator::onResultsReady, [this](QString text) {
-            documents.append(text);
-            changed();
-        });
+        QObject::connect(mediator.get(), &DownloadMediator::onResultsReady,
+                         [this](QByteArray text, QString sensorId) {
+                             documents.append(QString::fromLatin1(text));
+                             sensorIds.append(sensorId);
+                             changed();
+                         });
         QObject::connect(mediator.get(), &DownloadMediator::onDownloadAborted,
                          [this](QString reason) {
                              aborts.append(reason);
@@ -255,6 +257,7 @@ protected:
     FakeReader reader;
     std::unique_ptr<DownloadMediator> mediator;
     QStringList documents;
+    QStringList sensorIds;
     QStringList aborts;
     QEventLoop* running = nullptr;
     int expected = 0;
@@ -272,6 +275,7 @@ TEST_F(DownloadWorkerTest, TwoBeginDownloadsInARowGiveTwoDocumentsOneAfterTheOth
     for (const QString& document : documents) {
         expectDocument(document);
     }
+    EXPECT_EQ(sensorIds, QStringList({"ABC", "ABC"}));
     std::vector<std::string> twice = kWholeDownload;
     twice.insert(twice.end(), kWholeDownload.begin(), kWholeDownload.end());
     EXPECT_EQ(reader.requests(), twice);
@@ -284,6 +288,7 @@ TEST_F(DownloadWorkerTest, EmptyTable6GivesTheEmptyTextAndNothingMoreIsAsked) {
     emit mediator->beginDownload();
     ASSERT_TRUE(waitForOutcomes(1));
     EXPECT_EQ(documents, QStringList({""}));
+    EXPECT_TRUE(sensorIds[0].isNull());
     EXPECT_EQ(reader.requests(), std::vector<std::string>({kSchema, kConfigSchema, kTable6}));
 }
 

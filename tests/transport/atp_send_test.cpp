@@ -20,6 +20,20 @@ uint32_t Crc(const Report& r) {
            static_cast<uint32_t>(r.bytes[7]) << 24;
 }
 
+// Waits until both timers of the reader have stopped; the cap only turns a hang into a failure.
+bool TimersStop(const ATPDevice* rec) {
+    for (int i = 0; i < 30000; ++i) {
+        OsLock(rec->guard);
+        const bool idle = !rec->ackTimer && !rec->retransmitTimer;
+        OsUnlock(rec->guard);
+        if (idle) {
+            return true;
+        }
+        OsSleep(1);
+    }
+    return false;
+}
+
 std::vector<uint8_t> UnackedSeqs(const ATPDevice* rec) {
     std::vector<uint8_t> seqs;
     for (const ATPQueuedPacket* p = rec->unackedHead; p; p = p->next) {
@@ -172,6 +186,9 @@ TEST_F(ATPSend, UnacknowledgedPacketsAreResentAfterThreeSilentTicksThenStatusRes
     ASSERT_EQ(status, 4u);
     EXPECT_EQ(sent[2].bytes, sent[0].bytes);
     EXPECT_EQ(sent[3].bytes, sent[1].bytes);
+    // Once all is acknowledged the timer stops rather than ticking on.
+    feed(0, {kATPStatusIn, 4, 2, 0, 0, kATPStatusAck});
+    EXPECT_TRUE(TimersStop(device(0)));
 }
 
 TEST_F(ATPSend, AckTimerAnswersOutOfSequenceAndNewData) {
@@ -184,10 +201,16 @@ TEST_F(ATPSend, AckTimerAnswersOutOfSequenceAndNewData) {
             });
         };
     };
+    EXPECT_TRUE(TimersStop(device(0)));  // idle from the start
     feedData(0, 0, 5, "ahead");
     EXPECT_TRUE(writer_.waitFor(statusAck(0)));
     feedData(0, 0, 0, "next");
     EXPECT_TRUE(writer_.waitFor(statusAck(1)));
+    // With nothing more to acknowledge the timer stops, and nothing else went out.
+    EXPECT_TRUE(TimersStop(device(0)));
+    const Reports sent = writer_.reports();
+    ASSERT_EQ(sent.size(), 2u);
+    EXPECT_TRUE(statusAck(0)({sent[0]}) && statusAck(1)({sent[1]}));
 }
 
 }  // namespace

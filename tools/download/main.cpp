@@ -169,26 +169,27 @@ int main(int argc, char** argv) {
         std::fputs("\n", stderr);
         finish(complain(kExitNoReader, reason));
     });
-    QObject::connect(&mediator, &DownloadMediator::onResultsReady, [&](const QString& document) {
-        std::fputs("\n", stderr);
-        if (document.isEmpty()) {
-            finish(complain(kExitNoData, "No data to report from the Sensor."));
-            return;
-        }
-        QString problem;
-        const QString path =
-            saveDownload(files, document, QDateTime::currentDateTimeUtc(), &problem);
-        if (path.isEmpty()) {
-            if (!problem.isEmpty()) {
-                complain(kExitError, problem);
-            }
-            finish(kExitError);
-            return;
-        }
-        std::fprintf(results, "%s\n", qPrintable(path));
-        std::fflush(results);
-        finish(kExitSaved);
-    });
+    QObject::connect(&mediator, &DownloadMediator::onResultsReady,
+                     [&](const QByteArray& document, const QString& sensorId) {
+                         std::fputs("\n", stderr);
+                         if (document.isEmpty()) {
+                             finish(complain(kExitNoData, "No data to report from the Sensor."));
+                             return;
+                         }
+                         QString problem;
+                         const QString path = saveDownload(
+                             files, document, sensorId, QDateTime::currentDateTimeUtc(), &problem);
+                         if (path.isEmpty()) {
+                             if (!problem.isEmpty()) {
+                                 complain(kExitError, problem);
+                             }
+                             finish(kExitError);
+                             return;
+                         }
+                         std::fprintf(results, "%s\n", qPrintable(path));
+                         std::fflush(results);
+                         finish(kExitSaved);
+                     });
 
     std::fprintf(stderr, "lumora-download: waiting up to %d s for a reader\n", timeoutS);
     readerTimeout.start(timeoutS * 1000);
