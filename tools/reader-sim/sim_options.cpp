@@ -54,6 +54,7 @@ const char* SimUsage() {
            "  --unplug-after-packets N  unplug after N data packets were sent\n"
            "  --replug-after-ms T       plug in again T ms after that unplug\n"
            "  --silent-after-packets N  stay plugged but stop answering after N data packets\n"
+           "  --lose-host-packet N      lose the Nth host data packet of each connection\n"
            "  --quiet                   no log lines\n"
            "  --help                    this text\n";
 }
@@ -123,6 +124,9 @@ SimArgsResult ParseSimArgs(int argc, const char* const* argv, SimProgramOptions*
         } else if (option == "--silent-after-packets") {
             ok = ParseUnsigned(value, ~uint64_t{0}, &n) && n >= 1;
             sim.silentAfterPackets = n;
+        } else if (option == "--lose-host-packet") {
+            ok = ParseUnsigned(value, ~uint64_t{0}, &n) && n >= 1;
+            sim.loseHostPacket = n;
         } else {
             *message = option + ": unknown option (see --help)";
             return SimArgsResult::error;
