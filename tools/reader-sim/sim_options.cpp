@@ -47,6 +47,7 @@ const char* SimUsage() {
            "  --host-window N           credit granted to the host at link start (4)\n"
            "  --pace-ms X               one report per X ms at most, on a fixed schedule (0)\n"
            "  --seed N                  seed of the default scenario and the faults (1)\n"
+           "  --fault-seed N            seed of the faults alone, the scenario keeps --seed\n"
            "  --drop P                  drop each outgoing data packet with probability P\n"
            "  --corrupt P               corrupt each outgoing data packet with probability P\n"
            "  --duplicate P             send each outgoing data packet twice with prob. P\n"
@@ -62,6 +63,8 @@ const char* SimUsage() {
 SimArgsResult ParseSimArgs(int argc, const char* const* argv, SimProgramOptions* out,
                            std::string* message) {
     ReaderSimOptions& sim = out->sim;
+    bool faultSeedGiven = false;
+    uint64_t faultSeed = 0;
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
         if (option == "--help" || option == "-h") {
@@ -106,6 +109,9 @@ SimArgsResult ParseSimArgs(int argc, const char* const* argv, SimProgramOptions*
             ok = ParseUnsigned(value, ~uint64_t{0}, &n);
             sim.seed = n;
             out->defaults.seed = n;
+        } else if (option == "--fault-seed") {
+            ok = ParseUnsigned(value, ~uint64_t{0}, &faultSeed);
+            faultSeedGiven = true;
         } else if (option == "--drop") {
             ok = ParseProbability(value, &sim.dropP);
         } else if (option == "--corrupt") {
@@ -135,6 +141,9 @@ SimArgsResult ParseSimArgs(int argc, const char* const* argv, SimProgramOptions*
             *message = option + ": bad value \"" + value + "\" (see --help)";
             return SimArgsResult::error;
         }
+    }
+    if (faultSeedGiven) {
+        sim.seed = faultSeed;
     }
     if (sim.dir.empty()) {
         *message = "--dir is required (see --help)";
