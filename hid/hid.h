@@ -119,6 +119,10 @@ void UpdateDeviceTable(hidInterface* hid, const HidFoundDevice* found, int count
 // Writes one report: report id 0, then length (at most 64) data bytes. Up to 10 attempts of
 // 5000 ms each; true when written. Any thread; blocks until written or failed.
 bool WriteHidReport(HidDeviceEntry* entry, const uint8_t* data, int32_t length);
+// As WriteHidReport, but only to the device of the entry's adoption numbered generation: false,
+// nothing written, once the entry holds another. Any thread.
+bool WriteHidReportTo(HidDeviceEntry* entry, uint32_t generation, const uint8_t* data,
+                      int32_t length);
 
 // The platform path of a matching device that is present but that this user may not open
 // (permission denied); empty when there is none. Any thread.

@@ -132,7 +132,9 @@ void HidStopReadThread(HidDeviceEntry* entry) {
     entry->readThread = nullptr;
 }
 
-bool WriteHidReport(HidDeviceEntry* entry, const uint8_t* data, int32_t length) {
+// WriteHidReport, and with generation not null WriteHidReportTo.
+static bool writeHidReport(HidDeviceEntry* entry, const uint32_t* generation, const uint8_t* data,
+                           int32_t length) {
     if (length > kHidDataSize) {
         DebugLog(0, "\n\tWriteHidReport failed - len is greater than max report size\n");
         return false;
@@ -148,11 +150,16 @@ bool WriteHidReport(HidDeviceEntry* entry, const uint8_t* data, int32_t length) 
     HidBackend& backend = HidBackendInUse();
     for (int attempt = 0; attempt < timings.writeAttempts; ++attempt) {
         OsLock(entry->ioLock);
-        HidDevice* device = entry->file;
+        // Checked under the lock: a new adoption's file is set only after its generation.
+        const bool other = generation && entry->generation != *generation;
+        HidDevice* device = other ? nullptr : entry->file;
         if (device) {
             ++entry->writers;
         }
         OsUnlock(entry->ioLock);
+        if (other) {
+            return false;
+        }
         if (!device) {
             continue;  // not open (or no longer): refused at once, like a closed file
         }
@@ -176,4 +183,13 @@ bool WriteHidReport(HidDeviceEntry* entry, const uint8_t* data, int32_t length) 
         }
     }
     return false;
+}
+
+bool WriteHidReport(HidDeviceEntry* entry, const uint8_t* data, int32_t length) {
+    return writeHidReport(entry, nullptr, data, length);
+}
+
+bool WriteHidReportTo(HidDeviceEntry* entry, uint32_t generation, const uint8_t* data,
+                      int32_t length) {
+    return writeHidReport(entry, &generation, data, length);
 }

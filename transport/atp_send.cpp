@@ -82,11 +82,13 @@ int32_t MALTransATP::sendPacket(ATPDevice* rec, const uint8_t* packet, uint32_t 
 }
 
 void MALTransATP::writeReport(ATPDevice* rec, const uint8_t* packet) {
-    // Once the entry holds another device, nothing of this reader may reach it.
+    // Once the entry holds another device, nothing of this reader may reach it (the HID layer
+    // checks again under its lock).
     if (rec->hidDevice && rec->hidDevice->generation != rec->hidGeneration) {
         return;
     }
-    writer_(rec->hidDevice, packet, static_cast<int32_t>(kATPPacketSize), writerContext_);
+    writer_(rec->hidDevice, rec->hidGeneration, packet, static_cast<int32_t>(kATPPacketSize),
+            writerContext_);
 }
 
 bool MALTransATP::waitLikeCredit(ATPDevice* rec, OsHandle event,

@@ -23,8 +23,9 @@ namespace {
 
 constexpr uint32_t kEventPollMs = 500;
 
-bool WriteThroughHid(HidDeviceEntry* entry, const uint8_t* data, int32_t length, void*) {
-    return WriteHidReport(entry, data, length);
+bool WriteThroughHid(HidDeviceEntry* entry, uint32_t generation, const uint8_t* data,
+                     int32_t length, void*) {
+    return WriteHidReportTo(entry, generation, data, length);
 }
 
 HidDeviceEntry* EntryOf(uint64_t value) {

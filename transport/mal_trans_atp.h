@@ -24,8 +24,9 @@ struct ATPTimings {
 ATPTimings& ATPTimingsForTest();
 
 // Writes one 64-byte packet as a report; the result is not used. Any thread.
-using ATPReportWriter = bool (*)(HidDeviceEntry* entry, const uint8_t* data, int32_t length,
-                                 void* context);
+// generation: the entry's adoption the packet is meant for.
+using ATPReportWriter = bool (*)(HidDeviceEntry* entry, uint32_t generation, const uint8_t* data,
+                                 int32_t length, void* context);
 
 // Vendor 0x1A61 with its three reader products, ended by a zero vendor.
 extern const HidDeviceFilter kReaderFilters[4];

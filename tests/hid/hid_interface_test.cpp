@@ -214,6 +214,7 @@ TEST_F(HidInterfaceTest, WritesAreWholeReportsAndOverlongOnesAreRefused) {
     EXPECT_FALSE(WriteHidReport(entry, data, 65));
     EXPECT_EQ(occurrences(logText(), "WriteHidReport failed - len is greater than max report size"),
               1);
+    EXPECT_FALSE(WriteHidReportTo(entry, entry->generation + 1, data, 64));  // another adoption's
     EXPECT_TRUE(device->receive(50).empty());
 }
 
