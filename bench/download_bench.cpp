@@ -1,6 +1,7 @@
 // The whole download of a large reader (50,000 readings, 10,000 events, unpaced): wall time and
-// peak memory of lumora-download against lumora-reader-sim, both as processes; and building,
-// serialising and encrypting that document alone.
+// peak memory of lumora-download against lumora-reader-sim, both as processes; building,
+// serialising and encrypting that document alone; and a soak of many downloads over a lossy
+// link, each document checked against a clean download's.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <openssl/pem.h>
@@ -13,8 +14,11 @@
 #include <unistd.h>
 
 #include <QDateTime>
+#include <QFile>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -28,6 +32,7 @@
 #include "download_reference.h"
 #include "expected_json.h"
 #include "export/cipher.h"
+#include "export/decrypter.h"
 #include "export/download_document.h"
 
 extern char** environ;
@@ -49,12 +54,13 @@ struct World {
     QTemporaryDir dir;
     std::string path(const char* name) const { return dir.filePath(name).toStdString(); }
 
+    EvpPkeyPtr key{EVP_RSA_gen(2048)};
+
     World() {
         mkdir(path("sockets").c_str(), 0700);
         mkdir(path("data").c_str(), 0700);
         mkdir(path("config").c_str(), 0700);
         mkdir(path("config/LumoraConnector").c_str(), 0700);
-        EvpPkeyPtr key(EVP_RSA_gen(2048));
         BioPtr pem(BIO_new_file(path("public.pem").c_str(), "w"));
         PEM_write_bio_PUBKEY(pem.get(), key.get());
         std::ofstream(path("config/LumoraConnector/Configuration.ini"))
@@ -324,5 +330,102 @@ void BM_DocumentBuildSerialiseEncrypt(benchmark::State& state) {
     state.counters["peak_rss_above_MiB"] = double(peakAboveKiB) * 1024 / kMiB;
 }
 BENCHMARK(BM_DocumentBuildSerialiseEncrypt)->Iterations(3)->Unit(benchmark::kSecond);
+
+// One run of lumora-download against lumora-reader-sim started with simOptions: the reader's
+// parts of the decrypted document (empty when anything failed) and the wall time in *wallS.
+QJsonObject downloadReaderParts(const World& world, const std::vector<std::string>& env,
+                                const std::vector<std::string>& simOptions, double* wallS) {
+    const std::string socket = world.path("sockets") + "/reader-vid_1a61&pid_3650.sock";
+    std::vector<std::string> simArgs = {LUMORA_READER_SIM_PROGRAM, "--dir", world.path("sockets"),
+                                        "--quiet"};
+    simArgs.insert(simArgs.end(), simOptions.begin(), simOptions.end());
+    const pid_t sim = spawn(simArgs, env);
+    bool plugged = false;
+    while (sim > 0 && !plugged && waitpid(sim, nullptr, WNOHANG) == 0) {
+        struct stat status {};
+        plugged = stat(socket.c_str(), &status) == 0;
+        if (!plugged) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    }
+    int out[2] = {-1, -1};
+    const Clock::time_point start = Clock::now();
+    const pid_t download =
+        plugged && pipe(out) == 0 ? spawn({LUMORA_DOWNLOAD_PROGRAM}, env, out[1]) : -1;
+    close(out[1]);
+    std::string last;
+    if (download >= 0) {
+        FILE* lines = fdopen(out[0], "r");
+        char line[4096];
+        while (fgets(line, sizeof line, lines)) {
+            last = line;
+        }
+        fclose(lines);
+    } else {
+        close(out[0]);
+    }
+    int exitStatus = -1;
+    if (download >= 0) {
+        waitpid(download, &exitStatus, 0);
+    }
+    *wallS = secondsSince(start);
+    if (sim > 0) {
+        kill(sim, SIGTERM);
+        waitpid(sim, nullptr, 0);
+    }
+    if (download < 0 || !WIFEXITED(exitStatus) || WEXITSTATUS(exitStatus) != 0 || last.empty()) {
+        return {};
+    }
+    const QString saved = QString::fromStdString(last.substr(0, last.size() - 1));
+    QFile file(saved);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return {};
+    }
+    const DecryptResult result = decryptDownloadFile(world.key.get(), file.readAll());
+    file.remove();
+    const QJsonObject document = QJsonDocument::fromJson(result.document).object();
+    // The host's date, time and zone differ from run to run; the reader's parts must not.
+    QJsonObject parts;
+    for (const char* member : {"records", "events", "factory_config"}) {
+        parts.insert(member, document.value(member));
+    }
+    return parts;
+}
+
+// 100 downloads of 300 readings, each over a link that drops 5 %, corrupts 2 % and duplicates
+// 2 % of the reader's data packets, each with faults of its own seed. Counters: a clean
+// download's time, the median and worst of the faulty ones, and how many documents differed
+// from the clean one (must be 0).
+void BM_SoakDownloadsOverLossyLink(benchmark::State& state) {
+    constexpr int kDownloads = 100;
+    World world;
+    const std::vector<std::string> env = childEnvironment(world);
+    const std::vector<std::string> reader = {"--records", "300"};
+    for (auto _ : state) {
+        double cleanS = 0;
+        const QJsonObject clean = downloadReaderParts(world, env, reader, &cleanS);
+        if (clean.value("records").toArray().size() != 300) {
+            state.SkipWithError("the clean download failed");
+            break;
+        }
+        std::vector<double> times;
+        int differing = 0;
+        for (int i = 1; i <= kDownloads; ++i) {
+            std::vector<std::string> lossy = reader;
+            lossy.insert(lossy.end(), {"--drop", "0.05", "--corrupt", "0.02", "--duplicate", "0.02",
+                                       "--fault-seed", std::to_string(1000 + i)});
+            double wallS = 0;
+            differing += downloadReaderParts(world, env, lossy, &wallS) != clean;
+            times.push_back(wallS);
+        }
+        std::sort(times.begin(), times.end());
+        state.SetIterationTime(cleanS);
+        state.counters["clean_s"] = cleanS;
+        state.counters["lossy_median_s"] = (times[kDownloads / 2 - 1] + times[kDownloads / 2]) / 2;
+        state.counters["lossy_worst_s"] = times.back();
+        state.counters["differing_documents"] = differing;
+    }
+}
+BENCHMARK(BM_SoakDownloadsOverLossyLink)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 
 }  // namespace

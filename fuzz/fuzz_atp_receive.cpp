@@ -33,7 +33,7 @@ struct Run {
 Run* gRun = nullptr;
 
 // Also called on the transport's timer threads.
-bool CheckWrite(HidDeviceEntry*, const uint8_t* packet, int32_t length, void*) {
+bool CheckWrite(HidDeviceEntry*, uint32_t, const uint8_t* packet, int32_t length, void*) {
     FUZZ_CHECK(length == int32_t(kATPPacketSize));
     if (packet[0] == kATPDataOut) {
         ATPDataPacketView view;

@@ -78,7 +78,8 @@ public:
         return HidHidrawEnumerate(sysfsClassDir_, devDir_, paths);
     }
 
-    HidDevice* open(const char* path) override {
+    HidDevice* open(const char* path, bool& denied) override {
+        denied = false;
         if (!path) {
             return nullptr;
         }
@@ -86,6 +87,7 @@ public:
         const std::string node = mark ? std::string(path, mark) : std::string(path);
         UniqueFd fd(::open(node.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK));
         if (!fd.valid()) {
+            denied = errno == EACCES || errno == EPERM;
             // EACCES until udev has applied its rule, EBUSY while another program holds it,
             // ENOENT/ENODEV when unplugged: the caller retries, so these stay quiet.
             if (errno != EACCES && errno != EBUSY && errno != ENOENT && errno != ENODEV &&

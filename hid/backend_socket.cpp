@@ -87,7 +87,8 @@ public:
         return true;
     }
 
-    HidDevice* open(const char* path) override {
+    HidDevice* open(const char* path, bool& denied) override {
+        denied = false;
         sockaddr_un address{};
         address.sun_family = AF_UNIX;
         if (!path || strlen(path) >= sizeof address.sun_path) {
@@ -103,7 +104,8 @@ public:
         // A Unix connect completes at once or fails (EAGAIN when the backlog is full), so the
         // non-blocking socket never leaves it pending.
         if (connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-            if (errno != ECONNREFUSED && errno != ENOENT && errno != EAGAIN) {
+            denied = errno == EACCES || errno == EPERM;
+            if (!denied && errno != ECONNREFUSED && errno != ENOENT && errno != EAGAIN) {
                 DebugLog(0, "HID: cannot connect to %s (errno %d)\n", path, errno);
             }
             return nullptr;

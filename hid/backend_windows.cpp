@@ -109,7 +109,8 @@ public:
         return listed;
     }
 
-    HidDevice* open(const char* path) override {
+    HidDevice* open(const char* path, bool& denied) override {
+        denied = false;
         if (path == nullptr) {
             return nullptr;
         }
@@ -118,6 +119,7 @@ public:
                         nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
         // Not logged: the caller retries a busy device every few tens of milliseconds.
         if (file == INVALID_HANDLE_VALUE) {
+            denied = GetLastError() == ERROR_ACCESS_DENIED;
             return nullptr;
         }
         HidDevice* device = new (std::nothrow) HidDevice;

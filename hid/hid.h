@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string>
 
 #include "platform/os.h"
 
@@ -50,12 +51,21 @@ struct HidDeviceEntry {
     void* context;
     hidInterface* owner;
     char platformPath[kHidPathSize];  // as the platform gave it: Linux paths are case-sensitive
+    // Under ioLock: the readThread opened the device (and announced it), and it has ended.
+    bool opened;
+    bool ended;
+    // listenThread only: opens retried for a path that stays, and when the next may start.
+    uint32_t openFailures;
+    int64_t retryAtMs;
     // ioLock guards file, readEvent, stopping and writers between the readThread, the thread
     // that stops it and writers on any thread: the device is closed only once no write uses it.
     // Created with the interface; survives the entry being cleared.
     OsLockRef ioLock;
     bool stopping;
     int32_t writers;
+    // Counts adoptions into this entry; a user's record of one adoption refuses the next.
+    // Written by listenThread before the readThread starts; survives the entry being cleared.
+    std::atomic<uint32_t> generation;
 };
 
 struct hidInterface {
@@ -101,13 +111,22 @@ void CloseHidInterface(hidInterface* hid);
 // path does not fit, is skipped (and logged), not the whole scan.
 int FindHidDevices(const char (*matchStrings)[kHidPathSize], int matchCount, HidFoundDevice* found);
 
-// Reconciles the table with one scan: adopts new paths into the lowest free entries (starting
-// their readThreads), then removes entries whose path is gone. Runs on listenThread.
+// Reconciles the table with one scan: drops entries whose device died while the path stays,
+// adopts new paths into the lowest free entries (starting their readThreads), then removes
+// entries whose path is gone. Runs on listenThread after every scan that listed.
 void UpdateDeviceTable(hidInterface* hid, const HidFoundDevice* found, int count);
 
 // Writes one report: report id 0, then length (at most 64) data bytes. Up to 10 attempts of
 // 5000 ms each; true when written. Any thread; blocks until written or failed.
 bool WriteHidReport(HidDeviceEntry* entry, const uint8_t* data, int32_t length);
+// As WriteHidReport, but only to the device of the entry's adoption numbered generation: false,
+// nothing written, once the entry holds another. Any thread.
+bool WriteHidReportTo(HidDeviceEntry* entry, uint32_t generation, const uint8_t* data,
+                      int32_t length);
+
+// The platform path of a matching device that is present but that this user may not open
+// (permission denied); empty when there is none. Any thread.
+std::string HidDeniedDevicePath();
 
 // Waits and retries that tests may shorten. Never changed by the programs.
 struct HidTimings {
@@ -115,7 +134,8 @@ struct HidTimings {
     uint32_t writeTimeoutMs = 5000;
     int writeAttempts = 10;
     uint32_t openRetryMs = 50;         // a device busy or without permission yet is retried...
-    uint32_t openRetryLimitMs = 3000;  // ...for this long before its readThread gives up
+    uint32_t openRetryLimitMs = 3000;  // ...for this long before its readThread gives up;
+                                       // later scans try again, each time after a longer pause
     bool hotplugWake = true;
 };
 HidTimings& HidTimingsForTest();

@@ -35,9 +35,9 @@ public:
     // Called on listenThread.
     virtual bool enumerate(std::vector<std::string>& paths) = 0;
 
-    // Opens a device for reading and writing; null when it cannot be opened now. Called on the
-    // entry's readThread.
-    virtual HidDevice* open(const char* path) = 0;
+    // Opens a device for reading and writing; null when it cannot be opened now, with denied
+    // set when this user lacks the permission. Called on the entry's readThread.
+    virtual HidDevice* open(const char* path, bool& denied) = 0;
 
     // Blocks until one input report arrives (stored with its report id first; size set to the
     // bytes read), the device fails, or interrupt() is called. readEvent is the entry's event.
@@ -64,3 +64,8 @@ public:
 // The backend for this process: the socket device when LUMORA_HID_SOCKET_DIR is set and not
 // empty, else the platform's HID devices. Chosen once; lives until the process ends.
 HidBackend& HidActiveBackend();
+
+// Stands in for the process's backend until called again with null, for tests; set only while
+// no interface is open. The HID layer itself uses HidBackendInUse().
+void HidSetBackendForTest(HidBackend* backend);
+HidBackend& HidBackendInUse();

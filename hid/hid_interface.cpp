@@ -1,5 +1,7 @@
 // Discovery: the listen thread, the scan and the reconciliation of the device table.
+#include <atomic>
 #include <cctype>
+#include <chrono>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -18,6 +20,14 @@ HidTimings& HidTimingsForTest() {
 }
 
 namespace {
+
+std::atomic<HidBackend*> backendForTest{nullptr};
+
+int64_t nowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 // Writers on other threads may still hold the entry's address: they take ioLock and find no
 // file, so clear under it and leave the lock itself alone.
@@ -38,22 +48,74 @@ void releaseInterface(hidInterface* hid) {
     delete hid;
 }
 
+// The entry's readThread has ended, after opening its device or without.
+bool readEnded(HidDeviceEntry* entry, bool opened) {
+    OsLock(entry->ioLock);
+    const bool ended = entry->ended && entry->opened == opened;
+    OsUnlock(entry->ioLock);
+    return ended;
+}
+
+// Ends the entry's readThread, reports the removal and frees the entry.
+void removeEntry(hidInterface* hid, HidDeviceEntry* entry) {
+    // The read thread ends first, so the remove callback is the last the user hears of the
+    // entry and nothing touches it once it is cleared.
+    HidStopReadThread(entry);
+    if (hid->hidRemoveCallback) {
+        hid->hidRemoveCallback(entry, hid->context);
+    }
+    HidForgetDenied(entry->platformPath);
+    clearEntry(entry);
+    --hid->deviceCount;
+}
+
+// A path that stays but could not be opened is tried again: udev may apply its permissions
+// late, another program may let go of the device, a dead socket file may be replaced. Each
+// failure doubles the pause, up to eight scan intervals; a hot-plug notice tries at once.
+void retryFailedOpens(hidInterface* hid, bool woken) {
+    const int64_t now = nowMs();
+    const int64_t interval = HidTimingsForTest().scanIntervalMs;
+    for (HidDeviceEntry& entry : hid->DeviceTable) {
+        if (!entry.path[0] || !readEnded(&entry, false)) {
+            continue;
+        }
+        if (entry.retryAtMs == 0) {
+            entry.retryAtMs = now + (interval << (entry.openFailures < 3 ? entry.openFailures : 3));
+        }
+        if (!woken && now < entry.retryAtMs) {
+            continue;
+        }
+        HidStopReadThread(&entry);  // joins the thread that gave up
+        OsLock(entry.ioLock);
+        entry.stopping = false;
+        entry.ended = false;
+        OsUnlock(entry.ioLock);
+        ++entry.openFailures;
+        entry.retryAtMs = 0;
+        entry.readThread = OsCreateThread("hid-read", HidReadThread, &entry);
+        if (!entry.readThread) {
+            DebugLog(0, "UpdateDeviceTable: cannot start the read thread for %s\n", entry.path);
+        }
+    }
+}
+
 void listenThread(void* argument) {
     auto* hid = static_cast<hidInterface*>(argument);
     std::vector<HidFoundDevice> scan(kHidMaxDevices);
     // The first scan comes at once: a reader plugged in before the start is ready without
     // waiting a whole period.
     for (bool first = true; hid->running; first = false) {
-        if (!first) {
-            OsWait(hid->listenEvent, HidTimingsForTest().scanIntervalMs);
-        }
+        const bool woken = !first && OsWait(hid->listenEvent, HidTimingsForTest().scanIntervalMs) ==
+                                         kWaitSignalled;
         if (!hid->running) {
             break;
         }
         const int count = FindHidDevices(hid->matchStrings, hid->matchCount, scan.data());
-        // A failed listing says nothing about the devices: keep the table as it is.
-        if (count >= 0 && count != hid->deviceCount) {
+        // A failed listing says nothing about the devices: keep the table as it is. Otherwise
+        // compare every time: a swapped or revived device need not change the count.
+        if (count >= 0) {
             UpdateDeviceTable(hid, scan.data(), count);
+            retryFailedOpens(hid, woken);
         }
         ++hid->scans;
     }
@@ -98,7 +160,7 @@ hidInterface* OpenHidInterface(const HidDeviceFilter* filters, HidReportCallback
         return nullptr;
     }
     if (HidTimingsForTest().hotplugWake) {
-        hid->watch = HidActiveBackend().watch(hid->listenEvent);
+        hid->watch = HidBackendInUse().watch(hid->listenEvent);
     }
     hid->listenThread = OsCreateThread("hid-listen", listenThread, hid);
     if (!hid->listenThread) {
@@ -133,7 +195,7 @@ void CloseHidInterface(hidInterface* hid) {
 int FindHidDevices(const char (*matchStrings)[kHidPathSize], int matchCount,
                    HidFoundDevice* found) {
     std::vector<std::string> paths;
-    if (!HidActiveBackend().enumerate(paths)) {
+    if (!HidBackendInUse().enumerate(paths)) {
         return -1;
     }
     int count = 0;
@@ -165,7 +227,23 @@ int FindHidDevices(const char (*matchStrings)[kHidPathSize], int matchCount,
     return count;
 }
 
+void HidSetBackendForTest(HidBackend* backend) {
+    backendForTest = backend;
+}
+
+HidBackend& HidBackendInUse() {
+    HidBackend* backend = backendForTest;
+    return backend ? *backend : HidActiveBackend();
+}
+
 void UpdateDeviceTable(hidInterface* hid, const HidFoundDevice* found, int count) {
+    // A device that died while its path stays (a killed device's socket file, a node whose read
+    // failed) is dropped here and adopted afresh below.
+    for (HidDeviceEntry& entry : hid->DeviceTable) {
+        if (entry.path[0] && isAmong(entry.path, found, count) && readEnded(&entry, true)) {
+            removeEntry(hid, &entry);
+        }
+    }
     for (int i = 0; i < count; ++i) {
         bool known = false;
         for (const HidDeviceEntry& entry : hid->DeviceTable) {
@@ -189,6 +267,7 @@ void UpdateDeviceTable(hidInterface* hid, const HidFoundDevice* found, int count
         std::memcpy(entry->path, found[i].path, sizeof entry->path);
         std::memcpy(entry->platformPath, found[i].platformPath, sizeof entry->platformPath);
         ++hid->deviceCount;
+        entry->generation.fetch_add(1);
         entry->owner = hid;
         entry->context = hid->context;
         entry->hidReportCallback = hid->hidReportCallback;
@@ -200,16 +279,8 @@ void UpdateDeviceTable(hidInterface* hid, const HidFoundDevice* found, int count
         OsSleep(1);
     }
     for (HidDeviceEntry& entry : hid->DeviceTable) {
-        if (!entry.path[0] || isAmong(entry.path, found, count)) {
-            continue;
+        if (entry.path[0] && !isAmong(entry.path, found, count)) {
+            removeEntry(hid, &entry);
         }
-        // The read thread ends first, so the remove callback is the last the user hears of the
-        // entry and nothing touches it once it is cleared.
-        HidStopReadThread(&entry);
-        if (hid->hidRemoveCallback) {
-            hid->hidRemoveCallback(&entry, hid->context);
-        }
-        clearEntry(&entry);
-        --hid->deviceCount;
     }
 }

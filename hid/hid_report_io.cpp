@@ -20,21 +20,30 @@ void closeWhenUnused(HidDeviceEntry* entry, HidDevice* device) {
         }
         OsSleep(1);
     }
-    HidActiveBackend().close(device);
+    HidBackendInUse().close(device);
 }
 
 // Opens the device, trying again for a short while: right after a device appears udev may not
-// have applied its permissions yet, or another program may hold it briefly.
+// have applied its permissions yet, or another program may hold it briefly. A later retry of a
+// path that stays makes one attempt; discovery paces those.
 HidDevice* openWithRetry(HidDeviceEntry* entry, OsHandle readEvent) {
     const HidTimings& timings = HidTimingsForTest();
+    const bool firstTry = entry->openFailures == 0;
+    const uint32_t limit = firstTry ? timings.openRetryLimitMs : 0;
     uint32_t waited = 0;
     for (;;) {
-        HidDevice* device = HidActiveBackend().open(entry->platformPath);
+        bool denied = false;
+        HidDevice* device = HidBackendInUse().open(entry->platformPath, denied);
         if (device) {
+            HidForgetDenied(entry->platformPath);
             return device;
         }
-        if (waited >= timings.openRetryLimitMs) {
-            DebugLog(0, "Read Thread: cannot open %s, giving up\n", entry->platformPath);
+        if (waited >= limit) {
+            if (denied) {
+                HidNoteDenied(entry->platformPath);
+            } else if (firstTry) {
+                DebugLog(0, "Read Thread: cannot open %s, giving up\n", entry->platformPath);
+            }
             return nullptr;
         }
         if (OsWait(readEvent, timings.openRetryMs) == kWaitSignalled) {
@@ -48,10 +57,13 @@ HidDevice* openWithRetry(HidDeviceEntry* entry, OsHandle readEvent) {
 
 void HidReadThread(void* argument) {
     auto* entry = static_cast<HidDeviceEntry*>(argument);
-    HidBackend& backend = HidActiveBackend();
+    HidBackend& backend = HidBackendInUse();
     OsHandle readEvent = OsCreateEvent(false, true);
     if (!readEvent) {
         DebugLog(0, "Read Thread: CreateEvent failed, returning...\n");
+        OsLock(entry->ioLock);
+        entry->ended = true;
+        OsUnlock(entry->ioLock);
         return;
     }
     OsLock(entry->ioLock);
@@ -68,6 +80,7 @@ void HidReadThread(void* argument) {
             device = nullptr;
         } else {
             entry->file = device;
+            entry->opened = true;
         }
         OsUnlock(entry->ioLock);
     }
@@ -95,6 +108,7 @@ void HidReadThread(void* argument) {
     }
     OsLock(entry->ioLock);
     entry->readEvent = nullptr;
+    entry->ended = true;
     OsUnlock(entry->ioLock);
     OsCloseHandle(readEvent);
 }
@@ -103,7 +117,7 @@ void HidStopReadThread(HidDeviceEntry* entry) {
     OsLock(entry->ioLock);
     entry->stopping = true;
     if (entry->file) {
-        HidActiveBackend().interrupt(entry->file, entry->readEvent);
+        HidBackendInUse().interrupt(entry->file, entry->readEvent);
     } else {
         OsSetEvent(entry->readEvent);  // ends an open retry
     }
@@ -118,7 +132,9 @@ void HidStopReadThread(HidDeviceEntry* entry) {
     entry->readThread = nullptr;
 }
 
-bool WriteHidReport(HidDeviceEntry* entry, const uint8_t* data, int32_t length) {
+// WriteHidReport, and with generation not null WriteHidReportTo.
+static bool writeHidReport(HidDeviceEntry* entry, const uint32_t* generation, const uint8_t* data,
+                           int32_t length) {
     if (length > kHidDataSize) {
         DebugLog(0, "\n\tWriteHidReport failed - len is greater than max report size\n");
         return false;
@@ -131,14 +147,19 @@ bool WriteHidReport(HidDeviceEntry* entry, const uint8_t* data, int32_t length) 
         std::memcpy(report + 1, data, size_t(length));
     }
     const HidTimings& timings = HidTimingsForTest();
-    HidBackend& backend = HidActiveBackend();
+    HidBackend& backend = HidBackendInUse();
     for (int attempt = 0; attempt < timings.writeAttempts; ++attempt) {
         OsLock(entry->ioLock);
-        HidDevice* device = entry->file;
+        // Checked under the lock: a new adoption's file is set only after its generation.
+        const bool other = generation && entry->generation != *generation;
+        HidDevice* device = other ? nullptr : entry->file;
         if (device) {
             ++entry->writers;
         }
         OsUnlock(entry->ioLock);
+        if (other) {
+            return false;
+        }
         if (!device) {
             continue;  // not open (or no longer): refused at once, like a closed file
         }
@@ -162,4 +183,13 @@ bool WriteHidReport(HidDeviceEntry* entry, const uint8_t* data, int32_t length) 
         }
     }
     return false;
+}
+
+bool WriteHidReport(HidDeviceEntry* entry, const uint8_t* data, int32_t length) {
+    return writeHidReport(entry, nullptr, data, length);
+}
+
+bool WriteHidReportTo(HidDeviceEntry* entry, uint32_t generation, const uint8_t* data,
+                      int32_t length) {
+    return writeHidReport(entry, &generation, data, length);
 }

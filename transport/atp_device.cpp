@@ -24,6 +24,7 @@ void ResetRecord(ATPDevice* rec) {
     OsUnlock(rec->guard);
     rec->deviceId = 0;
     rec->hidDevice = nullptr;
+    rec->hidGeneration = 0;
     rec->owner = nullptr;
     rec->closeByte = 0;
     rec->textRing = RingBuffer{};
@@ -32,6 +33,7 @@ void ResetRecord(ATPDevice* rec) {
     rec->identified = false;
     std::memset(rec->readerText, 0, sizeof rec->readerText);
     rec->identityClass = 0;
+    rec->msgRingFull = false;
     rec->credit = 0;
     rec->maxCredit = 0;
     rec->msgWindow = nullptr;
@@ -45,6 +47,7 @@ void ResetRecord(ATPDevice* rec) {
     rec->unackedTail = nullptr;
     rec->peerAck = 0;
     rec->linkEpoch = 0;
+    rec->sendRoom = nullptr;
     rec->txLock = nullptr;
     std::memset(rec->txPacket, 0, sizeof rec->txPacket);
     rec->txLength = 0;

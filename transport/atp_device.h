@@ -16,6 +16,11 @@ constexpr uint32_t kATPTextRingSize = 8192;
 constexpr uint32_t kATPMsgRingSize = 4194304;
 constexpr uint32_t kATPIdentitySize = 64;
 constexpr uint32_t kATPReaderTextSize = 32;
+// Unacknowledged host data packets at most: sequence numbers are compared within half their
+// range, so more would make a lost packet look acknowledged.
+constexpr uint8_t kATPMaxInFlight = 127;
+// A send that belongs to no particular numbering of the link.
+constexpr uint32_t kATPAnyEpoch = ~uint32_t{0};
 
 // A sent data packet kept until the reader acknowledges it.
 struct ATPQueuedPacket {
@@ -38,6 +43,7 @@ struct ATPDevice {
 
     uint32_t deviceId = 0;
     HidDeviceEntry* hidDevice = nullptr;
+    uint32_t hidGeneration = 0;  // the entry's adoption this record belongs to
     MALTransATP* owner = nullptr;
     std::atomic<uint8_t> closeByte{0};
 
@@ -48,6 +54,7 @@ struct ATPDevice {
     bool identified = false;  // the first identity was answered (its text may be empty)
     char readerText[kATPReaderTextSize] = {};
     std::atomic<uint32_t> identityClass{0};
+    bool msgRingFull = false;  // a packet did not fit; logged once until one fits again
 
     // Credit: credit and maxCredit under the transport's creditLock.
     int32_t credit = 0;
@@ -61,12 +68,14 @@ struct ATPDevice {
     volatile int32_t outOfSequence = 0;  // OsAtomicExchange only
     std::atomic<int32_t> tickCount{0};
 
-    // queueLock protects unacked, peerAck and linkEpoch.
+    // queueLock protects unacked, peerAck and the writes of txSeq and linkEpoch. Packets in
+    // flight are numbered peerAck up to txSeq; an acknowledgement outside that is stale.
     OsLockRef queueLock = nullptr;
     ATPQueuedPacket* unackedHead = nullptr;
     ATPQueuedPacket* unackedTail = nullptr;
     uint8_t peerAck = 0;
-    uint32_t linkEpoch = 0;  // bumped by each link reset, so stale resends are not requeued
+    std::atomic<uint32_t> linkEpoch{0};  // bumped by each link reset; stale packets stay unsent
+    OsHandle sendRoom = nullptr;  // manual reset; set while fewer than kATPMaxInFlight in flight
 
     // txLock serialises writeMsg and writeText: a message goes out whole and in order.
     OsLockRef txLock = nullptr;

@@ -25,7 +25,7 @@ uint8_t ATPEventQueue::dataBit(uint32_t type) {
     return type == kEvtMsgData ? kMsgQueued : 0;
 }
 
-ATPPostResult ATPEventQueue::post(uint32_t type, uint64_t value) {
+ATPPostResult ATPEventQueue::post(uint32_t type, uint64_t value, uint32_t generation) {
     const uint8_t bit = dataBit(type);
     bool logOverflow = false;
     bool dropped = false;
@@ -38,10 +38,11 @@ ATPPostResult ATPEventQueue::post(uint32_t type, uint64_t value) {
         dataQueued_[value] |= bit;
     }
     if (count_ < kATPEventQueueSize && overflowHead_ == nullptr) {
-        entries_[writeIndex_] = ATPEvent{type, value};
+        entries_[writeIndex_] = ATPEvent{type, value, generation};
         writeIndex_ = (writeIndex_ + 1) % kATPEventQueueSize;
         ++count_;
-    } else if (Overflow* node = new (std::nothrow) Overflow{nullptr, ATPEvent{type, value}}) {
+    } else if (Overflow* node =
+                   new (std::nothrow) Overflow{nullptr, ATPEvent{type, value, generation}}) {
         (overflowTail_ ? overflowTail_->next : overflowHead_) = node;
         overflowTail_ = node;
         logOverflow = !overflowLogged_;

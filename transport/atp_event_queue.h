@@ -6,9 +6,9 @@
 
 #include "platform/os.h"
 
-constexpr uint32_t kEvtAddDevice = 0;     // value: HidDeviceEntry*
+constexpr uint32_t kEvtAddDevice = 0;     // value: HidDeviceEntry*, generation: its adoption
 constexpr uint32_t kEvtAttach = 1;        // value: device id
-constexpr uint32_t kEvtRemoveDevice = 2;  // value: HidDeviceEntry*
+constexpr uint32_t kEvtRemoveDevice = 2;  // value: HidDeviceEntry*, generation: its adoption
 constexpr uint32_t kEvtTextData = 3;      // value: device id
 constexpr uint32_t kEvtMsgData = 4;       // value: device id
 
@@ -19,6 +19,7 @@ constexpr uint32_t kATPMaxDevices = 64;
 struct ATPEvent {
     uint32_t type;
     uint64_t value;
+    uint32_t generation;
 };
 
 enum class ATPPostResult { queued, merged, dropped };
@@ -40,7 +41,7 @@ public:
     // Queues an event; any thread, never waits for space. merged: a data event of the same
     // reader and type is still queued, so the consumer needs no new wake-up. dropped: overflow
     // memory ran out (logged).
-    ATPPostResult post(uint32_t type, uint64_t value);
+    ATPPostResult post(uint32_t type, uint64_t value, uint32_t generation = 0);
 
     // Takes the oldest event into *out; false when the queue is empty. Consumer thread only.
     bool take(ATPEvent* out);

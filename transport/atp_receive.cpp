@@ -169,6 +169,16 @@ void MALTransATP::receiveData(ATPDevice* rec, const uint8_t* packet) {
                  ATPPayloadCrc(data.payload, data.length));
         return;
     }
+    // Only this thread writes the ring, so the room can only grow before the write.
+    if (rec->msgRing.capacity - RingBufferCount(&rec->msgRing) < data.length) {
+        // Not acknowledged, so the reader sends it again once the event thread catches up.
+        if (!rec->msgRingFull) {
+            rec->msgRingFull = true;
+            DebugLog(0, "OnReceiveATP: message ring full, packet %d left to be resent\n", data.seq);
+        }
+        return;
+    }
+    rec->msgRingFull = false;
     RingBufferWrite(&rec->msgRing, data.payload, data.length);
     rec->rxExpected = ATPNextSeq(data.seq);
     armTimer(rec, &ATPDevice::ackTimer);

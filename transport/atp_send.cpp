@@ -7,12 +7,6 @@
 
 namespace {
 
-// True when sequence number a comes before b. Numbers wrap at 256, so "before" means up to
-// 128 behind, far more than a reader's window leaves unacknowledged.
-bool SeqBefore(uint8_t a, uint8_t b) {
-    return static_cast<int8_t>(static_cast<uint8_t>(a - b)) < 0;
-}
-
 bool SpendsCredit(uint8_t code) {
     return code == kATPDataOut || code == kATPTextIn || code == kATPTextOut;
 }
@@ -27,6 +21,11 @@ void FreePackets(ATPQueuedPacket* packet) {
         delete packet;
         packet = next;
     }
+}
+
+// Distance from a to b in sequence space (b at or after a).
+uint8_t SeqDistance(uint8_t a, uint8_t b) {
+    return static_cast<uint8_t>(b - a);
 }
 
 struct PacketList {
@@ -68,8 +67,14 @@ int32_t MALTransATP::sendCommand(ATPDevice* rec, uint8_t command, const uint8_t*
     return sendPacket(rec, packet);
 }
 
-int32_t MALTransATP::sendPacket(ATPDevice* rec, const uint8_t* packet) {
-    if (SpendsCredit(packet[0]) && !waitForCredit(rec)) {
+int32_t MALTransATP::sendPacket(ATPDevice* rec, const uint8_t* packet, uint32_t epoch) {
+    if (SpendsCredit(packet[0]) && !waitLikeCredit(rec, rec->msgWindow, &MALTransATP::takeCredit,
+                                                   "sendDeviceMessage", "MsgWindow")) {
+        return 0;
+    }
+    if (epoch != kATPAnyEpoch && epoch != rec->linkEpoch) {
+        // A reset while it waited renumbered the link: the packet is stale, the credit unspent.
+        grantCredit(rec, 1);
         return 0;
     }
     writeReport(rec, packet);
@@ -77,45 +82,75 @@ int32_t MALTransATP::sendPacket(ATPDevice* rec, const uint8_t* packet) {
 }
 
 void MALTransATP::writeReport(ATPDevice* rec, const uint8_t* packet) {
-    writer_(rec->hidDevice, packet, static_cast<int32_t>(kATPPacketSize), writerContext_);
+    // Once the entry holds another device, nothing of this reader may reach it (the HID layer
+    // checks again under its lock).
+    if (rec->hidDevice && rec->hidDevice->generation != rec->hidGeneration) {
+        return;
+    }
+    writer_(rec->hidDevice, rec->hidGeneration, packet, static_cast<int32_t>(kATPPacketSize),
+            writerContext_);
 }
 
-bool MALTransATP::waitForCredit(ATPDevice* rec) {
+bool MALTransATP::waitLikeCredit(ATPDevice* rec, OsHandle event,
+                                 bool (MALTransATP::*take)(ATPDevice*), const char* operation,
+                                 const char* window) {
     const ATPTimings& timings = ATPTimingsForTest();
-    for (int waits = 1;; ++waits) {
-        const int result =
-            rec->closing ? kWaitTimeout : OsWait(rec->msgWindow, timings.creditWaitMs);
+    for (int timeouts = 0;;) {
         if (rec->closing) {
             return false;
         }
-        if (result == kWaitSignalled) {
-            // The window is cleared under the lock, so a grant cannot slip in between.
-            OsLock(creditLock_);
-            if (--rec->credit <= 0) {
-                rec->credit = 0;
-                if (!rec->closing) {
-                    OsResetEvent(rec->msgWindow);
-                }
-            }
-            OsUnlock(creditLock_);
+        if ((this->*take)(rec)) {
             return true;
         }
-        DebugLog(0, "MALTransATP:sendDeviceMessage: MsgWindow Timeout - Ping Retry\n");
+        // Signalled but taken by another sender, or not yet there: look again after the wait.
+        if (OsWait(event, timings.creditWaitMs) == kWaitSignalled || rec->closing) {
+            continue;
+        }
+        DebugLog(0, "MALTransATP:%s: %s Timeout - Ping Retry\n", operation, window);
         uint8_t ping[kATPPacketSize];
         ATPBuildPing(ping);
         writeReport(rec, ping);
-        if (waits >= timings.pingRetries) {
-            DebugLog(0, "MALTransATP:sendDeviceMessage: Max Ping Retries - giving up\n");
+        if (++timeouts >= timings.pingRetries) {
+            DebugLog(0, "MALTransATP:%s: Max Ping Retries - giving up\n", operation);
             return false;
         }
     }
 }
 
+bool MALTransATP::takeCredit(ATPDevice* rec) {
+    // The window is cleared under the lock, so a grant cannot slip in between.
+    OsLock(creditLock_);
+    const bool took = rec->credit > 0;
+    if (took) {
+        --rec->credit;
+    }
+    if (rec->credit <= 0) {
+        rec->credit = 0;
+        if (!rec->closing) {
+            OsResetEvent(rec->msgWindow);
+        }
+    }
+    OsUnlock(creditLock_);
+    return took;
+}
+
+bool MALTransATP::takeSendRoom(ATPDevice* rec) {
+    OsLock(rec->queueLock);
+    const bool room = SeqDistance(rec->peerAck, rec->txSeq) < kATPMaxInFlight;
+    if (!room && !rec->closing) {
+        OsResetEvent(rec->sendRoom);
+    }
+    OsUnlock(rec->queueLock);
+    return room;
+}
+
 void MALTransATP::grantCredit(ATPDevice* rec, uint8_t amount) {
     OsLock(creditLock_);
+    // A grant lets at least one packet go, also before the reader has named its window.
+    const int32_t ceiling = rec->maxCredit > 0 ? rec->maxCredit : 1;
     rec->credit += amount;
-    if (rec->credit > rec->maxCredit) {
-        rec->credit = rec->maxCredit;
+    if (rec->credit > ceiling) {
+        rec->credit = ceiling;
     }
     OsSetEvent(rec->msgWindow);
     OsUnlock(creditLock_);
@@ -167,62 +202,104 @@ int32_t MALTransATP::writeMsg(uint32_t deviceId, uint32_t, const uint8_t* bytes,
         length = 0;
     }
     OsLock(rec->txLock);
-    for (uint32_t offset = 0; offset < length && !rec->closing;) {
+    uint32_t epoch = kATPAnyEpoch;
+    bool going = true;
+    for (uint32_t offset = 0; offset < length && going && !rec->closing;) {
         const uint32_t room = kATPMaxDataPayload - static_cast<uint32_t>(rec->txLength);
         const uint32_t take = length - offset < room ? length - offset : room;
         std::memcpy(rec->txPacket + kATPDataHeaderSize + rec->txLength, bytes + offset, take);
         rec->txLength += static_cast<int32_t>(take);
         offset += take;
         if (rec->txLength == static_cast<int32_t>(kATPMaxDataPayload)) {
-            flushTxPacket(rec);
+            going = flushTxPacket(rec, &epoch);
         }
     }
     // Every message ends with a packet of its own, empty after a multiple of 56.
-    flushTxPacket(rec);
+    if (going) {
+        flushTxPacket(rec, &epoch);
+    }
     OsUnlock(rec->txLock);
     return 0;
 }
 
-void MALTransATP::flushTxPacket(ATPDevice* rec) {
+bool MALTransATP::flushTxPacket(ATPDevice* rec, uint32_t* epoch) {
     uint8_t packet[kATPPacketSize];
-    const uint8_t seq = rec->txSeq.fetch_add(1);
-    ATPBuildDataPacket(packet, kATPDataOut, rec->rxExpected, seq,
-                       rec->txPacket + kATPDataHeaderSize, static_cast<uint32_t>(rec->txLength));
-    // Queued before sending: a packet the credit wait gives up on goes out with a resend.
-    if (auto* copy = new (std::nothrow) ATPQueuedPacket) {
-        std::memcpy(copy->bytes, packet, kATPPacketSize);
-        copy->next = nullptr;
+    bool numbered = false;
+    bool queued = false;
+    if (waitLikeCredit(rec, rec->sendRoom, &MALTransATP::takeSendRoom, "flushTxPacket",
+                       "AckWindow")) {
+        auto* copy = new (std::nothrow) ATPQueuedPacket;
+        // Numbered and queued in one step with the link check, so a reset cannot come between
+        // and leave a packet of the old numbering at the head of the new queue.
         OsLock(rec->queueLock);
-        (rec->unackedTail ? rec->unackedTail->next : rec->unackedHead) = copy;
-        rec->unackedTail = copy;
+        numbered = *epoch == kATPAnyEpoch || *epoch == rec->linkEpoch;
+        if (numbered) {
+            *epoch = rec->linkEpoch;
+            const uint8_t seq = rec->txSeq;
+            rec->txSeq = ATPNextSeq(seq);
+            ATPBuildDataPacket(packet, kATPDataOut, rec->rxExpected, seq,
+                               rec->txPacket + kATPDataHeaderSize,
+                               static_cast<uint32_t>(rec->txLength));
+            // Queued before sending: a packet the credit wait gives up on goes out with a resend.
+            if (copy) {
+                std::memcpy(copy->bytes, packet, kATPPacketSize);
+                copy->next = nullptr;
+                (rec->unackedTail ? rec->unackedTail->next : rec->unackedHead) = copy;
+                rec->unackedTail = copy;
+                queued = true;
+            }
+        }
         OsUnlock(rec->queueLock);
-        armTimer(rec, &ATPDevice::retransmitTimer);
-    } else {
-        DebugLog(0, "MALTransATP:flushTxPacket: can't allocate memory\n");
+        if (queued) {
+            armTimer(rec, &ATPDevice::retransmitTimer);
+        } else {
+            delete copy;
+        }
+        if (numbered && !copy) {
+            DebugLog(0, "MALTransATP:flushTxPacket: can't allocate memory\n");
+        }
+        if (!numbered) {
+            // The reader forgot the start of this message; the rest alone would be garbage.
+            DebugLog(0, "MALTransATP:flushTxPacket: link reset during a message - rest dropped\n");
+        }
     }
-    sendPacket(rec, packet);
+    if (numbered) {
+        sendPacket(rec, packet, *epoch);
+    }
     rec->txLength = 0;
     std::memset(rec->txPacket, 0, sizeof rec->txPacket);
     rec->tickCount = 0;
+    return numbered;
 }
 
 void MALTransATP::processAck(ATPDevice* rec, uint8_t ack) {
-    rec->tickCount = 0;
     PacketList acked;
     OsLock(rec->queueLock);
-    // Only forward: a repeated old packet of the reader carries an old acknowledgement.
-    if (!SeqBefore(ack, rec->peerAck)) {
+    const uint8_t base = rec->peerAck;
+    const uint8_t txSeq = rec->txSeq;
+    const uint8_t advance = SeqDistance(base, ack);
+    const bool inRange = advance <= SeqDistance(base, txSeq);
+    if (inRange) {
         rec->peerAck = ack;
-    }
-    while (rec->unackedHead && SeqBefore(SeqOf(rec->unackedHead), ack)) {
-        ATPQueuedPacket* packet = rec->unackedHead;
-        rec->unackedHead = packet->next;
-        acked.append(packet);
-    }
-    if (!rec->unackedHead) {
-        rec->unackedTail = nullptr;
+        while (rec->unackedHead && SeqDistance(base, SeqOf(rec->unackedHead)) < advance) {
+            ATPQueuedPacket* packet = rec->unackedHead;
+            rec->unackedHead = packet->next;
+            acked.append(packet);
+        }
+        if (!rec->unackedHead) {
+            rec->unackedTail = nullptr;
+        }
+        if (advance != 0) {
+            OsSetEvent(rec->sendRoom);
+        }
     }
     OsUnlock(rec->queueLock);
+    if (!inRange) {
+        // From before a link reset, or not ours: taking it would skip or free unsent packets.
+        DebugLog(0, "MALTransATP: acknowledgement %d outside %d..%d ignored\n", ack, base, txSeq);
+        return;
+    }
+    rec->tickCount = 0;
     FreePackets(acked.head);
 }
 
@@ -238,6 +315,7 @@ void MALTransATP::retransmit(ATPDevice* rec) {
     rec->unackedHead = rec->unackedTail = nullptr;
     const uint32_t epoch = rec->linkEpoch;
     const uint8_t peerAck = rec->peerAck;
+    const uint8_t inFlight = SeqDistance(peerAck, rec->txSeq);
     OsUnlock(rec->queueLock);
     if (!taken) {
         return;
@@ -250,13 +328,13 @@ void MALTransATP::retransmit(ATPDevice* rec) {
     while (taken) {
         ATPQueuedPacket* packet = taken;
         taken = packet->next;
-        if (SeqBefore(SeqOf(packet), peerAck)) {
+        if (SeqDistance(peerAck, SeqOf(packet)) >= inFlight) {
             packet->next = acked;
             acked = packet;
             continue;
         }
         // After one that found no credit, the rest wait for the next round.
-        if (sending && sendPacket(rec, packet->bytes) == 0) {
+        if (sending && sendPacket(rec, packet->bytes, epoch) == 0) {
             sending = false;
         }
         resent.append(packet);
@@ -268,7 +346,8 @@ void MALTransATP::retransmit(ATPDevice* rec) {
     while (resent.head) {
         ATPQueuedPacket* packet = resent.head;
         resent.head = packet->next;
-        if (epoch != rec->linkEpoch || SeqBefore(SeqOf(packet), rec->peerAck)) {
+        if (epoch != rec->linkEpoch ||
+            SeqDistance(rec->peerAck, SeqOf(packet)) >= SeqDistance(rec->peerAck, rec->txSeq)) {
             packet->next = acked;
             acked = packet;
         } else {
@@ -290,7 +369,6 @@ void MALTransATP::retransmit(ATPDevice* rec) {
 void MALTransATP::resetLinkState(ATPDevice* rec) {
     // The packet being filled belongs to the writer under txLock (the read thread must never
     // wait for it); a reset only renumbers what follows.
-    rec->txSeq = 0;
     rec->rxExpected = 0;
     rec->lastAckSent = 0;
     OsAtomicExchange(&rec->outOfSequence, 0);
@@ -298,8 +376,10 @@ void MALTransATP::resetLinkState(ATPDevice* rec) {
     OsLock(rec->queueLock);
     ATPQueuedPacket* dropped = rec->unackedHead;
     rec->unackedHead = rec->unackedTail = nullptr;
+    rec->txSeq = 0;
     rec->peerAck = 0;
     ++rec->linkEpoch;
+    OsSetEvent(rec->sendRoom);  // a writer waiting for room learns of the reset
     OsUnlock(rec->queueLock);
     FreePackets(dropped);
 }

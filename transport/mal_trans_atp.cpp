@@ -23,8 +23,9 @@ namespace {
 
 constexpr uint32_t kEventPollMs = 500;
 
-bool WriteThroughHid(HidDeviceEntry* entry, const uint8_t* data, int32_t length, void*) {
-    return WriteHidReport(entry, data, length);
+bool WriteThroughHid(HidDeviceEntry* entry, uint32_t generation, const uint8_t* data,
+                     int32_t length, void*) {
+    return WriteHidReportTo(entry, generation, data, length);
 }
 
 HidDeviceEntry* EntryOf(uint64_t value) {
@@ -40,12 +41,14 @@ void HidReport(HidDeviceEntry* entry, const uint8_t* report, int32_t length, voi
     transport->OnReceiveReport(transport->GetDeviceID(entry), report, length);
 }
 
+// The generation goes along: by the time the event thread looks, the entry may hold another.
 void HidArrive(HidDeviceEntry* entry, void* context) {
-    static_cast<MALTransATP*>(context)->postEvent(kEvtAddDevice, ValueOf(entry));
+    static_cast<MALTransATP*>(context)->postEvent(kEvtAddDevice, ValueOf(entry), entry->generation);
 }
 
 void HidRemove(HidDeviceEntry* entry, void* context) {
-    static_cast<MALTransATP*>(context)->postEvent(kEvtRemoveDevice, ValueOf(entry));
+    static_cast<MALTransATP*>(context)->postEvent(kEvtRemoveDevice, ValueOf(entry),
+                                                  entry->generation);
 }
 
 }  // namespace
@@ -131,10 +134,10 @@ void MALTransATP::setReportWriterForTest(ATPReportWriter writer, void* context) 
     writerContext_ = context;
 }
 
-void MALTransATP::postEvent(uint32_t type, uint64_t value) {
+void MALTransATP::postEvent(uint32_t type, uint64_t value, uint32_t generation) {
     // A merged event needs no wake-up: the one it joined has its own. This saves the
     // event thread a wake-up for nearly every received data packet.
-    if (events_.post(type, value) == ATPPostResult::queued && eventSignal_) {
+    if (events_.post(type, value, generation) == ATPPostResult::queued && eventSignal_) {
         OsSetEvent(eventSignal_);
     }
 }
@@ -157,13 +160,13 @@ void MALTransATP::dispatchPendingEvents() {
     while (events_.take(&event)) {
         switch (event.type) {
             case kEvtAddDevice:
-                AddSerHidDevice(EntryOf(event.value));
+                AddSerHidDevice(EntryOf(event.value), event.generation);
                 break;
             case kEvtAttach:
                 OnDeviceAttach(static_cast<uint32_t>(event.value));
                 break;
             case kEvtRemoveDevice:
-                removeDevice(EntryOf(event.value));
+                removeDevice(EntryOf(event.value), event.generation);
                 break;
             case kEvtTextData:
             case kEvtMsgData: {
@@ -218,17 +221,25 @@ ATPDeviceUse MALTransATP::useDevice(uint32_t deviceId) {
 }
 
 int32_t MALTransATP::GetDeviceID(HidDeviceEntry* entry) {
+    const int32_t id = entry ? findRecord(entry, entry->generation) : -1;
+    if (id < 0) {
+        DebugLog(0, "GetDeviceID: error no device found\n");
+    }
+    return id;
+}
+
+int32_t MALTransATP::findRecord(HidDeviceEntry* entry, uint32_t generation) {
     const int32_t count = deviceCount();
     for (int32_t i = 0; i < count; ++i) {
         ATPDevice* rec = slots_[i];
         OsLock(rec->guard);
-        const bool match = rec->inUse != 0 && rec->hidDevice == entry;
+        const bool match =
+            rec->inUse != 0 && rec->hidDevice == entry && rec->hidGeneration == generation;
         OsUnlock(rec->guard);
         if (match) {
             return i;
         }
     }
-    DebugLog(0, "GetDeviceID: error no device found\n");
     return -1;
 }
 
@@ -256,6 +267,10 @@ bool MALTransATP::growTable() {
 }
 
 int32_t MALTransATP::AddSerHidDevice(HidDeviceEntry* entry) {
+    return AddSerHidDevice(entry, entry ? entry->generation.load() : 0);
+}
+
+int32_t MALTransATP::AddSerHidDevice(HidDeviceEntry* entry, uint32_t generation) {
     const uint32_t delay = ATPTimingsForTest().addDelayMs;
     if (delay != 0) {
         OsSleep(delay);
@@ -277,7 +292,7 @@ int32_t MALTransATP::AddSerHidDevice(HidDeviceEntry* entry) {
         }
     }
     ATPDevice* rec = slots_[index];
-    if (!setUpRecord(rec, static_cast<uint32_t>(index), entry)) {
+    if (!setUpRecord(rec, static_cast<uint32_t>(index), entry, generation)) {
         return -1;
     }
     ATPDeviceUse use(rec);
@@ -290,7 +305,8 @@ int32_t MALTransATP::AddSerHidDevice(HidDeviceEntry* entry) {
     return index;
 }
 
-bool MALTransATP::setUpRecord(ATPDevice* rec, uint32_t index, HidDeviceEntry* entry) {
+bool MALTransATP::setUpRecord(ATPDevice* rec, uint32_t index, HidDeviceEntry* entry,
+                              uint32_t generation) {
     std::memset(rec->identity, 0, sizeof rec->identity);
     rec->identified = false;
     std::memset(rec->readerText, 0, sizeof rec->readerText);
@@ -301,13 +317,15 @@ bool MALTransATP::setUpRecord(ATPDevice* rec, uint32_t index, HidDeviceEntry* en
     }
     rec->queueLock = OsCreateLock();
     rec->txLock = OsCreateLock();
-    if (!rec->queueLock || !rec->txLock) {
+    rec->sendRoom = OsCreateEvent(true, true);
+    if (!rec->queueLock || !rec->txLock || !rec->sendRoom) {
         DebugLog(0, "MALTransATP: AddSerHidDevice - can't create locks\n");
         OsDeleteLock(rec->queueLock);
         OsDeleteLock(rec->txLock);
         rec->queueLock = rec->txLock = nullptr;
         OsCloseHandle(rec->msgWindow);
-        rec->msgWindow = nullptr;
+        OsCloseHandle(rec->sendRoom);
+        rec->msgWindow = rec->sendRoom = nullptr;
         return false;
     }
     RingBufferCreate(&rec->textRing, kATPTextRingSize);
@@ -321,6 +339,7 @@ bool MALTransATP::setUpRecord(ATPDevice* rec, uint32_t index, HidDeviceEntry* en
     rec->txLength = 0;
     std::memset(rec->txPacket, 0, sizeof rec->txPacket);
     rec->identityClass = 0;
+    rec->msgRingFull = false;
     std::strcpy(rec->readerText, "12345678");
     // maxCredit stays from the slot's last reader, so early kATPCredit is held to it.
     OsLock(creditLock_);
@@ -330,14 +349,15 @@ bool MALTransATP::setUpRecord(ATPDevice* rec, uint32_t index, HidDeviceEntry* en
     rec->deviceId = index;
     OsLock(rec->guard);
     rec->hidDevice = entry;
+    rec->hidGeneration = generation;
     rec->closing = false;
     rec->inUse = 1;
     OsUnlock(rec->guard);
     return true;
 }
 
-void MALTransATP::removeDevice(HidDeviceEntry* entry) {
-    const int32_t id = GetDeviceID(entry);
+void MALTransATP::removeDevice(HidDeviceEntry* entry, uint32_t generation) {
+    const int32_t id = findRecord(entry, generation);
     if (id >= 0) {
         tearDown(slots_[id], true);
     }
@@ -355,10 +375,13 @@ bool MALTransATP::tearDown(ATPDevice* rec, bool report) {
     }
     stopTimers(rec);
     rec->tickCount = 0;
-    // Every sender waiting for credit wakes, sees closing and returns 0.
+    // Every sender waiting for credit or room wakes, sees closing and returns 0.
     OsLock(creditLock_);
     OsSetEvent(rec->msgWindow);
     OsUnlock(creditLock_);
+    OsLock(rec->queueLock);
+    OsSetEvent(rec->sendRoom);
+    OsUnlock(rec->queueLock);
     for (;;) {
         OsLock(rec->guard);
         const int32_t users = rec->users;
@@ -374,7 +397,8 @@ bool MALTransATP::tearDown(ATPDevice* rec, bool report) {
         OnDeviceRemove(rec->deviceId);
     }
     OsCloseHandle(rec->msgWindow);
-    rec->msgWindow = nullptr;
+    OsCloseHandle(rec->sendRoom);
+    rec->msgWindow = rec->sendRoom = nullptr;
     RingBufferDestroy(&rec->textRing);
     RingBufferDestroy(&rec->msgRing);
     ATPQueuedPacket* packet = rec->unackedHead;

@@ -24,8 +24,9 @@ struct ATPTimings {
 ATPTimings& ATPTimingsForTest();
 
 // Writes one 64-byte packet as a report; the result is not used. Any thread.
-using ATPReportWriter = bool (*)(HidDeviceEntry* entry, const uint8_t* data, int32_t length,
-                                 void* context);
+// generation: the entry's adoption the packet is meant for.
+using ATPReportWriter = bool (*)(HidDeviceEntry* entry, uint32_t generation, const uint8_t* data,
+                                 int32_t length, void* context);
 
 // Vendor 0x1A61 with its three reader products, ended by a zero vendor.
 extern const HidDeviceFilter kReaderFilters[4];
@@ -69,12 +70,14 @@ public:
 
     // The id of the first reader in use on entry; -1 (logged) when none. Any thread.
     int32_t GetDeviceID(HidDeviceEntry* entry);
-    // Creates a reader's record and starts its link; returns its id or -1. Event thread (or a
-    // test standing in for it); sleeps the add delay first.
+    // Creates a reader's record for the entry's adoption numbered generation (the one operand
+    // form: its current one) and starts its link; returns its id or -1. Event thread (or a test
+    // standing in for it); sleeps the add delay first.
     int32_t AddSerHidDevice(HidDeviceEntry* entry);
+    int32_t AddSerHidDevice(HidDeviceEntry* entry, uint32_t generation);
 
     // Queues an event for the event thread and wakes it. Any thread; never blocks for long.
-    void postEvent(uint32_t type, uint64_t value);
+    void postEvent(uint32_t type, uint64_t value, uint32_t generation = 0);
     // Runs every queued event on the calling thread. The event thread's body, and tests that
     // stand in for it.
     void dispatchPendingEvents();
@@ -101,28 +104,44 @@ private:
     bool growTable();
     // Creates the record's rings, locks and event and marks it in use; false (logged, slot
     // left free) on failure. Event thread.
-    bool setUpRecord(ATPDevice* rec, uint32_t index, HidDeviceEntry* entry);
+    bool setUpRecord(ATPDevice* rec, uint32_t index, HidDeviceEntry* entry, uint32_t generation);
+    // The id of the record of the entry's adoption generation; -1 when none. Any thread.
+    int32_t findRecord(HidDeviceEntry* entry, uint32_t generation);
     // Ends a reader: wakes its senders, stops its timers, waits for its users, then (when
     // report is true) reports the removal and frees its rings, locks and event. False when
     // it was not in use or another thread is already removing it.
     bool tearDown(ATPDevice* rec, bool report);
-    // kEvtRemoveDevice: tears down the entry's reader, if any. Event thread.
-    void removeDevice(HidDeviceEntry* entry);
+    // kEvtRemoveDevice: tears down the reader of that adoption of the entry, if any. Event
+    // thread.
+    void removeDevice(HidDeviceEntry* entry, uint32_t generation);
     // The event thread's loop: dispatches until close, then once more. "atp-event" only.
     void runEventThread();
     static void EventThreadBody(void* argument);
 
     // Sending (atp_send.cpp); every record argument is entered by the caller, on any thread.
     // sendDeviceMessage and SendDeviceMessage on an entered record; same results.
-    int32_t sendPacket(ATPDevice* rec, const uint8_t* packet);
+    // A packet of a link epoch is dropped (0) when a reset renumbered the link meanwhile.
+    int32_t sendPacket(ATPDevice* rec, const uint8_t* packet, uint32_t epoch = kATPAnyEpoch);
     int32_t sendCommand(ATPDevice* rec, uint8_t command, const uint8_t* payload, uint32_t length);
-    // Spends one credit; false after the last ping or on removal. Blocks for minutes at most.
-    bool waitForCredit(ATPDevice* rec);
-    // One report through the writer, no credit. Blocks for the HID write.
+    // Waits until take succeeds, as for credit: up to pingRetries waits on event, a ping after
+    // each that times out. False after the last ping (logged) or on removal. Blocks for minutes
+    // at most.
+    bool waitLikeCredit(ATPDevice* rec, OsHandle event, bool (MALTransATP::*take)(ATPDevice*),
+                        const char* operation, const char* window);
+    // Spends one credit when there is one, else clears msgWindow. Takes creditLock.
+    bool takeCredit(ATPDevice* rec);
+    // True while fewer than kATPMaxInFlight packets are unacknowledged, else clears sendRoom.
+    bool takeSendRoom(ATPDevice* rec);
+    // One report through the writer, no credit; nothing once the entry was re-adopted. Blocks
+    // for the HID write.
     void writeReport(ATPDevice* rec, const uint8_t* packet);
-    // Numbers, queues and sends txPacket, then empties it. Under txLock; waits for credit.
-    void flushTxPacket(ATPDevice* rec);
-    // Drops queued packets before ack. Read thread; takes queueLock only.
+    // Numbers, queues and sends txPacket, then empties it; waits for room in flight and for
+    // credit. *epoch is the message's link epoch (kATPAnyEpoch before its first packet). False
+    // when the packet was dropped: the link was reset during the message or stayed silent.
+    // Under txLock.
+    bool flushTxPacket(ATPDevice* rec, uint32_t* epoch);
+    // Takes an acknowledgement within the packets in flight; others are logged and ignored.
+    // Read thread; takes queueLock only.
     void processAck(ATPDevice* rec, uint8_t ack);
     // Sends a status packet with code, no credit.
     void sendStatus(ATPDevice* rec, uint8_t code);

@@ -353,6 +353,42 @@ TEST_F(TransportE2e, HostMessagesArriveCompleteWhileReaderCreditIsScarce) {
     EXPECT_EQ(recorder.seen().messages[0], answers);
 }
 
+// The reader rejects, and credits, everything after a lost packet; a host that ran more than
+// half the sequence space ahead would take the loss for acknowledged and never resend it.
+TEST_F(TransportE2e, LongHostMessageWithALostPacketArrivesWholeAndTheLinkLivesOn) {
+    const auto scenario = MakeDefaultScenario(DefaultScenarioParams());
+    ReaderSim* sim = plugReader("r", [&](ReaderSimOptions& o) {
+        o.scenario = scenario;
+        o.loseHostPacket = 4;  // sequence number 3
+    });
+    ASSERT_NE(sim, nullptr);
+    ASSERT_TRUE(open());
+    ASSERT_TRUE(recorder.waitForEvents(kXportAttach, 1));
+
+    std::vector<uint8_t> payload(200 * kATPMaxDataPayload);
+    for (size_t i = 0; i < payload.size(); ++i) {
+        payload[i] = static_cast<uint8_t>(i * 13 + (i >> 8));
+    }
+    const std::vector<uint8_t> large = AapEncode(200, payload);
+    const std::vector<uint8_t> clock = AapEncode(kAapClock, nullptr, 0);
+    ASSERT_EQ(writeMsg(0, large), 0);
+    ASSERT_EQ(writeMsg(0, clock), 0);
+
+    ASSERT_TRUE(sim->waitUntil([](const ReaderSimState& s) { return s.requests.size() >= 2; },
+                               kPatienceMs));
+    const ReaderSimState state = sim->state();
+    EXPECT_EQ(state.counters.hostDataLost, 1u);
+    ASSERT_EQ(state.requests.size(), 2u);
+    EXPECT_TRUE(state.requests[0].payload == payload);
+    EXPECT_EQ(state.requests[1].type, kAapClock);
+    std::vector<uint8_t> answers = AnswerTo(scenario, large);
+    const std::vector<uint8_t> clockAnswer = AnswerTo(scenario, clock);
+    answers.insert(answers.end(), clockAnswer.begin(), clockAnswer.end());
+    ASSERT_TRUE(
+        recorder.waitFor([&](const Seen& s) { return s.messageBytes(0) >= answers.size(); }));
+    EXPECT_EQ(recorder.seen().messages[0], answers);
+}
+
 TEST_F(TransportE2e, ReadersGetIdsZeroAndOneAndAFifthGrowsTheTable) {
     ASSERT_NE(plugReader("r0"), nullptr);
     ASSERT_NE(plugReader("r1"), nullptr);

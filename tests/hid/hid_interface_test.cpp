@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <fstream>
 #include <memory>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "hid/hid.h"
+#include "hid/hid_backend.h"
 #include "socket_device_fixture.h"
 #include "temp_dir.h"
 
@@ -213,6 +215,7 @@ TEST_F(HidInterfaceTest, WritesAreWholeReportsAndOverlongOnesAreRefused) {
     EXPECT_FALSE(WriteHidReport(entry, data, 65));
     EXPECT_EQ(occurrences(logText(), "WriteHidReport failed - len is greater than max report size"),
               1);
+    EXPECT_FALSE(WriteHidReportTo(entry, entry->generation + 1, data, 64));  // another adoption's
     EXPECT_TRUE(device->receive(50).empty());
 }
 
@@ -276,7 +279,7 @@ TEST_F(HidInterfaceTest, LowestFreeIndexIsReusedAndRemovalComesBeforeTheNextArri
     EXPECT_EQ(atZero->path, lowerCase(third->path()));
 }
 
-TEST_F(HidInterfaceTest, SwapWithEqualCountGoesUnnoticedUntilTheCountChanges) {
+TEST_F(HidInterfaceTest, SwapWithEqualCountIsNoticedAtTheNextScan) {
     open(false, 3600 * 1000);
     auto first = plug("a-vid_1a61&pid_3650");
     scanNow();
@@ -284,14 +287,76 @@ TEST_F(HidInterfaceTest, SwapWithEqualCountGoesUnnoticedUntilTheCountChanges) {
     first->unplug();
     auto second = plug("b-vid_1a61&pid_3650");
     scanNow();
-    EXPECT_EQ(recorder.count('r'), 0);
-    EXPECT_EQ(hid->DeviceTable[0].path, lowerCase(first->path()));
+    ASSERT_TRUE(recorder.waitFor('a', 2));
+    EXPECT_EQ(recorder.count('r'), 1);
+    EXPECT_EQ(hid->deviceCount, 1);
+    EXPECT_EQ(recorder.last('a').entry->path, lowerCase(second->path()));
+}
 
-    auto third = plug("c-vid_1a61&pid_3650");
+// A killed device leaves its socket file, and a new one later takes the same path: whether the
+// old one had never opened or had opened and died, the path is tried again.
+TEST_F(HidInterfaceTest, PathThatStaysIsTriedAgainAfterItsDeviceFailedOrDied) {
+    timings.openRetryLimitMs = 100;
+    const std::string name = "r-vid_1a61&pid_3650";
+    auto dead = plug(name);
+    dead->die();
+    open(false, 50);
+    for (int i = 0; i < 10000 && logText().find("giving up") == std::string::npos; ++i) {
+        OsSleep(1);
+    }
+    auto live = plug(name);
+    ASSERT_TRUE(live->accept());
+    ASSERT_TRUE(recorder.waitFor('a', 1));
+    live->die();
+    auto again = plug(name);
+    ASSERT_TRUE(again->accept());
+    ASSERT_TRUE(recorder.waitFor('a', 2));
+    EXPECT_EQ(recorder.count('r'), 1);
+}
+
+// Opens refused for lack of permission, then allowed, as when udev applies its rule late.
+TEST_F(HidInterfaceTest, DeniedDeviceIsReportedAndAdoptedOncePermitted) {
+    struct DenyingBackend : HidBackend {
+        std::atomic<bool> deny{true};
+        bool enumerate(std::vector<std::string>& paths) override {
+            return HidActiveBackend().enumerate(paths);
+        }
+        HidDevice* open(const char* path, bool& denied) override {
+            denied = deny;
+            return denied ? nullptr : HidActiveBackend().open(path, denied);
+        }
+        HidReadResult read(HidDevice* device, OsHandle event, uint8_t (&report)[kHidReportSize],
+                           int& size) override {
+            return HidActiveBackend().read(device, event, report, size);
+        }
+        void interrupt(HidDevice* device, OsHandle event) override {
+            HidActiveBackend().interrupt(device, event);
+        }
+        HidWriteResult write(HidDevice* device, const uint8_t (&report)[kHidReportSize],
+                             uint32_t timeoutMs, int& errorCode) override {
+            return HidActiveBackend().write(device, report, timeoutMs, errorCode);
+        }
+        void close(HidDevice* device) override { HidActiveBackend().close(device); }
+        HidWatch* watch(OsHandle) override { return nullptr; }
+    } backend;
+    HidSetBackendForTest(&backend);
+    timings.openRetryLimitMs = 100;
+    auto device = plug("r-vid_1a61&pid_3650");
+    open(false, 20);
+    for (int i = 0; i < 10000 && HidDeniedDevicePath().empty(); ++i) {
+        OsSleep(1);
+    }
+    EXPECT_EQ(HidDeniedDevicePath(), device->path());
+    scanNow();  // a retry or two more, refused again
     scanNow();
-    ASSERT_TRUE(recorder.waitFor('a', 3));
-    ASSERT_TRUE(recorder.waitFor('r', 1));
-    EXPECT_EQ(hid->deviceCount, 2);
+    backend.deny = false;
+    ASSERT_TRUE(device->accept());
+    ASSERT_TRUE(recorder.waitFor('a', 1));
+    EXPECT_EQ(HidDeniedDevicePath(), "");
+    EXPECT_EQ(occurrences(logText(), "permission denied"), 1);
+    CloseHidInterface(hid);
+    hid = nullptr;
+    HidSetBackendForTest(nullptr);
 }
 
 TEST_F(HidInterfaceTest, MatchingIsCaseInsensitiveAndOpensThePathAsGiven) {

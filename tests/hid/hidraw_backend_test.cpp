@@ -80,10 +80,12 @@ TEST(HidrawBackend, OpensTheNodeBeforeTheIdSuffix) {
     TempDir root;
     writeFile(root / "hidraw0", "");
     auto backend = HidNewHidrawBackend();
-    HidDevice* device = backend->open((root / "hidraw0#vid_1a61&pid_3650").c_str());
+    bool denied = true;
+    HidDevice* device = backend->open((root / "hidraw0#vid_1a61&pid_3650").c_str(), denied);
     ASSERT_NE(device, nullptr);
     backend->close(device);
-    EXPECT_EQ(backend->open((root / "hidraw9#vid_1a61&pid_3650").c_str()), nullptr);
+    EXPECT_EQ(backend->open((root / "hidraw9#vid_1a61&pid_3650").c_str(), denied), nullptr);
+    EXPECT_FALSE(denied);
 }
 
 // hidraw hands out the data bytes without the report id of an unnumbered report; the read

@@ -24,8 +24,9 @@ std::unique_ptr<HidBackend> backendFor(const TempDir& dir) {
 // A backend device connected to one fixture device.
 struct Connected {
     explicit Connected(const std::string& name = "reader") : backend(backendFor(dir)) {
+        bool denied = false;
         if (plug.listen(dir.path(), name)) {
-            device = backend->open(plug.path().c_str());
+            device = backend->open(plug.path().c_str(), denied);
         }
         if (device) {
             accepted = plug.accept();
@@ -104,7 +105,9 @@ TEST(HidSocketBackend, OpenFailsWhenNothingListens) {
     auto backend = backendFor(dir);
     for (const char* name : {"absent", "plain", "stale2"}) {
         SCOPED_TRACE(name);
-        EXPECT_EQ(backend->open((dir / name).c_str()), nullptr);
+        bool denied = false;
+        EXPECT_EQ(backend->open((dir / name).c_str(), denied), nullptr);
+        EXPECT_FALSE(denied);
     }
 }
 

@@ -86,6 +86,15 @@ public:
         }
     }
 
+    // What a killed device leaves behind: everything closed, the socket file still there.
+    void die() {
+        closeConnection();
+        if (listener_ >= 0) {
+            ::close(listener_);
+            listener_ = -1;
+        }
+    }
+
     // What a device does when it goes away: closes everything and removes the socket file.
     void unplug() {
         closeConnection();

@@ -28,6 +28,25 @@ TEST_F(ATPReceive, DataPacketsPassSequenceThenChecksumBeforeReachingTheRing) {
     EXPECT_EQ(ReadMsg(*transport_, 0), "abcde");
 }
 
+// With the event thread stalled the ring fills up; what does not fit must come again.
+TEST_F(ATPReceive, PacketThatDoesNotFitTheRingIsNeitherAcknowledgedNorCounted) {
+    addReader(0);
+    const std::string payload(kATPMaxDataPayload, 'm');
+    const uint32_t fit = kATPMsgRingSize / kATPMaxDataPayload;
+    for (uint32_t i = 0; i <= fit; ++i) {
+        feedData(0, 0, static_cast<uint8_t>(i), payload);
+    }
+    const uint8_t next = static_cast<uint8_t>(fit);
+    EXPECT_EQ(device(0)->rxExpected, next);
+    uint32_t read = 0;
+    for (uint32_t n; (n = static_cast<uint32_t>(ReadMsg(*transport_, 0).size())) != 0;) {
+        read += n;
+    }
+    EXPECT_EQ(read, fit * kATPMaxDataPayload);
+    feedData(0, 0, next, payload);  // the reader's resend
+    EXPECT_EQ(device(0)->rxExpected, static_cast<uint8_t>(next + 1));
+}
+
 TEST_F(ATPReceive, ReportsDescribingMoreThanAPacketAreDropped) {
     const std::vector<uint8_t> reports[] = {
         {kATPDataIn, 5, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF},

@@ -122,14 +122,18 @@ TEST_F(ATPSend, SecondPacketWaitsForCreditFromTheReader) {
 TEST_F(ATPSend, ClosedWindowPingsAfterEachWaitAndGivesUpAfterTheLast) {
     const struct {
         size_t grantAfterPings;  // 0: never
+        bool emptyGrant;         // a credit of 0 wakes the sender but lets nothing go
         int32_t result;
         size_t pings;
-    } cases[] = {{0, 0, 6}, {5, 1, 5}};
+    } cases[] = {{0, false, 0, 6}, {5, false, 1, 5}, {0, true, 0, 6}};
     ATPTimingsForTest().creditWaitMs = 1;
     addReader(0);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.grantAfterPings);
         grantWindow(0, 0);
+        if (c.emptyGrant) {
+            feed(0, {kATPCredit, 1, 0});
+        }
         writer_.clear();
         size_t pings = 0;
         writer_.setOnWrite([&](const Report& r) {
@@ -189,6 +193,40 @@ TEST_F(ATPSend, UnacknowledgedPacketsAreResentAfterThreeSilentTicksThenStatusRes
     // Once all is acknowledged the timer stops rather than ticking on.
     feed(0, {kATPStatusIn, 4, 2, 0, 0, kATPStatusAck});
     EXPECT_TRUE(TimersStop(device(0)));
+}
+
+// An acknowledgement of the reader's previous link, then packet 0 of the new one lost.
+TEST_F(ATPSend, StaleAcknowledgementFromBeforeAResetDoesNotStopResending) {
+    ATPTimingsForTest().retransmitTickMs = 20;
+    addReader(0);
+    grantWindow(0, 100);
+    feed(0, {kATPStatusIn, 4, 60, 0, 0, kATPStatusAck});
+    writeMsg(0, Pattern(60));
+    feed(0, {kATPStatusIn, 4, 0, 0, 0, kATPStatusAck});
+    EXPECT_TRUE(
+        writer_.waitFor([](const Reports& r) { return WithCode(r, kATPDataOut).size() >= 4; }));
+    EXPECT_EQ(UnackedSeqs(device(0)), (std::vector<uint8_t>{0, 1}));
+}
+
+// A reset while a packet waits for credit: it must not go out with its old number.
+TEST_F(ATPSend, LinkResetDuringAMessageSendsNothingOfTheOldNumbering) {
+    ATPTimingsForTest().creditWaitMs = 1;
+    ATPTimingsForTest().pingRetries = INT_MAX;
+    addReader(0);
+    grantWindow(0, 1);
+    std::thread sender([&] { writeMsg(0, Pattern(100)); });  // the second packet waits
+    ASSERT_TRUE(writer_.waitFor([](const Reports& r) { return !WithCode(r, kATPPing).empty(); }));
+    feed(0, {kATPStatusIn, 4, 0, 0, 0, kATPStatusReset});
+    feed(0, {kATPCredit, 1, 1});
+    sender.join();
+    feed(0, {kATPCredit, 1, 1});
+    writeMsg(0, Pattern(1));
+    std::vector<uint8_t> seqs;
+    for (const Report& r : WithCode(writer_.reports(), kATPDataOut)) {
+        seqs.push_back(r.bytes[3]);
+    }
+    EXPECT_EQ(seqs, (std::vector<uint8_t>{0, 0}));
+    EXPECT_EQ(UnackedSeqs(device(0)), std::vector<uint8_t>{0});
 }
 
 TEST_F(ATPSend, AckTimerAnswersOutOfSequenceAndNewData) {

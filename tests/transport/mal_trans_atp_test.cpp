@@ -97,6 +97,20 @@ TEST_F(MALTransATPLifecycle, RemovalWakesSenderWaitingForCreditAndFreesSlot) {
     EXPECT_EQ(device(0)->inUse, 0u);
 }
 
+// The HID layer removed the entry's device and adopted another into it before the event thread
+// handled the removal: nothing of the old reader reaches the new device, and back.
+TEST_F(MALTransATPLifecycle, RecordRefusesItsEntryOnceTheEntryIsReadopted) {
+    addReader(0);
+    entry(0)->generation = 1;
+    EXPECT_EQ(transport_->GetDeviceID(entry(0)), -1);
+    writeText(0, "late");
+    EXPECT_TRUE(writer_.reports().empty());
+    transport_->postEvent(kEvtRemoveDevice, reinterpret_cast<uintptr_t>(entry(0)), 0);
+    EXPECT_EQ(dispatch(), (std::vector<Delivered>{{0, kXportRemove, 0}}));
+    EXPECT_EQ(transport_->AddSerHidDevice(entry(0), 1), 0);
+    EXPECT_EQ(transport_->GetDeviceID(entry(0)), 0);
+}
+
 TEST_F(MALTransATPLifecycle, RemovalIsDeliveredAfterTheReadersQueuedDataEvents) {
     addReader(0);
     feed(0, {kATPTextIn, 3, 'a', 'b', 'c'});

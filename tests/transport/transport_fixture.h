@@ -35,7 +35,8 @@ inline Reports WithCode(const Reports& reports, uint8_t code) {
 // Records every report in order; onWrite runs on the writing thread, outside the lock.
 class FakeWriter {
 public:
-    static bool Write(HidDeviceEntry* entry, const uint8_t* data, int32_t length, void* context) {
+    static bool Write(HidDeviceEntry* entry, uint32_t, const uint8_t* data, int32_t length,
+                      void* context) {
         auto* self = static_cast<FakeWriter*>(context);
         Report report{entry, {}};
         std::memcpy(report.bytes.data(), data, static_cast<size_t>(length));

@@ -200,6 +200,7 @@ void ReaderSim::onConnected() {
     o.dropP = options_.dropP;
     o.corruptP = options_.corruptP;
     o.duplicateP = options_.duplicateP;
+    o.loseHostPacket = options_.loseHostPacket;
     // Each connection draws its own faults, still fixed by the seed.
     o.faultSeed = SimSeedFor(options_.seed, 0xFA17, state_.connections);
     responder_.reset();

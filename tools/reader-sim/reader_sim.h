@@ -37,6 +37,7 @@ struct ReaderSimOptions {
     uint64_t unplugAfterPackets = 0;  // 0: never; counts first sends of data packets
     int64_t replugAfterMs = -1;       // after that unplug; negative: stay unplugged
     uint64_t silentAfterPackets = 0;  // 0: never; silent until the next plug
+    uint64_t loseHostPacket = 0;      // 0: never; the Nth host data packet of a connection
     bool log = true;                  // concise log lines
     // Where log lines go (without line end); null: DebugLog. Called on any of the simulator's
     // threads, never concurrently.

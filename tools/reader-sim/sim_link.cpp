@@ -175,6 +175,10 @@ void SimLink::receive(const uint8_t* packet, uint64_t nowMs) {
             identityDue_ = kNever;
             break;
         case kATPDataOut:
+            if (++hostDataSeen_ == options_.loseHostPacket) {
+                ++counters_->hostDataLost;
+                break;
+            }
             receiveData(packet, nowMs);
             break;
         case kATPTextOut: {

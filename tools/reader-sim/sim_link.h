@@ -41,6 +41,9 @@ struct LinkOptions {
     double corruptP = 0;
     double duplicateP = 0;
     uint64_t faultSeed = 1;
+    // The Nth host data packet (counting resends) is lost on the wire: no acknowledgement, no
+    // credit. 0: none.
+    uint64_t loseHostPacket = 0;
 };
 
 struct LinkCounters {
@@ -54,6 +57,7 @@ struct LinkCounters {
     uint64_t dataDuplicated = 0;
     uint64_t hostDataAccepted = 0;
     uint64_t hostDataRejected = 0;  // out of sequence, bad checksum or malformed
+    uint64_t hostDataLost = 0;      // by the lost-host-packet fault
     uint64_t hostTextPackets = 0;
     uint64_t identitiesSent = 0;
     uint64_t linkStarts = 0;
@@ -130,4 +134,5 @@ private:
     bool fastResendSpent_ = false;
 
     std::deque<Outgoing> outbox_;
+    uint64_t hostDataSeen_ = 0;
 };

@@ -47,6 +47,7 @@ const char* SimUsage() {
            "  --host-window N           credit granted to the host at link start (4)\n"
            "  --pace-ms X               one report per X ms at most, on a fixed schedule (0)\n"
            "  --seed N                  seed of the default scenario and the faults (1)\n"
+           "  --fault-seed N            seed of the faults alone, the scenario keeps --seed\n"
            "  --drop P                  drop each outgoing data packet with probability P\n"
            "  --corrupt P               corrupt each outgoing data packet with probability P\n"
            "  --duplicate P             send each outgoing data packet twice with prob. P\n"
@@ -54,6 +55,7 @@ const char* SimUsage() {
            "  --unplug-after-packets N  unplug after N data packets were sent\n"
            "  --replug-after-ms T       plug in again T ms after that unplug\n"
            "  --silent-after-packets N  stay plugged but stop answering after N data packets\n"
+           "  --lose-host-packet N      lose the Nth host data packet of each connection\n"
            "  --quiet                   no log lines\n"
            "  --help                    this text\n"
            "  --version                 the program's name and version\n";
@@ -62,6 +64,8 @@ const char* SimUsage() {
 SimArgsResult ParseSimArgs(int argc, const char* const* argv, SimProgramOptions* out,
                            std::string* message) {
     ReaderSimOptions& sim = out->sim;
+    bool faultSeedGiven = false;
+    uint64_t faultSeed = 0;
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
         if (option == "--help" || option == "-h") {
@@ -104,6 +108,9 @@ SimArgsResult ParseSimArgs(int argc, const char* const* argv, SimProgramOptions*
             ok = ParseUnsigned(value, ~uint64_t{0}, &n);
             sim.seed = n;
             out->defaults.seed = n;
+        } else if (option == "--fault-seed") {
+            ok = ParseUnsigned(value, ~uint64_t{0}, &faultSeed);
+            faultSeedGiven = true;
         } else if (option == "--drop") {
             ok = ParseProbability(value, &sim.dropP);
         } else if (option == "--corrupt") {
@@ -122,6 +129,9 @@ SimArgsResult ParseSimArgs(int argc, const char* const* argv, SimProgramOptions*
         } else if (option == "--silent-after-packets") {
             ok = ParseUnsigned(value, ~uint64_t{0}, &n) && n >= 1;
             sim.silentAfterPackets = n;
+        } else if (option == "--lose-host-packet") {
+            ok = ParseUnsigned(value, ~uint64_t{0}, &n) && n >= 1;
+            sim.loseHostPacket = n;
         } else {
             *message = option + ": unknown option (see --help)";
             return SimArgsResult::error;
@@ -135,6 +145,9 @@ SimArgsResult ParseSimArgs(int argc, const char* const* argv, SimProgramOptions*
             *message = option + ": bad value \"" + value + "\" (see --help)";
             return SimArgsResult::error;
         }
+    }
+    if (faultSeedGiven) {
+        sim.seed = faultSeed;
     }
     if (sim.dir.empty()) {
         *message = "--dir is required (see --help)";
