@@ -11,22 +11,23 @@
 QString sensorIdOf(const QString& document, QString* problem) {
     QJsonParseError error{};
     const QJsonDocument json = QJsonDocument::fromJson(document.toUtf8(), &error);
-    if (!json.isObject()) {
-        *problem =
-            QStringLiteral("The download is not a JSON document (%1); nothing was saved.")
-                .arg(error.error != QJsonParseError::NoError ? error.errorString()
-                                                             : QStringLiteral("not an object"));
+    if (error.error != QJsonParseError::NoError) {
+        *problem = QStringLiteral("The reader's data could not be read. Nothing was saved.");
         return {};
     }
-    const QJsonArray records = json.object().value(QLatin1String("records")).toArray();
-    const QJsonValue id = records.at(0).toObject().value(QLatin1String("90"));
-    if (!id.isString()) {
-        *problem = QStringLiteral(
-            "The download holds no sensor id (text member \"90\" of its first record); nothing "
-            "was saved.");
+    const QJsonValue records = json.object().value(QLatin1String("records"));
+    if (!records.isArray() || records.toArray().isEmpty()) {
+        *problem = QStringLiteral("The reader sent no sensor records. Nothing was saved.");
         return {};
     }
-    return id.toString().trimmed();
+    const QString id = records.toArray().at(0).toObject().value(QLatin1String("90")).toString();
+    // One rule for the window and lumora-download: QString's white space, nothing more.
+    const QString trimmed = id.trimmed();
+    if (trimmed.isEmpty()) {
+        *problem = QStringLiteral("The reader's data does not name the sensor. Nothing was saved.");
+        return {};
+    }
+    return trimmed;
 }
 
 QString downloadFileName(const QString& sensorId, const QDateTime& now) {

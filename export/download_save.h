@@ -11,9 +11,10 @@
 class FileUtil;
 
 // Member "90" of the first object of the document's "records", white space at both ends
-// removed (text fields end in CR LF). Empty, with *problem saying why, when the document is not
-// a JSON object or that member is missing or not text. Not checked for being a plain name:
-// FileUtil does that where the id meets a path. Any thread.
+// removed by QString::trimmed (text fields end in CR LF); the window and lumora-download both
+// take the id from here. Empty, with *problem saying why for the user, when the document is not
+// JSON, has no records, or that member is missing, not text or blank. Not checked for being a
+// plain name: FileUtil does that where the id meets a path. Any thread.
 QString sensorIdOf(const QString& document, QString* problem);
 
 // sensorId + "_" + the UTC time of now as yyyy-MM-ddTHHmmss.zzzZ (ISO 8601 with milliseconds,

@@ -14,39 +14,77 @@ const char kReaderGone[] =
 
 void DownloadWorker::doDownload() {
     DeviceClient& client = *DeviceClient::instance();
-    // An empty answer and a request cut short by the reader's removal look alike; checked after
-    // every request, as once the reader is gone the rest would return empty at once.
-    auto readerGone = [&] {
-        if (client.lastRequestAnswered()) {
-            return false;
+    // An empty answer and a request cut short by the reader's removal or silence look alike;
+    // checked after every request, as once the reader is gone the rest would return empty.
+    auto failed = [&] {
+        switch (client.lastRequestOutcome()) {
+            case DeviceClient::Outcome::answered:
+                return false;
+            case DeviceClient::Outcome::notAnswering:
+                emit readerNotAnswering();
+                return true;
+            case DeviceClient::Outcome::noReader:
+                break;
         }
         emit downloadAborted(QString::fromLatin1(kReaderGone));
         return true;
     };
+    auto table = [&](const QString& name, auto request) {
+        emit tableStarted(name);
+        const QJsonArray records = request();
+        if (client.lastRequestAnswered()) {
+            emit tableFinished(name, records.size());
+        }
+        return records;
+    };
 
     client.requestSchema();
-    if (readerGone()) {
+    if (failed()) {
         return;
     }
     client.requestConfigurationSchema();
-    if (readerGone()) {
+    if (failed()) {
         return;
     }
-    const QJsonArray records = client.requestDatabaseRecords(6);
-    if (readerGone()) {
+    const QJsonArray records =
+        table(QStringLiteral("table 6"), [&] { return client.requestDatabaseRecords(6); });
+    if (failed()) {
         return;
     }
     if (records.isEmpty()) {
         emit resultsReady(QString());
         return;
     }
-    const QJsonArray factory = client.requestCalibrationConfig(1);
-    if (readerGone()) {
+    const QJsonArray factory =
+        table(QStringLiteral("calibration"), [&] { return client.requestCalibrationConfig(1); });
+    if (failed()) {
         return;
     }
-    const QJsonArray events = client.requestDatabaseRecords(7);
-    if (readerGone()) {
+    const QJsonArray events =
+        table(QStringLiteral("table 7"), [&] { return client.requestDatabaseRecords(7); });
+    if (failed()) {
         return;
     }
     emit resultsReady(buildDownloadDocument(records, factory, events, currentHostDateTime()));
+}
+
+void DownloadWorker::readArrival() {
+    DeviceClient& client = *DeviceClient::instance();
+    const QString serial = client.requestSerialNumber();
+    if (client.lastRequestOutcome() == DeviceClient::Outcome::notAnswering) {
+        emit readerNotAnswering();
+        return;
+    }
+    if (!client.lastRequestAnswered()) {
+        return;
+    }
+    emit serialNumberReady(serial);
+    const QString clock = client.requestDateTime();
+    if (client.lastRequestOutcome() == DeviceClient::Outcome::notAnswering) {
+        emit readerNotAnswering();
+        return;
+    }
+    if (client.lastRequestAnswered()) {
+        emit readerClockReady(clock);
+    }
 }

@@ -113,7 +113,7 @@ TEST(DownloadSaveTest, SensorIdIsMember90OfTheFirstRecordTrimmed) {
     } cases[] = {
         {R"({"records":[{"10":"1","90":"ABC\r\n"},{"90":"DEF\r\n"}]})", "ABC"},
         {R"({"records":[{"90":" \tX 1 \r\n"}]})", "X 1"},
-        {R"({"records":[{"90":"\r\n"}]})", ""},  // left to FileUtil's check
+        {R"({"records":[{"90":"\r\n"}]})", nullptr},
         {R"({"records":[]})", nullptr},
         {R"({"records":[{"91":"ABC"}]})", nullptr},
         {R"({"records":[{"90":7}]})", nullptr},
@@ -152,7 +152,8 @@ TEST(DownloadSaveTest, SavesEncryptedInTheSensorFolderOrNothingAtAll) {
                      [&](const QString& message) { messages.append(message); });
     const QDateTime now(QDate(2026, 12, 5), QTime(8, 15, 30, 123), Qt::UTC);
 
-    const QString document = R"({"records":[{"90":"ABC\r\n"}]})";
+    const QString document =
+        R"({"events":[],"factory_config":[],"hostDateTime":{},"records":[{"90":"ABC\r\n"}]})";
     QString problem;
     const QString path = saveDownload(files, document, now, &problem);
     EXPECT_EQ(path, dir.filePath("data/ABC/ABC_2026-12-05T081530.123Z_data.json"));
@@ -168,7 +169,7 @@ TEST(DownloadSaveTest, SavesEncryptedInTheSensorFolderOrNothingAtAll) {
     } refused[] = {
         {R"({"records":[{"90":"../up\r\n"}]})", false},
         {R"({"records":[{"90":"..\r\n"}]})", false},
-        {R"({"records":[{"90":"  \r\n"}]})", false},
+        {R"({"records":[{"90":"  \r\n"}]})", true},
         {R"({"records":[{"90":"a\u0001b"}]})", false},
         {R"({"records":[]})", true},
     };

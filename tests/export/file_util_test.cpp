@@ -15,7 +15,11 @@
 
 namespace {
 
-const QString kDocument = R"({"records":[{"10":"5","90":"S1\r\n"}]})";
+// What a save writes: the four members around records.
+QString savedShape(const QString& records) {
+    return R"({"events":[],"factory_config":[],"hostDateTime":{},"records":)" + records + "}";
+}
+const QString kDocument = savedShape(R"([{"10":"5","90":"S1\r\n"}])");
 
 // A FileUtil whose system settings folder is a temporary one, named through XDG_CONFIG_DIRS as
 // at start-up; it records what FileUtil tells the user.
@@ -165,11 +169,11 @@ TEST_F(FileUtilTest, TextConversionsAndNothingLostBeyondLatin1) {
     EXPECT_EQ(files.asByteArrayInUtf16("ab"), QByteArray("a\0b\0", 4));
 
     configure("");
-    const QString latin1 = QStringLiteral("{\"90\":\"caf\u00e9\"}");
-    const QString wider = QStringLiteral("{\"90\":\"\u20ac\U0001F600\"}");
+    const QString latin1 = savedShape(QStringLiteral("[{\"90\":\"caf\u00e9\"}]"));
+    const QString wider = savedShape(QStringLiteral("[{\"90\":\"\u20ac\U0001F600\"}]"));
     ASSERT_TRUE(files.write(tmp("latin1"), latin1) && files.write(tmp("wider"), wider));
     EXPECT_EQ(decrypted(tmp("latin1")), latin1.toLatin1());  // as before
-    EXPECT_EQ(decrypted(tmp("wider")), R"({"90":"\u20ac\ud83d\ude00"})");
+    EXPECT_EQ(decrypted(tmp("wider")), savedShape(R"([{"90":"\u20ac\ud83d\ude00"}])").toLatin1());
     EXPECT_EQ(QJsonDocument::fromJson(decrypted(tmp("wider"))),
               QJsonDocument::fromJson(wider.toUtf8()));
 }

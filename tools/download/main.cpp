@@ -1,7 +1,8 @@
 // lumora-download: the download without a window. Waits for a reader, shows its serial number
 // and clock, downloads through the window's DownloadMediator and saves the file exactly as the
-// window does. Messages and progress go to standard error; the saved path is the last line of
-// standard output.
+// window does. Standard output holds only the serial-number, clock and saved-path lines;
+// progress and one line per failure go to standard error, traces to the debug log (standard
+// error with --verbose).
 #include <stdio.h>
 #ifdef _WIN32
 #include <io.h>
@@ -12,16 +13,19 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QElapsedTimer>
+#include <QProcess>
 #include <QTimer>
 #include <cstdio>
+#include <cstdlib>
 
 #include "client/device_client.h"
 #include "client/reader_callbacks.h"
-#include "export/cipher.h"
 #include "export/download_mediator.h"
 #include "export/download_save.h"
 #include "export/file_util.h"
 #include "export/settings_path.h"
+#include "platform/debug_log.h"
 #include "protocol/aap_layer.h"
 
 namespace {
@@ -32,22 +36,25 @@ enum ExitCode {
     kExitUsage = 2,
     kExitNoData = 3,
     kExitNoReader = 4,  // none within the time-out, or removed during the download
+    kExitNotAnswering = 5,
 };
 
 constexpr int kDefaultTimeoutS = 60;
 constexpr int kMaxTimeoutS = 24 * 60 * 60;
 
 const char kUsage[] =
-    "Usage: lumora-download [--timeout SECONDS]\n"
+    "Usage: lumora-download [--timeout SECONDS] [--verbose]\n"
     "\n"
     "Waits for a reader, prints its serial number and clock, downloads its data and saves the\n"
     "encrypted file as the window does: <data_dir><sensor id>/<sensor id>_<UTC time>_data.json,\n"
     "with data_dir and public_key_file from the system settings (LumoraConnector/\n"
-    "Configuration.ini in the first folder of XDG_CONFIG_DIRS, else /etc/xdg).\n"
-    "Progress and messages go to standard error; the last line of standard output is the\n"
-    "saved file's full path.\n"
+    "Configuration.ini in the first folder of XDG_CONFIG_DIRS that holds it, else /etc/xdg).\n"
+    "Standard output holds only the lines \"Reader serial number: ...\", \"Reader clock: ...\"\n"
+    "and, last, the saved file's full path. Progress and one line per failure go to standard\n"
+    "error; traces go to the debug log (LUMORA_DEBUG_LOG), or to standard error with --verbose.\n"
     "\n"
     "  -t, --timeout SECONDS  how long to wait for a reader (default 60)\n"
+    "  -v, --verbose          traces on standard error\n"
     "  -h, --help             show this help\n"
     "\n"
     "Exit codes:\n"
@@ -55,7 +62,10 @@ const char kUsage[] =
     "  1  error: settings, public key, disk, or a sensor id that is missing or not a plain name\n"
     "  2  usage error\n"
     "  3  the sensor has no data\n"
-    "  4  no reader within the time-out, or the reader was removed during the download\n";
+    "  4  no reader within the time-out, or the reader was removed during the download\n"
+    "  5  the reader stopped answering\n";
+
+const char kNotAnswering[] = "the reader stopped answering; unplug it and plug it in again";
 
 int complain(int code, const QString& message) {
     std::fprintf(stderr, "lumora-download: %s\n", qPrintable(message));
@@ -65,22 +75,102 @@ int complain(int code, const QString& message) {
     return code;
 }
 
-// The device client writes its trace lines ("Records: N" as records arrive) to standard
-// output. They are progress, so standard output is pointed at standard error and the program's
-// own results go to a copy of the original. Returns that copy, or null.
-FILE* divertStandardOutput() {
+// The device client writes its trace lines to standard output, which must hold only results.
+// Standard output is pointed at the traces' destination (standard error, or the debug log's
+// file) and the results go to a copy of the original. Returns that copy, or null.
+FILE* divertStandardOutput(bool verbose) {
     std::fflush(stdout);
     const int results = dup(fileno(stdout));
-    if (results < 0 || dup2(fileno(stderr), fileno(stdout)) < 0) {
+    if (results < 0) {
         return nullptr;
+    }
+    if (verbose) {
+        if (dup2(fileno(stderr), fileno(stdout)) < 0) {
+            return nullptr;
+        }
+    } else {
+        const char* log = std::getenv("LUMORA_DEBUG_LOG");
+        const QByteArray sink =
+            log && *log ? QByteArray(log) : QProcess::nullDevice().toLocal8Bit();
+        if (!std::freopen(sink.constData(), "a", stdout)) {
+            return nullptr;
+        }
     }
     return fdopen(results, "w");
 }
 
+bool verboseRequested(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray argument(argv[i]);
+        if (argument == "-v" || argument == "--verbose") {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Where the lower layers' DebugLog lines and Qt's message log go: standard error with
+// --verbose, else the debug log's file, or nowhere when none is named.
+void routeTraces(bool verbose) {
+    const char* log = std::getenv("LUMORA_DEBUG_LOG");
+    if (!verbose && !(log && *log)) {
+        qputenv("LUMORA_DEBUG_LOG", QProcess::nullDevice().toLocal8Bit());
+    }
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& message) {
+        DebugLog(0, "%s\n", qPrintable(message));
+    });
+}
+
+// One updating line per table on a terminal; elsewhere a line when the table ends and one
+// every 10 s while it is long.
+class Progress {
+public:
+    explicit Progress(bool terminal) : terminal_(terminal) {}
+    void start(const QString& table) {
+        table_ = table;
+        lastLine_.start();
+    }
+    void count(int records) {
+        if (table_.isEmpty()) {
+            return;
+        }
+        if (terminal_) {
+            std::fprintf(stderr, "\rlumora-download: %s: %d records", qPrintable(table_), records);
+        } else if (lastLine_.hasExpired(kEveryMs)) {
+            std::fprintf(stderr, "lumora-download: %s: %d records so far\n", qPrintable(table_),
+                         records);
+            lastLine_.start();
+        }
+        std::fflush(stderr);
+    }
+    void finish(const QString& table, int records) {
+        std::fprintf(stderr, "%slumora-download: %s: %d records\n", terminal_ ? "\r" : "",
+                     qPrintable(table), records);
+        std::fflush(stderr);
+        table_.clear();
+    }
+    // Ends an updating line that a failure interrupts.
+    void interrupt() {
+        if (terminal_ && !table_.isEmpty()) {
+            std::fputs("\n", stderr);
+        }
+        table_.clear();
+    }
+
+private:
+    static constexpr qint64 kEveryMs = 10000;
+    const bool terminal_;
+    QString table_;
+    QElapsedTimer lastLine_;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    FILE* const results = divertStandardOutput();
+    // Before anything can write a trace.
+    const bool verbose = verboseRequested(argc, argv);
+    routeTraces(verbose);
+    FILE* const results = divertStandardOutput(verbose);
     if (!results) {
         return complain(kExitError, "cannot set up standard output");
     }
@@ -88,7 +178,8 @@ int main(int argc, char** argv) {
     QCommandLineParser parser;
     const QCommandLineOption help({"h", "help"}, "");
     const QCommandLineOption timeoutOption({"t", "timeout"}, "", "SECONDS");
-    parser.addOptions({help, timeoutOption});
+    const QCommandLineOption verboseOption({"v", "verbose"}, "");
+    parser.addOptions({help, timeoutOption, verboseOption});
     if (!parser.parse(app.arguments())) {
         return complain(kExitUsage, parser.errorText());
     }
@@ -116,18 +207,16 @@ int main(int argc, char** argv) {
     FileUtil files;
     QObject::connect(&files, &FileUtil::raiseErrorMessage,
                      [](const QString& message) { complain(kExitError, message); });
-    // A key that cannot be used would only show after the whole download.
-    {
-        const QString keyFile = files.getPublicKeyFile();
-        QString failure;
-        if (!Cipher().loadPublicKey(keyFile, &failure)) {
-            return complain(kExitError, "cannot use the public key " + keyFile + ": " + failure);
-        }
+    // Settings, key or data folder that cannot be used would only show after the download.
+    const QString setup = files.setupProblem();
+    if (!setup.isEmpty()) {
+        return complain(kExitError, setup);
     }
 
     DeviceClient* const client = DeviceClient::instance();
     DownloadMediator mediator;
     bool connected = false;
+    Progress progress(isatty(fileno(stderr)));
     auto finish = [&app](int code) {
         std::fflush(stdout);
         std::fflush(stderr);
@@ -148,8 +237,16 @@ int main(int argc, char** argv) {
         }
         connected = true;
         readerTimeout.stop();
-        const QString serial = client->requestSerialNumber();
-        const QString clock = client->requestDateTime();
+        // This thread has nothing else to do meanwhile: the requests may block it.
+        QString serial = client->requestSerialNumber();
+        QString clock;
+        if (client->lastRequestAnswered()) {
+            clock = client->requestDateTime();
+        }
+        if (client->lastRequestOutcome() == DeviceClient::Outcome::notAnswering) {
+            finish(complain(kExitNotAnswering, kNotAnswering));
+            return;
+        }
         if (!client->lastRequestAnswered()) {
             finish(complain(kExitNoReader, "the reader was disconnected before the download"));
             return;
@@ -157,15 +254,23 @@ int main(int argc, char** argv) {
         std::fprintf(results, "Reader serial number: %s\nReader clock: %s\n", qPrintable(serial),
                      qPrintable(clock));
         std::fflush(results);
-        std::fputs("lumora-download: downloading\n", stderr);
         emit mediator.beginDownload();
     });
+    QObject::connect(&mediator, &DownloadMediator::onTableStarted,
+                     [&](const QString& table) { progress.start(table); });
+    QObject::connect(client, &DeviceClient::onRecordCount, &app,
+                     [&](int count) { progress.count(count); });
+    QObject::connect(&mediator, &DownloadMediator::onTableFinished,
+                     [&](const QString& table, int count) { progress.finish(table, count); });
     QObject::connect(&mediator, &DownloadMediator::onDownloadAborted, [&](const QString& reason) {
-        std::fputs("\n", stderr);
+        progress.interrupt();
         finish(complain(kExitNoReader, reason));
     });
+    QObject::connect(&mediator, &DownloadMediator::onReaderNotAnswering, [&] {
+        progress.interrupt();
+        finish(complain(kExitNotAnswering, kNotAnswering));
+    });
     QObject::connect(&mediator, &DownloadMediator::onResultsReady, [&](const QString& document) {
-        std::fputs("\n", stderr);
         if (document.isEmpty()) {
             finish(complain(kExitNoData, "No data to report from the Sensor."));
             return;
