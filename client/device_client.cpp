@@ -301,6 +301,8 @@ bool DeviceClient::runRequest(Kind kind, const std::function<void()>& send,
             silentPeriods = 0;
         }
         if (++silentPeriods >= kGiveUpPeriods) {
+            // Whatever it still owes is not waited for: the next request starts afresh.
+            forgetAwaited(kind);
             Trace("The reader stopped answering\n");
             lastOutcome = Outcome::notAnswering;
             break;

@@ -75,6 +75,25 @@ QByteArray jsonTextInLatin1(const QString& text) {
 
 }  // namespace
 
+// Qt reads almost any text as INI and drops what it cannot place: a section header without its
+// bracket would silently hide every key below it. Each line must be blank, a comment, a
+// [section] or a key=value (or continue the line before with a final backslash).
+bool looksLikeIni(const QByteArray& text) {
+    bool continued = false;
+    for (const QByteArray& raw : text.split('\n')) {
+        const QByteArray line = raw.trimmed();
+        const bool wasContinued = continued;
+        continued = line.endsWith('\\');
+        if (wasContinued || line.isEmpty() || line.startsWith(';') || line.startsWith('#')) {
+            continue;
+        }
+        if (line.startsWith('[') ? !line.endsWith(']') : !line.contains('=')) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // CON, PRN, AUX, NUL, COM1-9 and LPT1-9 name devices on Windows, whatever follows a dot.
 bool isWindowsDeviceName(const QString& name) {
     const QString base = name.section(QLatin1Char('.'), 0, 0).trimmed().toUpper();
@@ -132,7 +151,7 @@ QString FileUtil::settingsProblem() {
                    "to use the defaults.")
             .arg(file, probe.errorString());
     }
-    if (settings->status() != QSettings::NoError) {
+    if (settings->status() != QSettings::NoError || !looksLikeIni(probe.readAll())) {
         return QStringLiteral(
                    "The settings file %1 is not a valid INI file. Correct it, or remove it to use "
                    "the defaults.")
