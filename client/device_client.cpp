@@ -131,6 +131,7 @@ struct DeviceClient::State {
         uint64_t current = 0;    // number of the latest attempt
         uint64_t answered = 0;   // the attempt whose answer is complete
         uint64_t progress = 0;   // answer messages taken
+        qint64 progressAt = 0;   // when the last one was taken, on QDeadlineTimer's clock
         uint64_t staleEnds = 0;  // answers that ended during a request but were not its own
         uint64_t sent = 0;       // the latest attempt whose send has returned
         bool busy = false;       // a request of this kind runs
@@ -415,10 +416,11 @@ bool DeviceClient::waitForAnswer(Kind kind, uint64_t attempt, uint64_t removals)
         if (sh.answered(kind).wait(&sh.stateMutex, static_cast<unsigned long>(remaining))) {
             continue;
         }
-        // A long answer that is still arriving is not cut short by a repeat.
+        // A long answer that is still arriving is not cut short by a repeat; a whole period of
+        // silence counts from its last part.
         if (a.progress != progress) {
             progress = a.progress;
-            deadline.setRemainingTime(repeatMs);
+            deadline.setDeadline(a.progressAt + repeatMs);
         } else {
             expired = true;
         }
@@ -458,6 +460,7 @@ bool DeviceClient::takeAnswer(Kind kind, bool last) {
     }
     if (accepted) {
         ++a.progress;
+        a.progressAt = QDeadlineTimer::current().deadline();
     } else if (last && a.busy) {
         ++a.staleEnds;
     }
@@ -507,6 +510,7 @@ void DeviceClient::handleTextReply(const char* text) {
     State::Attempts& a = state_->kinds[kText];
     if (claimAwaited(kText)) {
         ++a.progress;
+        a.progressAt = QDeadlineTimer::current().deadline();
         setTextReply(value);
     } else if (a.busy) {
         ++a.staleEnds;
