@@ -113,7 +113,9 @@ bool verboseRequested(int argc, char** argv) {
 // --verbose, else the debug log's file, or nowhere when none is named.
 void routeTraces(bool verbose) {
     const char* log = std::getenv("LUMORA_DEBUG_LOG");
-    if (!verbose && !(log && *log)) {
+    if (verbose) {
+        qunsetenv("LUMORA_DEBUG_LOG");
+    } else if (!(log && *log)) {
         qputenv("LUMORA_DEBUG_LOG", QProcess::nullDevice().toLocal8Bit());
     }
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& message) {
