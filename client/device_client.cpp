@@ -71,6 +71,7 @@ struct Shared {
     bool configSchemaComplete = false;
     bool recordsComplete = false;
     std::atomic<int> repeatMs{kRepeatMs};
+    std::atomic<int> giveUpPeriods{DeviceClient::kGiveUpPeriods};
     // The thread that last delivered an answer or an event: the transport's event thread.
     std::atomic<Qt::HANDLE> receivingThread{nullptr};
 
@@ -301,7 +302,7 @@ bool DeviceClient::runRequest(Kind kind, const std::function<void()>& send,
             progress = a.progress;
             silentPeriods = 0;
         }
-        if (++silentPeriods >= kGiveUpPeriods) {
+        if (++silentPeriods >= sh.giveUpPeriods.load()) {
             // Whatever it still owes is not waited for: the next request starts afresh.
             forgetAwaited(kind);
             Trace("The reader stopped answering\n");
@@ -397,8 +398,11 @@ bool DeviceClient::waitForAnswer(Kind kind, uint64_t attempt, uint64_t removals)
     Shared& sh = shared();
     const State& s = *state_;
     const State::Attempts& a = s.kinds[kind];
-    const int repeatMs = sh.repeatMs.load();
-    QDeadlineTimer deadline(repeatMs);
+    // The period runs from the wait's start or the answer's last part. The repeat time is read
+    // again when it runs out, so a test that lengthens it meanwhile is obeyed.
+    qint64 since = QDeadlineTimer::current().deadline();
+    QDeadlineTimer deadline;
+    deadline.setDeadline(since + sh.repeatMs.load());
     uint64_t progress = a.progress;
     bool expired = false;
     for (;;) {
@@ -416,14 +420,13 @@ bool DeviceClient::waitForAnswer(Kind kind, uint64_t attempt, uint64_t removals)
         if (sh.answered(kind).wait(&sh.stateMutex, static_cast<unsigned long>(remaining))) {
             continue;
         }
-        // A long answer that is still arriving is not cut short by a repeat; a whole period of
-        // silence counts from its last part.
+        // A long answer that is still arriving is not cut short by a repeat.
         if (a.progress != progress) {
             progress = a.progress;
-            deadline.setDeadline(a.progressAt + repeatMs);
-        } else {
-            expired = true;
+            since = a.progressAt;
         }
+        deadline.setDeadline(since + sh.repeatMs.load());
+        expired = deadline.hasExpired();
     }
 }
 
@@ -699,6 +702,10 @@ void DeviceClient::setRequestRepeatMsForTest(int ms) {
     shared().repeatMs.store(ms);
 }
 
+void DeviceClient::setGiveUpPeriodsForTest(int periods) {
+    shared().giveUpPeriods.store(periods);
+}
+
 void DeviceClient::resetForTest() {
     DeviceClient* client = instance();
     Shared& sh = shared();
@@ -708,4 +715,5 @@ void DeviceClient::resetForTest() {
     sh.configSchemaComplete = false;
     sh.recordsComplete = false;
     sh.receivingThread.store(nullptr);
+    sh.giveUpPeriods.store(kGiveUpPeriods);
 }

@@ -95,7 +95,11 @@ public:
 
     // Tests only: the time without answer progress after which a request is sent again.
     static void setRequestRepeatMsForTest(int ms);
-    // Tests only, while no request runs: forgets every answer, flag, attempt and the adoption.
+    // Tests only: the silent repeat periods after which a request gives up (kGiveUpPeriods);
+    // tests of the repeat itself raise it, so that a slow sending thread cannot end them early.
+    static void setGiveUpPeriodsForTest(int periods);
+    // Tests only, while no request runs: forgets every answer, flag, attempt and the adoption,
+    // and restores kGiveUpPeriods.
     static void resetForTest();
 
 signals:

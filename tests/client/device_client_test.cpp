@@ -194,6 +194,7 @@ protected:
     }
     // The next request's first attempt repeats after ms; its second one waits for good.
     void repeatOnceAfter(int ms, size_t sendsPerAttempt) {
+        DeviceClient::setGiveUpPeriodsForTest(1000);
         DeviceClient::setRequestRepeatMsForTest(ms);
         const size_t last = fake.sends().size() + 2 * sendsPerAttempt - 1;
         fake.onSend = [last](size_t index) {
@@ -495,6 +496,7 @@ TEST_F(DeviceClientTest, AReplyBelongsToTheOldestCommandStillUnanswered) {
     attach();
     // The reader ignores the first command and answers the second; its reply is taken as the
     // late one to the first, until a silent repeat period shows that no more are owed.
+    DeviceClient::setGiveUpPeriodsForTest(1000);
     DeviceClient::setRequestRepeatMsForTest(50);
     fake.onSend = [this](size_t index) {
         if (index == 1) {
