@@ -200,7 +200,7 @@ ApplicationWindow {
             downloadMediator.onReaderClock.connect(readerClockReady)
             downloadMediator.onReaderNotAnswering.connect(readerNotAnswering)
             client.onRecordCount.connect(function(count) {
-                lblRecordCount.text = qsTr("%1 records").arg(count)
+                lblRecordCount.text = count === 1 ? qsTr("1 record") : qsTr("%1 records").arg(count)
             })
             setupUsable()
         }

@@ -165,9 +165,11 @@ TEST(DownloadE2eTest, SavesWhatTheReaderHoldsAndDecryptsBackToIt) {
             const QString member = table == QString("table 6")       ? "records"
                                    : table == QString("calibration") ? "factory_config"
                                                                      : "events";
-            EXPECT_TRUE(run.err.contains(QString("lumora-download: %1: %2 records\n")
+            const int count = expected[member].toArray().size();
+            EXPECT_TRUE(run.err.contains(QString("lumora-download: %1: %2 record%3\n")
                                              .arg(table)
-                                             .arg(expected[member].toArray().size())))
+                                             .arg(count)
+                                             .arg(count == 1 ? "" : "s")))
                 << qPrintable(run.err);
         }
         EXPECT_EQ(run.out[0],

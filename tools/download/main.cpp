@@ -137,17 +137,18 @@ public:
             return;
         }
         if (terminal_) {
-            std::fprintf(stderr, "\rlumora-download: %s: %d records", qPrintable(table_), records);
+            std::fprintf(stderr, "\rlumora-download: %s: %s", qPrintable(table_),
+                         qPrintable(counted(records)));
         } else if (lastLine_.hasExpired(kEveryMs)) {
-            std::fprintf(stderr, "lumora-download: %s: %d records so far\n", qPrintable(table_),
-                         records);
+            std::fprintf(stderr, "lumora-download: %s: %s so far\n", qPrintable(table_),
+                         qPrintable(counted(records)));
             lastLine_.start();
         }
         std::fflush(stderr);
     }
     void finish(const QString& table, int records) {
-        std::fprintf(stderr, "%slumora-download: %s: %d records\n", terminal_ ? "\r" : "",
-                     qPrintable(table), records);
+        std::fprintf(stderr, "%slumora-download: %s: %s\n", terminal_ ? "\r" : "",
+                     qPrintable(table), qPrintable(counted(records)));
         std::fflush(stderr);
         table_.clear();
     }
@@ -161,6 +162,10 @@ public:
 
 private:
     static constexpr qint64 kEveryMs = 10000;
+    static QString counted(int records) {
+        return records == 1 ? QStringLiteral("1 record")
+                            : QStringLiteral("%1 records").arg(records);
+    }
     const bool terminal_;
     QString table_;
     QElapsedTimer lastLine_;
