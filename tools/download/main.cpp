@@ -13,11 +13,8 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDateTime>
-#include <QElapsedTimer>
-#include <QProcess>
 #include <QTimer>
 #include <cstdio>
-#include <cstdlib>
 
 #include "client/device_client.h"
 #include "client/reader_callbacks.h"
@@ -25,8 +22,8 @@
 #include "export/download_save.h"
 #include "export/file_util.h"
 #include "export/settings_path.h"
-#include "platform/debug_log.h"
 #include "protocol/aap_layer.h"
+#include "tools/download/console_output.h"
 
 namespace {
 
@@ -74,102 +71,6 @@ int complain(int code, const QString& message) {
     }
     return code;
 }
-
-// The device client writes its trace lines to standard output, which must hold only results.
-// Standard output is pointed at the traces' destination (standard error, or the debug log's
-// file) and the results go to a copy of the original. Returns that copy, or null.
-FILE* divertStandardOutput(bool verbose) {
-    std::fflush(stdout);
-    const int results = dup(fileno(stdout));
-    if (results < 0) {
-        return nullptr;
-    }
-    if (verbose) {
-        if (dup2(fileno(stderr), fileno(stdout)) < 0) {
-            return nullptr;
-        }
-    } else {
-        const char* log = std::getenv("LUMORA_DEBUG_LOG");
-        const QByteArray sink =
-            log && *log ? QByteArray(log) : QProcess::nullDevice().toLocal8Bit();
-        if (!std::freopen(sink.constData(), "a", stdout)) {
-            return nullptr;
-        }
-    }
-    return fdopen(results, "w");
-}
-
-bool verboseRequested(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        const QByteArray argument(argv[i]);
-        if (argument == "-v" || argument == "--verbose") {
-            return true;
-        }
-    }
-    return false;
-}
-
-// Where the lower layers' DebugLog lines and Qt's message log go: standard error with
-// --verbose, else the debug log's file, or nowhere when none is named.
-void routeTraces(bool verbose) {
-    const char* log = std::getenv("LUMORA_DEBUG_LOG");
-    if (verbose) {
-        qunsetenv("LUMORA_DEBUG_LOG");
-    } else if (!(log && *log)) {
-        qputenv("LUMORA_DEBUG_LOG", QProcess::nullDevice().toLocal8Bit());
-    }
-    qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& message) {
-        DebugLog(0, "%s\n", qPrintable(message));
-    });
-}
-
-// One updating line per table on a terminal; elsewhere a line when the table ends and one
-// every 10 s while it is long.
-class Progress {
-public:
-    explicit Progress(bool terminal) : terminal_(terminal) {}
-    void start(const QString& table) {
-        table_ = table;
-        lastLine_.start();
-    }
-    void count(int records) {
-        if (table_.isEmpty()) {
-            return;
-        }
-        if (terminal_) {
-            std::fprintf(stderr, "\rlumora-download: %s: %s", qPrintable(table_),
-                         qPrintable(counted(records)));
-        } else if (lastLine_.hasExpired(kEveryMs)) {
-            std::fprintf(stderr, "lumora-download: %s: %s so far\n", qPrintable(table_),
-                         qPrintable(counted(records)));
-            lastLine_.start();
-        }
-        std::fflush(stderr);
-    }
-    void finish(const QString& table, int records) {
-        std::fprintf(stderr, "%slumora-download: %s: %s\n", terminal_ ? "\r" : "",
-                     qPrintable(table), qPrintable(counted(records)));
-        std::fflush(stderr);
-        table_.clear();
-    }
-    // Ends an updating line that a failure interrupts.
-    void interrupt() {
-        if (terminal_ && !table_.isEmpty()) {
-            std::fputs("\n", stderr);
-        }
-        table_.clear();
-    }
-
-private:
-    static constexpr qint64 kEveryMs = 10000;
-    static QString counted(int records) {
-        return records == 1 ? QStringLiteral("1 record")
-                            : QStringLiteral("%1 records").arg(records);
-    }
-    const bool terminal_;
-    QString table_;
-    QElapsedTimer lastLine_;
-};
 
 }  // namespace
 
