@@ -2,6 +2,7 @@
 // Windows, whatever separators the path uses.
 #pragma once
 
+#include <QFileInfo>
 #include <QObject>
 #include <QString>
 
@@ -22,4 +23,8 @@ class FileUrl : public QObject {
 public:
     using QObject::QObject;
     Q_INVOKABLE QString fromLocalPath(const QString& path) const { return localFileUrl(path); }
+    // The URL of the folder that holds the file at path.
+    Q_INVOKABLE QString folderOf(const QString& path) const {
+        return localFileUrl(QFileInfo(path).absolutePath());
+    }
 };

@@ -3,7 +3,9 @@
 #include <QAtomicInt>
 #include <QAtomicPointer>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMutex>
@@ -44,12 +46,20 @@ constexpr uint16_t kTypeEndOfRequest = 125;
 constexpr uint16_t kTypeError = 126;
 constexpr size_t kDateTimeSize = 8;
 constexpr int kRepeatMs = 10000;
+constexpr qint64 kRecordCountEveryMs = 100;
 
 // Process-wide and never destroyed: the transport's event thread may still deliver answers
 // while the process exits. Used by every request thread and by the event thread.
 struct Shared {
-    // Serialises sending: held while a request clears its list and sends, never while it waits.
+    // Serialises sending: held by the "reader-sender" thread while it sends.
     QMutex requestMutex;
+    // Guards sendQueue; taken after stateMutex, never before it.
+    QMutex sendMutex;
+    QWaitCondition sendQueued;
+    std::deque<std::function<void()>> sendQueue;
+    // Runs the queued sends in order; created with the first one and never ended, as it may
+    // still wait for a vanished reader's credit when the process exits.
+    QThread* sender = nullptr;
     // Guards the answers, flags, attempts and adoption; never held across a send.
     QMutex stateMutex;
     QWaitCondition schemaAnswered;
@@ -62,6 +72,7 @@ struct Shared {
     bool configSchemaComplete = false;
     bool recordsComplete = false;
     std::atomic<int> repeatMs{kRepeatMs};
+    std::atomic<int> giveUpPeriods{DeviceClient::kGiveUpPeriods};
     // The thread that last delivered an answer or an event: the transport's event thread.
     std::atomic<Qt::HANDLE> receivingThread{nullptr};
 
@@ -78,8 +89,8 @@ Shared& shared() {
     return *value;
 }
 
-// An empty result alone does not tell an empty answer from a vanished reader.
-thread_local bool lastAnswered = false;
+// An empty result alone does not tell an empty answer from a vanished or silent reader.
+thread_local DeviceClient::Outcome lastOutcome = DeviceClient::Outcome::noReader;
 
 QAtomicInt instanceGuard;  // 0 not created, 1 being created, 2 created
 QAtomicPointer<DeviceClient> theClient;
@@ -116,13 +127,16 @@ struct DeviceClient::State {
     RecordsJson databaseRecords;
     QVector<DecodedRecord> calibrationRecords;
     QString textReply;
-    QDateTime readerDateTime;  // invalid until the first date-time answer
+    QString readerDateTime;          // empty until the first date-time answer
+    QElapsedTimer recordCountShown;  // since onRecordCount was last emitted
 
     struct Attempts {
         uint64_t current = 0;    // number of the latest attempt
         uint64_t answered = 0;   // the attempt whose answer is complete
         uint64_t progress = 0;   // answer messages taken
+        qint64 progressAt = 0;   // when the last one was taken, on QDeadlineTimer's clock
         uint64_t staleEnds = 0;  // answers that ended during a request but were not its own
+        uint64_t sent = 0;       // the latest attempt whose send has returned
         bool busy = false;       // a request of this kind runs
     };
     std::array<Attempts, kKindCount> kinds;
@@ -199,13 +213,22 @@ DeviceClient::RecordsJson DeviceClient::requestDatabaseRecordsJson(uint8_t table
 }
 
 QString DeviceClient::requestDateTime() {
-    QDateTime clock;
-    if (!runRequest(
-            kDateTime, [] { SendTyped(kTypeDateTime, nullptr, 0); },
-            [&] { clock = state_->readerDateTime; })) {
-        return QString();
+    QString clock;
+    runRequest(
+        kDateTime, [] { SendTyped(kTypeDateTime, nullptr, 0); },
+        [&] { clock = state_->readerDateTime; });
+    return clock;
+}
+
+QString DeviceClient::readerClockText(const uint8_t* fields) {
+    const QDate date(fields[5] | fields[6] << 8, fields[4], fields[3]);
+    const QTime time(fields[2], fields[1], fields[0]);
+    if (!date.isValid() || !time.isValid()) {
+        return QString::asprintf("%04d-%02d-%02d %02d:%02d:%02d", fields[5] | fields[6] << 8,
+                                 fields[4], fields[3], fields[2], fields[1], fields[0]);
     }
-    return clock.toString(QStringLiteral("dd MMM yyyy HH:mm:ss"));
+    // The reader's wall clock knows no zone: as local time it could fall into a gap.
+    return QDateTime(date, time, Qt::UTC).toString(QStringLiteral("dd MMM yyyy HH:mm:ss"));
 }
 
 QJsonArray DeviceClient::requestCalibrationConfig(uint8_t id) {
@@ -213,7 +236,11 @@ QJsonArray DeviceClient::requestCalibrationConfig(uint8_t id) {
 }
 
 bool DeviceClient::lastRequestAnswered() const {
-    return lastAnswered;
+    return lastOutcome == Outcome::answered;
+}
+
+DeviceClient::Outcome DeviceClient::lastRequestOutcome() const {
+    return lastOutcome;
 }
 
 bool DeviceClient::hasSchema() const {
@@ -256,7 +283,7 @@ QString DeviceClient::textRequest(const char* command) {
 bool DeviceClient::runRequest(Kind kind, const std::function<void()>& send,
                               const std::function<void()>& collect) {
     Shared& sh = shared();
-    lastAnswered = false;
+    lastOutcome = Outcome::noReader;
     // Its answer could only come on this very thread: waiting would never end.
     if (QThread::currentThreadId() == sh.receivingThread.load()) {
         Trace("Request refused: made on the reader's event thread\n");
@@ -275,37 +302,87 @@ bool DeviceClient::runRequest(Kind kind, const std::function<void()>& send,
     const uint64_t removals = s.removals;
     a.busy = true;
     bool complete = false;
-    while (!complete && s.removals == removals) {
-        uint64_t attempt = 0;
-        uint64_t staleEnds = 0;
-        state.unlock();
-        {
-            // Taken before the state lock, as everywhere, and released before waiting.
-            QMutexLocker sending(&sh.requestMutex);
-            state.relock();
-            if (s.removals != removals) {
-                break;
-            }
+    uint64_t attempt = 0;
+    uint64_t progress = a.progress;
+    int silentPeriods = 0;
+    while (s.removals == removals) {
+        // A send still waiting for credit is not piled up behind.
+        if (attempt == 0 || a.sent >= attempt) {
             attempt = startAttempt(kind);
-            staleEnds = a.staleEnds;
-            state.unlock();
-            send();
+            queueSend(kind, attempt, removals, send);
         }
-        state.relock();
+        const uint64_t staleEnds = a.staleEnds;
         complete = waitForAnswer(kind, attempt, removals);
+        if (complete || s.removals != removals) {
+            break;
+        }
+        if (a.progress != progress) {
+            progress = a.progress;
+            silentPeriods = 0;
+        }
+        if (++silentPeriods >= sh.giveUpPeriods.load()) {
+            // Whatever it still owes is not waited for: the next request starts afresh.
+            forgetAwaited(kind);
+            Trace("The reader stopped answering\n");
+            lastOutcome = Outcome::notAnswering;
+            break;
+        }
         // An answer ended that was not ours although we were owed one: the reader answered fewer
         // requests than were sent, so stop expecting the older ones.
-        if (!complete && a.staleEnds != staleEnds) {
+        if (a.staleEnds != staleEnds) {
             forgetAwaited(kind);
         }
     }
     if (complete) {
         collect();
+        lastOutcome = Outcome::answered;
     }
-    lastAnswered = complete;
     a.busy = false;
     sh.answered(kind).wakeAll();
     return complete;
+}
+
+void DeviceClient::queueSend(Kind kind, uint64_t attempt, uint64_t removals,
+                             const std::function<void()>& send) {
+    Shared& sh = shared();
+    State* const s = state_.get();
+    auto job = [s, kind, attempt, removals, send] {
+        Shared& sh = shared();
+        bool sameReader;
+        {
+            QMutexLocker state(&sh.stateMutex);
+            sameReader = s->removals == removals;
+        }
+        // Meant for a reader that is gone: the next one must not get it.
+        if (sameReader) {
+            QMutexLocker sending(&sh.requestMutex);
+            send();
+        }
+        QMutexLocker state(&sh.stateMutex);
+        s->kinds[kind].sent = std::max(s->kinds[kind].sent, attempt);
+    };
+    QMutexLocker queue(&sh.sendMutex);
+    if (!sh.sender) {
+        sh.sender = QThread::create([] {
+            Shared& sh = shared();
+            for (;;) {
+                std::function<void()> next;
+                {
+                    QMutexLocker queue(&sh.sendMutex);
+                    while (sh.sendQueue.empty()) {
+                        sh.sendQueued.wait(&sh.sendMutex);
+                    }
+                    next = std::move(sh.sendQueue.front());
+                    sh.sendQueue.pop_front();
+                }
+                next();
+            }
+        });
+        sh.sender->setObjectName(QStringLiteral("reader-sender"));
+        sh.sender->start();
+    }
+    sh.sendQueue.push_back(std::move(job));
+    sh.sendQueued.wakeOne();
 }
 
 uint64_t DeviceClient::startAttempt(Kind kind) {
@@ -340,8 +417,11 @@ bool DeviceClient::waitForAnswer(Kind kind, uint64_t attempt, uint64_t removals)
     Shared& sh = shared();
     const State& s = *state_;
     const State::Attempts& a = s.kinds[kind];
-    const int repeatMs = sh.repeatMs.load();
-    QDeadlineTimer deadline(repeatMs);
+    // The period runs from the wait's start or the answer's last part. The repeat time is read
+    // again when it runs out, so a test that lengthens it meanwhile is obeyed.
+    qint64 since = QDeadlineTimer::current().deadline();
+    QDeadlineTimer deadline;
+    deadline.setDeadline(since + sh.repeatMs.load());
     uint64_t progress = a.progress;
     bool expired = false;
     for (;;) {
@@ -362,10 +442,10 @@ bool DeviceClient::waitForAnswer(Kind kind, uint64_t attempt, uint64_t removals)
         // A long answer that is still arriving is not cut short by a repeat.
         if (a.progress != progress) {
             progress = a.progress;
-            deadline.setRemainingTime(repeatMs);
-        } else {
-            expired = true;
+            since = a.progressAt;
         }
+        deadline.setDeadline(since + sh.repeatMs.load());
+        expired = deadline.hasExpired();
     }
 }
 
@@ -402,6 +482,7 @@ bool DeviceClient::takeAnswer(Kind kind, bool last) {
     }
     if (accepted) {
         ++a.progress;
+        a.progressAt = QDeadlineTimer::current().deadline();
     } else if (last && a.busy) {
         ++a.staleEnds;
     }
@@ -451,6 +532,7 @@ void DeviceClient::handleTextReply(const char* text) {
     State::Attempts& a = state_->kinds[kText];
     if (claimAwaited(kText)) {
         ++a.progress;
+        a.progressAt = QDeadlineTimer::current().deadline();
         setTextReply(value);
     } else if (a.busy) {
         ++a.staleEnds;
@@ -464,6 +546,8 @@ void DeviceClient::handleMessage(const AAPMessage& message) {
     const bool empty = payload.empty();
     const uint32_t size = static_cast<uint32_t>(payload.size());
     std::string trace;
+    int recordCount = 0;
+    bool showCount = false;
     {
         Shared& sh = shared();
         State& s = *state_;
@@ -480,6 +564,7 @@ void DeviceClient::handleMessage(const AAPMessage& message) {
                     // Byte 0 of a record answer is not part of the record.
                     addRecord(DecodedRecord(s.schemaTables, payload.data() + 1, size - 1, false));
                     trace = Format("\rRecords: %d", s.databaseRecords.count);
+                    recordCount = s.databaseRecords.count;
                 }
                 break;
             }
@@ -501,8 +586,7 @@ void DeviceClient::handleMessage(const AAPMessage& message) {
                 }
                 const int year = payload[5] | payload[6] << 8;
                 if (ours) {
-                    setReaderDateTime(QDateTime(QDate(year, payload[4], payload[3]),
-                                                QTime(payload[2], payload[1], payload[0], 0)));
+                    setReaderDateTime(readerClockText(payload.data()));
                 }
                 trace = Format("%d:%d:%d %d/%d/%d v:%d\r\nCMD OK\r\n", payload[2], payload[1],
                                payload[0], payload[3], payload[4], year, payload[7]);
@@ -514,6 +598,7 @@ void DeviceClient::handleMessage(const AAPMessage& message) {
                     addCalibrationRecord(
                         DecodedRecord(s.configSchemaTables, payload.data(), size, true));
                     trace = Format("\rRecords: %d", s.calibrationRecords.size());
+                    recordCount = s.calibrationRecords.size();
                     calibrationReceived();
                 }
                 break;
@@ -527,8 +612,17 @@ void DeviceClient::handleMessage(const AAPMessage& message) {
             default:
                 break;
         }
+        if (recordCount == 1 ||
+            (recordCount > 1 && s.recordCountShown.hasExpired(kRecordCountEveryMs))) {
+            s.recordCountShown.start();
+            showCount = true;
+        }
     }
     Trace(trace);
+    // Outside the lock: a direct connection runs its slot here.
+    if (showCount) {
+        emit onRecordCount(recordCount);
+    }
 }
 
 void DeviceClient::answerComplete(Kind kind) {
@@ -582,8 +676,8 @@ void DeviceClient::calibrationReceived() {
     answerComplete(kCalibration);
 }
 
-void DeviceClient::setReaderDateTime(const QDateTime& dateTime) {
-    state_->readerDateTime = dateTime;
+void DeviceClient::setReaderDateTime(const QString& clock) {
+    state_->readerDateTime = clock;
     answerComplete(kDateTime);
 }
 
@@ -641,6 +735,10 @@ void DeviceClient::setRequestRepeatMsForTest(int ms) {
     shared().repeatMs.store(ms);
 }
 
+void DeviceClient::setGiveUpPeriodsForTest(int periods) {
+    shared().giveUpPeriods.store(periods);
+}
+
 void DeviceClient::resetForTest() {
     DeviceClient* client = instance();
     Shared& sh = shared();
@@ -650,4 +748,5 @@ void DeviceClient::resetForTest() {
     sh.configSchemaComplete = false;
     sh.recordsComplete = false;
     sh.receivingThread.store(nullptr);
+    sh.giveUpPeriods.store(kGiveUpPeriods);
 }

@@ -10,7 +10,6 @@
 #pragma once
 
 #include <QByteArray>
-#include <QDateTime>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QObject>
@@ -33,12 +32,24 @@ public:
     static DeviceClient* instance();
     ~DeviceClient() override;
 
+    // How the calling thread's last request ended.
+    enum class Outcome {
+        answered,
+        noReader,      // none adopted, or removed during the request
+        notAnswering,  // no answer progress through kGiveUpPeriods repeat periods
+    };
+    // Repeat periods without answer progress after which a request gives up.
+    static constexpr int kGiveUpPeriods = 3;
+
     // Requests. Each sends its command (a typed request is followed by type 125) and blocks until
     // the answer for this very attempt is complete. With no answer progress for 10000 ms it sends
-    // again, from an empty list, without limit. It returns at once with an empty result when no
-    // reader is adopted, and as soon as the adopted reader is removed during it. Requests of one
-    // kind run one at a time. Any thread; on the event thread, which would have to deliver the
-    // answer, a request returns at once, empty.
+    // again, from an empty list; after kGiveUpPeriods such periods in a row it gives up, empty,
+    // with Outcome::notAnswering. The sends run on the client's "reader-sender" thread, so the
+    // bound holds while a send still waits for the reader's credit (a send not done by the next
+    // repeat is not repeated). It returns at once with an empty result when no reader is adopted,
+    // and as soon as the adopted reader is removed during it. Requests of one kind run one at a
+    // time. Any thread but the GUI thread of the window, which must never block; on the event
+    // thread, which would have to deliver the answer, a request returns at once, empty.
     Q_INVOKABLE QString requestSerialNumber();
     Q_INVOKABLE QString requestSubjectName();
     // Always empty: the schema stays inside the client for record decoding.
@@ -59,13 +70,16 @@ public:
     // Adds one record to records as it arrives: a comma after an earlier one, then the very text
     // Qt writes for buildJsonObject's object inside the whole array. Any thread.
     static void appendRecord(RecordsJson& records, const DecodedRecord& record);
-    // The reader's clock as "dd MMM yyyy HH:mm:ss", month named by the system locale.
+    // The reader's clock as "dd MMM yyyy HH:mm:ss", month named by the system locale, from the
+    // wall-clock fields the reader sent (no time zone applies); fields that are no date or time
+    // come back raw as "yyyy-MM-dd HH:mm:ss" numbers.
     Q_INVOKABLE QString requestDateTime();
     // The configuration record id; completes only once some database-record answer has ended.
     Q_INVOKABLE QJsonArray requestCalibrationConfig(uint8_t id);
     // Whether the calling thread's last request got its answer; false when it returned empty for
-    // want of a reader (none adopted, or removed during it). Never blocks.
+    // want of a reader (none adopted, or removed during it) or gave up. Never blocks.
     bool lastRequestAnswered() const;
+    Outcome lastRequestOutcome() const;
     // Completion flags: false until the first such answer ends, then true for good. Never block.
     Q_INVOKABLE bool hasSchema() const;
     Q_INVOKABLE bool hasConfigSchema() const;
@@ -91,15 +105,25 @@ public:
     // The value of a text reply: its first line when it splits at "\r\n" into exactly four parts
     // and the third contains "OK", else empty. Read as Latin-1. Any thread.
     static QString textReplyValue(const QByteArray& reply);
+    // The clock text of a date-time answer's first seven bytes (second, minute, hour, day, month,
+    // year low, year high), as requestDateTime returns it. Any thread.
+    static QString readerClockText(const uint8_t* fields);
 
     // Tests only: the time without answer progress after which a request is sent again.
     static void setRequestRepeatMsForTest(int ms);
-    // Tests only, while no request runs: forgets every answer, flag, attempt and the adoption.
+    // Tests only: the silent repeat periods after which a request gives up (kGiveUpPeriods);
+    // tests of the repeat itself raise it, so that a slow sending thread cannot end them early.
+    static void setGiveUpPeriodsForTest(int periods);
+    // Tests only, while no request runs: forgets every answer, flag, attempt and the adoption,
+    // and restores kGiveUpPeriods.
     static void resetForTest();
 
 signals:
     void onConnected();
     void onDisconnected();
+    // Records of the current table or calibration answer received so far: the first, then at
+    // most one a tenth of a second. Emitted on the event thread.
+    void onRecordCount(int count);
 
 private:
     struct State;
@@ -122,6 +146,9 @@ private:
     // Under the state lock: waits until the attempt is answered (true), the reader is removed,
     // or a whole repeat period passes without answer progress (false).
     bool waitForAnswer(Kind kind, uint64_t attempt, uint64_t removals);
+    // Under the state lock: queues one attempt's send for the "reader-sender" thread.
+    void queueSend(Kind kind, uint64_t attempt, uint64_t removals,
+                   const std::function<void()>& send);
     // Under the state lock: whether one answer message of kind belongs to the current attempt of
     // its request; last ends that answer (a date-time or calibration answer is one message).
     bool takeAnswer(Kind kind, bool last);
@@ -139,7 +166,7 @@ private:
     void markRecordsComplete();
     void addCalibrationRecord(const DecodedRecord& record);
     void calibrationReceived();
-    void setReaderDateTime(const QDateTime& dateTime);
+    void setReaderDateTime(const QString& clock);
     void setTextReply(const QString& text);
 
     std::unique_ptr<State> state_;

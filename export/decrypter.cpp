@@ -7,6 +7,7 @@
 #include <openssl/rsa.h>
 
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QJsonParseError>
 
 #include "export/encrypted_file_format.h"
@@ -14,6 +15,38 @@
 namespace {
 
 using Format = EncryptedDownloadFile;
+
+// The format carries no checksum: a damaged block can still decrypt to valid JSON, such as a
+// member swallowed into a string. What a save writes is narrower: compact JSON whose top level
+// holds exactly its four members, with every control character inside strings escaped.
+QString savedShapeProblem(const QByteArray& text, const QJsonDocument& json) {
+    bool inString = false;
+    bool escaped = false;
+    for (const char c : text) {
+        if (inString && static_cast<unsigned char>(c) < 0x20) {
+            return QStringLiteral("a text in it holds a raw control character");
+        }
+        if (escaped) {
+            escaped = false;
+        } else if (c == '\\') {
+            escaped = inString;
+        } else if (c == '"') {
+            inString = !inString;
+        }
+    }
+    const QJsonObject top = json.object();
+    const bool shaped = json.isObject() && top.size() == 4 &&
+                        top.value(QLatin1String("events")).isArray() &&
+                        top.value(QLatin1String("factory_config")).isArray() &&
+                        top.value(QLatin1String("hostDateTime")).isObject() &&
+                        top.value(QLatin1String("records")).isArray();
+    if (!shaped) {
+        return QStringLiteral(
+            "not to a saved document (the four members events, factory_config, hostDateTime and "
+            "records)");
+    }
+    return {};
+}
 
 DecryptResult failed(DecryptStatus status, const QString& message) {
     DecryptResult result;
@@ -150,12 +183,19 @@ DecryptResult decryptDownloadFile(EVP_PKEY* privateKey, const QByteArray& file) 
     }
     // The document is Latin-1 text; its bytes become characters one to one.
     QJsonParseError error;
-    QJsonDocument::fromJson(QString::fromLatin1(result.document).toUtf8(), &error);
+    const QJsonDocument json =
+        QJsonDocument::fromJson(QString::fromLatin1(result.document).toUtf8(), &error);
     if (error.error != QJsonParseError::NoError) {
         return failed(DecryptStatus::corrupt,
                       QStringLiteral("the file is corrupt: it decrypts, but not to a JSON "
                                      "document (%1)")
                           .arg(error.errorString()));
+    }
+    const QString shape = savedShapeProblem(result.document, json);
+    if (!shape.isEmpty()) {
+        return failed(
+            DecryptStatus::corrupt,
+            QStringLiteral("the file is corrupt: it decrypts to JSON, but %1").arg(shape));
     }
     result.status = DecryptStatus::decrypted;
     return result;

@@ -25,6 +25,7 @@ struct DecryptResult {
 EvpPkeyPtr loadPrivateKey(const QByteArray& pem, QString* failure);
 
 // Decrypts file with privateKey (which must not be null). The document is accepted only when
-// it parses as JSON: the format carries no checksum, and damage inside the ciphertext would
-// otherwise pass as a garbled document.
+// it is of the saved shape (a JSON object of exactly events, factory_config, hostDateTime and
+// records, no raw control character inside a text): the format carries no checksum, and damage
+// inside the ciphertext would otherwise pass as a changed document.
 DecryptResult decryptDownloadFile(EVP_PKEY* privateKey, const QByteArray& file);

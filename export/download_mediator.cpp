@@ -8,6 +8,17 @@ DownloadMediator::DownloadMediator(QObject* parent)
     connect(worker_.get(), &DownloadWorker::resultsReady, this, &DownloadMediator::handleResults);
     connect(worker_.get(), &DownloadWorker::downloadAborted, this,
             &DownloadMediator::handleAborted);
+    connect(this, &DownloadMediator::beginArrival, worker_.get(), &DownloadWorker::readArrival);
+    // Signal to signal: queued onto this object's thread.
+    connect(worker_.get(), &DownloadWorker::serialNumberReady, this,
+            &DownloadMediator::onSerialNumber);
+    connect(worker_.get(), &DownloadWorker::readerClockReady, this,
+            &DownloadMediator::onReaderClock);
+    connect(worker_.get(), &DownloadWorker::readerNotAnswering, this,
+            &DownloadMediator::onReaderNotAnswering);
+    connect(worker_.get(), &DownloadWorker::tableStarted, this, &DownloadMediator::onTableStarted);
+    connect(worker_.get(), &DownloadWorker::tableFinished, this,
+            &DownloadMediator::onTableFinished);
     thread_.start();
 }
 

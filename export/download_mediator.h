@@ -32,6 +32,16 @@ signals:
     void onResultsReady(QByteArray results, QString sensorId);
     // A download that could not finish because the reader went away; nothing to save.
     void onDownloadAborted(QString reason);
+    // Asks an arriving reader for its serial number and clock on the worker thread; the answers
+    // come as onSerialNumber and onReaderClock.
+    void beginArrival();
+    void onSerialNumber(QString serialNumber);
+    void onReaderClock(QString clock);
+    // A download or arrival gave up: the reader stays plugged in but does not answer.
+    void onReaderNotAnswering();
+    // A table's download starts, and ends with count records.
+    void onTableStarted(QString table);
+    void onTableFinished(QString table, int count);
 
 public slots:
     void handleResults(QByteArray results, QString sensorId);

@@ -14,42 +14,66 @@ namespace {
 const char kReaderGone[] =
     "The reader was disconnected before the download finished. Nothing was saved.";
 
+int countOf(const QJsonArray& records) {
+    return records.size();
+}
+int countOf(const DeviceClient::RecordsJson& records) {
+    return records.count;
+}
+
 }  // namespace
 
 void DownloadWorker::doDownload() {
     DeviceClient& client = *DeviceClient::instance();
-    // An empty answer and a request cut short by the reader's removal look alike; checked after
-    // every request, as once the reader is gone the rest would return empty at once.
-    auto readerGone = [&] {
-        if (client.lastRequestAnswered()) {
-            return false;
+    // An empty answer and a request cut short by the reader's removal or silence look alike;
+    // checked after every request, as once the reader is gone the rest would return empty.
+    auto failed = [&] {
+        switch (client.lastRequestOutcome()) {
+            case DeviceClient::Outcome::answered:
+                return false;
+            case DeviceClient::Outcome::notAnswering:
+                emit readerNotAnswering();
+                return true;
+            case DeviceClient::Outcome::noReader:
+                break;
         }
         emit downloadAborted(QString::fromLatin1(kReaderGone));
         return true;
     };
+    auto table = [&](const QString& name, auto request) {
+        emit tableStarted(name);
+        auto records = request();
+        if (client.lastRequestAnswered()) {
+            emit tableFinished(name, countOf(records));
+        }
+        return records;
+    };
 
     client.requestSchema();
-    if (readerGone()) {
+    if (failed()) {
         return;
     }
     client.requestConfigurationSchema();
-    if (readerGone()) {
+    if (failed()) {
         return;
     }
-    DeviceClient::RecordsJson records = client.requestDatabaseRecordsJson(6);
-    if (readerGone()) {
+    DeviceClient::RecordsJson records =
+        table(QStringLiteral("table 6"), [&] { return client.requestDatabaseRecordsJson(6); });
+    if (failed()) {
         return;
     }
     if (records.count == 0) {
         emit resultsReady(QByteArray(), QString());
         return;
     }
-    const QJsonArray factory = client.requestCalibrationConfig(1);
-    if (readerGone()) {
+    const QJsonArray factory =
+        table(QStringLiteral("calibration"), [&] { return client.requestCalibrationConfig(1); });
+    if (failed()) {
         return;
     }
-    DeviceClient::RecordsJson events = client.requestDatabaseRecordsJson(7);
-    if (readerGone()) {
+    DeviceClient::RecordsJson events =
+        table(QStringLiteral("table 7"), [&] { return client.requestDatabaseRecordsJson(7); });
+    if (failed()) {
         return;
     }
     const QString sensorId = sensorIdOf(records.first);
@@ -58,4 +82,25 @@ void DownloadWorker::doDownload() {
         std::exchange(records.array, {}), QJsonDocument(factory).toJson(QJsonDocument::Compact),
         std::exchange(events.array, {}), currentHostDateTime());
     emit resultsReady(document, sensorId);
+}
+
+void DownloadWorker::readArrival() {
+    DeviceClient& client = *DeviceClient::instance();
+    const QString serial = client.requestSerialNumber();
+    if (client.lastRequestOutcome() == DeviceClient::Outcome::notAnswering) {
+        emit readerNotAnswering();
+        return;
+    }
+    if (!client.lastRequestAnswered()) {
+        return;
+    }
+    emit serialNumberReady(serial);
+    const QString clock = client.requestDateTime();
+    if (client.lastRequestOutcome() == DeviceClient::Outcome::notAnswering) {
+        emit readerNotAnswering();
+        return;
+    }
+    if (client.lastRequestAnswered()) {
+        emit readerClockReady(clock);
+    }
 }

@@ -1,15 +1,16 @@
-// DownloadWorker: one download from the reader into the JSON document. Asks the device client,
-// in this order, for the schema, the configuration schema, the records of table 6 and, only when
-// table 6 has records, the calibration configuration 1 and the records of table 7.
+// DownloadWorker: the window's and lumora-download's requests to the reader, off the GUI thread.
+// A download asks the device client, in this order, for the schema, the configuration schema,
+// the records of table 6 and, only when table 6 has records, the calibration configuration 1
+// and the records of table 7. An arrival asks for the serial number, then the clock.
 #pragma once
 
 #include <QByteArray>
 #include <QObject>
 #include <QString>
 
-// Lives on the mediator's "download-worker" thread; doDownload blocks that thread while the
-// reader answers. Parentless and stateless, so it is ready for the next download whatever
-// ended the last one.
+// Lives on the mediator's "download-worker" thread; its slots block that thread while the
+// reader answers. Parentless and stateless, so it is ready for the next job whatever ended the
+// last one.
 class DownloadWorker : public QObject {
     Q_OBJECT
 
@@ -21,10 +22,21 @@ signals:
     // The download could not finish (the reader went away, or none was adopted); nothing was
     // downloaded that could be saved. reason is a message for the user.
     void downloadAborted(QString reason);
+    // A request of a download or an arrival got no answer progress for three repeat periods;
+    // the job ended there and nothing was saved.
+    void readerNotAnswering();
+    // A table's request starts ("table 6", "calibration", "table 7"), and ends with count records.
+    void tableStarted(QString table);
+    void tableFinished(QString table, int count);
+    // The arrival's answers, each as soon as it is in.
+    void serialNumberReady(QString serialNumber);
+    void readerClockReady(QString clock);
 
 public slots:
-    // Runs one download and emits exactly one of resultsReady and downloadAborted at its end.
-    // Blocks for as long as the reader takes to answer; a request the reader never answers is
-    // repeated by the device client.
+    // Runs one download and emits exactly one of resultsReady, downloadAborted and
+    // readerNotAnswering at its end.
     void doDownload();
+    // Asks a reader that arrived for its serial number and clock; emits serialNumberReady and
+    // readerClockReady, or stops at readerNotAnswering, or quietly when the reader went away.
+    void readArrival();
 };

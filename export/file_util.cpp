@@ -3,18 +3,34 @@
 #include <QDebug>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
 #include <QSaveFile>
 #include <QSettings>
 #include <QStringList>
+#include <QVariantMap>
+#include <memory>
 
 #include "export/cipher.h"
+#include "export/download_save.h"
 
 namespace {
 
+const char kDataDirKey[] = "data_dir";
+const char kPublicKeyKey[] = "public_key_file";
+
+// Opened anew for every read, as UTF-8 (an administrator's file names are not Latin-1).
+std::unique_ptr<QSettings> openSettings() {
+    auto settings = std::make_unique<QSettings>(QSettings::IniFormat, QSettings::SystemScope,
+                                                QStringLiteral("LumoraConnector"),
+                                                QStringLiteral("Configuration"));
+    settings->setIniCodec("UTF-8");
+    return settings;
+}
+
 QString readSetting(const char* key, const QString& fallback) {
-    QSettings settings(QSettings::IniFormat, QSettings::SystemScope,
-                       QStringLiteral("LumoraConnector"), QStringLiteral("Configuration"));
-    const QVariant value = settings.value(QLatin1String(key), fallback);
+    const std::unique_ptr<QSettings> settings = openSettings();
+    const QVariant value = settings->value(QLatin1String(key), fallback);
     // An unquoted comma makes QSettings read a list, whose toString() is empty: the files would
     // silently land in the current folder. Take the text back (spaces after commas are lost).
     if (value.type() == QVariant::StringList) {
@@ -43,6 +59,32 @@ QString quoted(const QString& name) {
 
 }  // namespace
 
+// Qt reads almost any text as INI and drops what it cannot place: a section header without its
+// bracket would silently hide every key below it. Each line must be blank, a comment, a
+// [section] or a key=value (or continue the line before with a final backslash).
+bool looksLikeIni(const QByteArray& text) {
+    bool continued = false;
+    for (const QByteArray& raw : text.split('\n')) {
+        const QByteArray line = raw.trimmed();
+        const bool wasContinued = continued;
+        continued = line.endsWith('\\');
+        if (wasContinued || line.isEmpty() || line.startsWith(';') || line.startsWith('#')) {
+            continue;
+        }
+        if (line.startsWith('[') ? !line.endsWith(']') : !line.contains('=')) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// CON, PRN, AUX, NUL, COM1-9 and LPT1-9 name devices on Windows, whatever follows a dot.
+bool isWindowsDeviceName(const QString& name) {
+    const QString base = name.section(QLatin1Char('.'), 0, 0).trimmed().toUpper();
+    static const QRegularExpression device(QStringLiteral("^(CON|PRN|AUX|NUL|COM[1-9]|LPT[1-9])$"));
+    return device.match(base).hasMatch();
+}
+
 FileUtil::FileUtil(QObject* parent) : QObject(parent) {}
 
 QString FileUtil::plainNameProblem(const QString& name) {
@@ -52,8 +94,15 @@ QString FileUtil::plainNameProblem(const QString& name) {
     if (name.trimmed() != name) {
         return QStringLiteral("it begins or ends with white space");
     }
-    if (name == QLatin1String(".") || name == QLatin1String("..")) {
-        return QStringLiteral("it names a folder, not a file");
+    if (name.count(QLatin1Char('.')) == name.size()) {
+        return QStringLiteral("it is made of dots only");
+    }
+    // Windows drops a final dot, so the file would land under another name.
+    if (name.endsWith(QLatin1Char('.'))) {
+        return QStringLiteral("it ends with a dot");
+    }
+    if (isWindowsDeviceName(name)) {
+        return QStringLiteral("it names a device on Windows");
     }
     for (const QChar c : name) {
         if (c == '/' || c == '\\') {
@@ -69,7 +118,76 @@ QString FileUtil::plainNameProblem(const QString& name) {
     return {};
 }
 
+QString FileUtil::settingsFile() {
+    return openSettings()->fileName();
+}
+
+QString FileUtil::settingsProblem() {
+    const std::unique_ptr<QSettings> settings = openSettings();
+    const QString file = settings->fileName();
+    if (!QFileInfo::exists(file)) {
+        return {};
+    }
+    QFile probe(file);
+    if (!probe.open(QIODevice::ReadOnly)) {
+        return QStringLiteral(
+                   "The settings file %1 cannot be read (%2). Let this user read it, or remove it "
+                   "to use the defaults.")
+            .arg(file, probe.errorString());
+    }
+    if (settings->status() != QSettings::NoError || !looksLikeIni(probe.readAll())) {
+        return QStringLiteral(
+                   "The settings file %1 is not a valid INI file. Correct it, or remove it to use "
+                   "the defaults.")
+            .arg(file);
+    }
+    const QStringList keys = settings->childKeys();
+    if (!keys.contains(QLatin1String(kDataDirKey)) &&
+        !keys.contains(QLatin1String(kPublicKeyKey))) {
+        return QStringLiteral(
+                   "The settings file %1 holds neither data_dir nor public_key_file under "
+                   "[General]. Put them under [General], or remove the file to use the defaults.")
+            .arg(file);
+    }
+    return {};
+}
+
+QString FileUtil::setupProblem() {
+    const QString settings = settingsProblem();
+    if (!settings.isEmpty()) {
+        return settings;
+    }
+    const QString keyFile = getPublicKeyFile();
+    QString failure;
+    if (!Cipher().loadPublicKey(keyFile, &failure)) {
+        return QStringLiteral(
+                   "The public key %1 cannot be used: %2. Set public_key_file in %3 to the "
+                   "recipient's PEM public key.")
+            .arg(keyFile, failure, settingsFile());
+    }
+    const QString dataPath = QDir(baseSubjectDataDir()).absolutePath();
+    const QFileInfo data(dataPath);
+    if (!data.isDir()) {
+        return QStringLiteral(
+                   "The data folder %1 does not exist. Create it, or set data_dir in %2 to a "
+                   "folder that exists.")
+            .arg(dataPath, settingsFile());
+    }
+    if (!data.isWritable()) {
+        return QStringLiteral(
+                   "This user may not write to the data folder %1. Change its permissions, or set "
+                   "data_dir in %2 to a folder this user may write to.")
+            .arg(dataPath, settingsFile());
+    }
+    return {};
+}
+
 bool FileUtil::write(const QString& filename, const QByteArray& data) {
+    const QString settings = settingsProblem();
+    if (!settings.isEmpty()) {
+        emit raiseErrorMessage(settings);
+        return false;
+    }
     const QString dataPath = QDir(baseSubjectDataDir()).absolutePath();
     qInfo().noquote() << "data path is" << dataPath;
     if (!QDir(dataPath).exists() && !QDir().mkdir(dataPath)) {
@@ -125,6 +243,11 @@ QString FileUtil::baseSubjectDataDir() {
 }
 
 QString FileUtil::ensureSensorDir(const QString& sensorId) {
+    const QString settings = settingsProblem();
+    if (!settings.isEmpty()) {
+        emit raiseErrorMessage(settings);
+        return {};
+    }
     const QString problem = plainNameProblem(sensorId);
     if (!problem.isEmpty()) {
         emit raiseErrorMessage("Refused the sensor id " + quoted(sensorId) + ": " + problem +

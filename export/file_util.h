@@ -13,6 +13,7 @@
 #include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <QVariantMap>
 
 class FileUtil : public QObject {
     Q_OBJECT
@@ -23,7 +24,16 @@ public:
     // string when it can: it must not be empty, keep white space at its ends, be "." or "..",
     // or hold a path separator, a control or format character or a character Windows forbids.
     // The one check for sensor ids and file names from the reader, wherever they meet a path.
+    // It must also not be dots only, end with a dot, or name a Windows device (CON, PRN, AUX,
+    // NUL, COM1-9, LPT1-9, with or without an extension).
     static QString plainNameProblem(const QString& name);
+
+    // The settings file the programs read (it may not exist).
+    static QString settingsFile();
+    // Why the settings file cannot be used, naming it and the fix, or an empty string: present
+    // but unreadable, not valid INI, or holding neither key under [General]. A missing file is
+    // no problem: the defaults apply. Blocks for one small file read.
+    static QString settingsProblem();
 
 signals:
     void raiseErrorMessage(QString message);
@@ -35,6 +45,10 @@ public slots:
     // when saved; false, with a message and the old file untouched, when the file cannot be
     // written, the key cannot be loaded or encryption fails.
     bool write(const QString& filename, const QByteArray& data);
+    // The first set-up problem that would spoil a download, with its fix, or an empty string:
+    // settingsProblem, a public key that does not load, a data folder that is missing or not
+    // writable. Reads the key file; for before a download starts.
+    QString setupProblem();
     QString currentDir();
     // The data_dir value, or the current folder + separator + "data" + separator.
     QString baseSubjectDataDir();

@@ -20,12 +20,43 @@ ApplicationWindow {
     // twin (Liberation Sans) where Arial itself is missing.
     font.family: "Arial"
 
+    readonly property string notAnswering:
+        qsTr("The reader does not answer. Unplug it and plug it in again.")
+
+    // The requests run on the download worker: the answers fill the labels as they come.
     function readerArrived() {
         console.log("The reader is now connected.")
         lblStatus1.text = qsTr("The reader is connected.")
-        lblSerialNumber.text = client.requestSerialNumber()
-        lblReaderDateTime.text = client.requestDateTime()
+        downloadMediator.beginArrival()
+    }
+
+    function serialNumberReady(serialNumber) {
+        lblSerialNumber.text = serialNumber
+    }
+
+    function readerClockReady(clock) {
+        lblReaderDateTime.text = clock
         btnGetData.enabled = true
+    }
+
+    // An arrival or a download gave up on a reader that stays plugged in; nothing was saved.
+    function readerNotAnswering() {
+        console.log(notAnswering)
+        lblStatus1.text = notAnswering
+        btnGetData.enabled = false
+        if (progressDialog.visible) {
+            endProgress()
+            showError(notAnswering)
+        }
+    }
+
+    // Said before any download, so that a download is never thrown away at the end.
+    function setupUsable() {
+        var problem = fileio.setupProblem()
+        if (problem !== "") {
+            showError(problem)
+        }
+        return problem === ""
     }
 
     function readerRemoved() {
@@ -46,7 +77,7 @@ ApplicationWindow {
     function showError(message) {
         console.log(message)
         errorDialog.text = message
-        openCentred(errorDialog)
+        openCentred(errorDialog, errorPanel)
     }
 
     // results: the document's bytes, held as they are and handed to FileUtil unread; sensorId:
@@ -75,7 +106,7 @@ ApplicationWindow {
         if (!saved) {
             return
         }
-        lblFileName.text = Global.filename
+        lblFileName.text = path
         openCentred(transferDialog, transferPanel)
         draggable.Drag.mimeData = { "text/uri-list": FileUrl.fromLocalPath(path) }
     }
@@ -96,6 +127,7 @@ ApplicationWindow {
             x: 140
             y: 172
             text: qsTr("Please Connect the Reader.")
+            textFormat: Text.PlainText
             font.pixelSize: 17
             topPadding: 0
         }
@@ -108,6 +140,7 @@ ApplicationWindow {
             width: 300
             height: 21
             text: qsTr("")
+            textFormat: Text.PlainText
             font.pixelSize: 17
             topPadding: 0
         }
@@ -120,6 +153,7 @@ ApplicationWindow {
             width: 300
             height: 21
             text: qsTr("")
+            textFormat: Text.PlainText
             font.pixelSize: 17
             topPadding: 0
         }
@@ -132,6 +166,7 @@ ApplicationWindow {
             width: 140
             height: 21
             text: "<device not connected>"
+            textFormat: Text.PlainText
             font.pixelSize: 17
             topPadding: 0
         }
@@ -147,6 +182,10 @@ ApplicationWindow {
             enabled: false
             flat: false
             onClicked: {
+                if (!setupUsable()) {
+                    return
+                }
+                lblRecordCount.text = ""
                 openCentred(progressDialog, progressPanel)
                 timer1.start()
                 downloadMediator.beginDownload()
@@ -158,6 +197,13 @@ ApplicationWindow {
             client.onDisconnected.connect(readerRemoved)
             downloadMediator.onResultsReady.connect(resultsReady)
             downloadMediator.onDownloadAborted.connect(downloadAborted)
+            downloadMediator.onSerialNumber.connect(serialNumberReady)
+            downloadMediator.onReaderClock.connect(readerClockReady)
+            downloadMediator.onReaderNotAnswering.connect(readerNotAnswering)
+            client.onRecordCount.connect(function(count) {
+                lblRecordCount.text = count === 1 ? qsTr("1 record") : qsTr("%1 records").arg(count)
+            })
+            setupUsable()
         }
     }
 
@@ -205,8 +251,38 @@ ApplicationWindow {
         title: qsTr("Error")
         modality: Qt.WindowModal
         standardButtons: StandardButton.Ok
-        width: 100
-        height: 75
+
+        // Messages quote paths and reader text: shown as plain text, never as markup.
+        Rectangle {
+            id: errorPanel
+            x: 0
+            y: 0
+            implicitWidth: 400
+            implicitHeight: errorText.implicitHeight + 70
+            color: systemPalette.window
+
+            Label {
+                id: errorText
+                objectName: "errorText"
+                x: 14
+                y: 14
+                width: parent.width - 28
+                text: errorDialog.text
+                textFormat: Text.PlainText
+                wrapMode: Text.Wrap
+                font.family: window.font.family
+                font.pixelSize: 14
+            }
+
+            Button {
+                anchors.right: parent.right
+                anchors.bottom: parent.bottom
+                anchors.margins: 10
+                text: qsTr("OK")
+                font.family: window.font.family
+                onClicked: errorDialog.close()
+            }
+        }
     }
 
     // The panels below replace the dialogs' own content, buttons included: each brings its OK.
@@ -239,13 +315,25 @@ ApplicationWindow {
             ProgressBar {
                 id: progressBar
                 objectName: "progressBar"
+                x: 20
                 y: 28
-                width: 200
+                width: 180
                 height: 50
                 from: 0
                 to: 100
-                anchors.horizontalCenter: parent.horizontalCenter
                 visible: true
+            }
+
+            // Records of the table being received, next to the bar.
+            Label {
+                id: lblRecordCount
+                objectName: "lblRecordCount"
+                anchors.left: progressBar.right
+                anchors.leftMargin: 10
+                anchors.verticalCenter: progressBar.verticalCenter
+                textFormat: Text.PlainText
+                font.family: window.font.family
+                font.pixelSize: 13
             }
 
             Button {
@@ -266,15 +354,15 @@ ApplicationWindow {
         modality: Qt.WindowModal
         standardButtons: StandardButton.Ok
 
-        // Large enough for the hint to be read and the file's name to be seen.
+        // Large enough for the hint to be read and the file's whole path to be seen.
         Rectangle {
             id: transferPanel
             x: 0
             y: 0
-            width: 300
-            height: 276
-            implicitWidth: 300
-            implicitHeight: 276
+            width: 400
+            height: 320
+            implicitWidth: 400
+            implicitHeight: 320
             color: systemPalette.window
 
             AnimatedImage {
@@ -286,18 +374,6 @@ ApplicationWindow {
                 cache: true
                 fillMode: Image.PreserveAspectFit
                 anchors.horizontalCenter: parent.horizontalCenter
-            }
-
-            Label {
-                id: lblFileName
-                objectName: "lblFileName"
-                x: 10
-                y: 192
-                width: parent.width - 20
-                horizontalAlignment: Text.AlignHCenter
-                elide: Text.ElideMiddle
-                font.family: window.font.family
-                font.pixelSize: 13
             }
 
             MouseArea {
@@ -325,13 +401,60 @@ ApplicationWindow {
                 Drag.onDragFinished: transferDialog.close()
             }
 
-            Button {
+            // Above the drag area, so that the path can be selected; the keyboard reaches it and
+            // the buttons, for those who cannot drag.
+            TextEdit {
+                id: lblFileName
+                objectName: "lblFileName"
+                x: 10
+                y: 190
+                width: parent.width - 20
+                readOnly: true
+                selectByMouse: true
+                selectByKeyboard: true
+                activeFocusOnTab: true
+                textFormat: TextEdit.PlainText
+                wrapMode: TextEdit.WrapAnywhere
+                horizontalAlignment: TextEdit.AlignHCenter
+                color: systemPalette.windowText
+                selectionColor: systemPalette.highlight
+                selectedTextColor: systemPalette.highlightedText
+                font.family: window.font.family
+                font.pixelSize: 13
+            }
+
+            Row {
                 anchors.right: parent.right
                 anchors.bottom: parent.bottom
                 anchors.margins: 10
-                text: qsTr("OK")
-                font.family: window.font.family
-                onClicked: transferDialog.close()
+                spacing: 8
+
+                Button {
+                    objectName: "btnCopyPath"
+                    text: qsTr("Copy path")
+                    font.family: window.font.family
+                    activeFocusOnTab: true
+                    onClicked: {
+                        lblFileName.selectAll()
+                        lblFileName.copy()
+                        lblFileName.deselect()
+                    }
+                }
+
+                Button {
+                    objectName: "btnOpenFolder"
+                    text: qsTr("Open folder")
+                    font.family: window.font.family
+                    activeFocusOnTab: true
+                    onClicked: Qt.openUrlExternally(FileUrl.folderOf(lblFileName.text))
+                }
+
+                Button {
+                    text: qsTr("OK")
+                    font.family: window.font.family
+                    activeFocusOnTab: true
+                    onClicked: transferDialog.close()
+                }
             }
         }
     }

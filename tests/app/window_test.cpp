@@ -2,8 +2,10 @@
 // simulator: what it shows, what it saves, and how it ends a download.
 #include <gtest/gtest.h>
 
+#include <QClipboard>
 #include <QDir>
 #include <QFile>
+#include <QGuiApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -20,6 +22,7 @@
 
 #include "app/connector_app.h"
 #include "app_test_support.h"
+#include "client/device_client.h"
 #include "export/decrypter.h"
 #include "export/download_mediator.h"
 #include "tools/reader-sim/reader_sim.h"
@@ -92,12 +95,13 @@ protected:
     }
     bool visible(const char* dialog) const { return flag(dialog, "visible"); }
 
-    ReaderSim& plugReader(DefaultScenarioParams params = {}) {
+    ReaderSim& plugReader(DefaultScenarioParams params = {}, int neverAnswer = -1) {
         static int readers = 0;
         ReaderSimOptions options;
         options.dir = appTestFolders().sockets().toStdString();
         options.name = "window-" + std::to_string(++readers);
         options.log = false;
+        options.neverAnswer = neverAnswer;
         options.scenario = MakeDefaultScenario(params);
         scenario_ = options.scenario;
         reader_ = std::make_unique<ReaderSim>(options);
@@ -124,11 +128,16 @@ protected:
         auto connection = QObject::connect(
             mediator_, &DownloadMediator::onResultsReady,
             [&](const QByteArray& results) { document = QString::fromLatin1(results); });
+        // Seen as the download begins: a short one may be over before the click returns.
+        bool progressShown = false;
+        auto begun = QObject::connect(mediator_, &DownloadMediator::beginDownload, [&] {
+            progressShown = visible("progressDialog") && flag("timer1", "running");
+        });
         clickGetData();
-        EXPECT_TRUE(visible("progressDialog"));
-        EXPECT_TRUE(flag("timer1", "running"));
         EXPECT_TRUE(waitFor([&] { return visible("transferDialog") || visible("errorDialog"); }));
+        EXPECT_TRUE(progressShown);
         QObject::disconnect(connection);
+        QObject::disconnect(begun);
         return document;
     }
 
@@ -198,9 +207,17 @@ TEST_F(ConnectorWindow, GetDataSavesTheEncryptedDocumentAndOffersItsFileUrl) {
                                   QRegularExpression::escape(sensor) +
                                   "_\\d{4}-\\d\\d-\\d\\dT\\d{6}\\.\\d{3}Z_data\\.json$");
     EXPECT_TRUE(name.match(files[0]).hasMatch()) << qPrintable(files[0]);
-    EXPECT_EQ(text("lblFileName"), files[0].section('/', 1));
-
     const QString path = appTestFolders().data() + files[0];
+    // The whole path, for those who cannot drag: selectable and on the clipboard at a click.
+    EXPECT_EQ(text("lblFileName"), path);
+    QMetaObject::invokeMethod(item("btnCopyPath"), "clicked");
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), path);
+    for (const char* button : {"btnCopyPath", "btnOpenFolder"}) {
+        EXPECT_TRUE(flag(button, "activeFocusOnTab")) << button;
+    }
+    EXPECT_TRUE(QRegularExpression("^\\d+ records?$").match(text("lblRecordCount")).hasMatch())
+        << qPrintable(text("lblRecordCount"));
+
     QString failure;
     const EvpPkeyPtr key = loadPrivateKey(readFile(appTestPrivateKey()), &failure);
     ASSERT_TRUE(key) << qPrintable(failure);
@@ -317,6 +334,71 @@ TEST_F(ConnectorWindow, ReaderRemovedDuringDownloadEndsItWithoutADialog) {
     plugReader();
     waitForArrival();
     EXPECT_EQ(text("lblStatus1"), kConnected);
+}
+
+// The arrival's requests used to block the GUI thread for as long as the reader kept silent,
+// and a download waited for ever.
+TEST_F(ConnectorWindow, AReaderThatStopsAnsweringIsToldAndNothingIsSaved) {
+    const QString notAnswering = "The reader does not answer. Unplug it and plug it in again.";
+    DeviceClient::setRequestRepeatMsForTest(200);
+    const struct {
+        int neverAnswer;
+        bool download;
+    } cases[] = {{65, false}, {49, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.neverAnswer);
+        plugReader({}, c.neverAnswer);
+        if (c.download) {
+            waitForArrival();
+            clickGetData();
+            EXPECT_TRUE(visible("progressDialog"));
+            ASSERT_TRUE(waitFor([&] { return visible("errorDialog"); }));
+            EXPECT_EQ(text("errorDialog"), notAnswering);
+            EXPECT_FALSE(visible("progressDialog"));
+            QMetaObject::invokeMethod(item("errorDialog"), "close");
+        } else {
+            ASSERT_TRUE(waitFor([&] { return text("lblStatus1") == notAnswering; }));
+            EXPECT_EQ(text("lblSerialNumber").toStdString(), scenario_->serial);
+        }
+        EXPECT_EQ(text("lblStatus1"), notAnswering);
+        EXPECT_FALSE(flag("btnGetData", "enabled"));
+        EXPECT_TRUE(savedFiles().isEmpty());
+        reader_->stop();
+        ASSERT_TRUE(waitFor([&] { return text("lblStatus1") == kDisconnected; }));
+    }
+    DeviceClient::setRequestRepeatMsForTest(10000);
+}
+
+// A missing data folder used to show only once the download was done, and lost it.
+TEST_F(ConnectorWindow, AnUnusableSetUpIsSaidAtStartAndOnGetDataAndNothingIsDownloaded) {
+    const QString problem = "The data folder " + QDir(appTestFolders().data()).absolutePath() +
+                            " does not exist. Create it, or set data_dir in " +
+                            appTestFolders().config() +
+                            "/LumoraConnector/Configuration.ini to a folder that exists.";
+    QDir(appTestFolders().data()).removeRecursively();
+    engine_ = std::make_unique<QQmlApplicationEngine>();
+    ASSERT_EQ(startConnector(*engine_), 0);
+    window_ = qobject_cast<QQuickWindow*>(engine_->rootObjects().value(0));
+    ASSERT_NE(window_, nullptr);
+    EXPECT_TRUE(visible("errorDialog"));
+    EXPECT_EQ(text("errorDialog"), problem);
+    QMetaObject::invokeMethod(item("errorDialog"), "close");
+
+    ReaderSim& reader = plugReader();
+    waitForArrival();
+    clickGetData();
+    EXPECT_TRUE(visible("errorDialog"));
+    EXPECT_EQ(text("errorDialog"), problem);
+    EXPECT_FALSE(visible("progressDialog"));
+    EXPECT_FALSE(requested(reader.state(), 52));
+}
+
+// A serial number in markup was rendered, a remote image fetched included.
+TEST_F(ConnectorWindow, TextFromTheReaderTheDocumentOrTheDiskIsPlainText) {
+    for (const char* name : {"lblStatus1", "lblReaderSerialNumber", "lblSerialNumber",
+                             "lblReaderDateTime", "lblFileName", "lblRecordCount", "errorText"}) {
+        EXPECT_EQ(item(name)->property("textFormat").toInt(), Qt::PlainText) << name;
+    }
 }
 
 // The bar moves by 10 a second and the counter is never reset: the first download stops the

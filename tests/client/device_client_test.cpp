@@ -194,6 +194,7 @@ protected:
     }
     // The next request's first attempt repeats after ms; its second one waits for good.
     void repeatOnceAfter(int ms, size_t sendsPerAttempt) {
+        DeviceClient::setGiveUpPeriodsForTest(1000);
         DeviceClient::setRequestRepeatMsForTest(ms);
         const size_t last = fake.sends().size() + 2 * sendsPerAttempt - 1;
         fake.onSend = [last](size_t index) {
@@ -450,10 +451,52 @@ TEST_F(DeviceClientTest, ARequestWithoutUsableAnswerSendsAgainAndCompletes) {
     }
 }
 
+// A reader that stayed plugged in but fell silent, or granted no credit, kept every request
+// waiting for ever.
+TEST_F(DeviceClientTest, ARequestGivesUpAfterThreeSilentRepeatPeriodsEvenWhileItsSendWaits) {
+    attach();
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    const struct {
+        const char* name;
+        bool sendBlocks;
+        size_t sends;  // the first attempt and its two repeats, or the one send that waits
+    } cases[] = {{"silent reader", false, 3}, {"no credit", true, 1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const size_t before = fake.sends().size();
+        fake.onSend = [released, blocks = c.sendBlocks](size_t) {
+            if (blocks) {
+                released.wait();
+            }
+        };
+        DeviceClient::setRequestRepeatMsForTest(50);
+        testing::internal::CaptureStdout();
+        auto result = start([this] {
+            const QString value = client->requestSerialNumber();
+            return std::make_pair(value.toStdString(), client->lastRequestOutcome());
+        });
+        EXPECT_EQ(finish(result),
+                  std::make_pair(std::string(), DeviceClient::Outcome::notAnswering));
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), "The reader stopped answering\n");
+        // Fewer when the machine is slow to send: a send not done by a repeat is not repeated.
+        EXPECT_GE(fake.sends().size(), before + 1);
+        EXPECT_LE(fake.sends().size(), before + c.sends);
+    }
+    // Once the waiting send is through, the next request is answered as usual.
+    release.set_value();
+    DeviceClient::setRequestRepeatMsForTest(kNeverRepeatMs);
+    EXPECT_EQ(serve([this] { return client->requestSerialNumber().toStdString(); }, 1,
+                    [this] { deliverText("S1\r\nFW\r\nCMD OK\r\n"); }),
+              "S1");
+    fake.onSend = nullptr;
+}
+
 TEST_F(DeviceClientTest, AReplyBelongsToTheOldestCommandStillUnanswered) {
     attach();
     // The reader ignores the first command and answers the second; its reply is taken as the
     // late one to the first, until a silent repeat period shows that no more are owed.
+    DeviceClient::setGiveUpPeriodsForTest(1000);
     DeviceClient::setRequestRepeatMsForTest(50);
     fake.onSend = [this](size_t index) {
         if (index == 1) {

@@ -1,5 +1,7 @@
-// The device client's pure parts: records into JSON, and the value of a text reply.
+// The device client's pure parts: records into JSON, the value of a text reply, the clock text.
 #include <gtest/gtest.h>
+#include <stdlib.h>
+#include <time.h>
 
 #include <QJsonDocument>
 #include <string>
@@ -75,6 +77,26 @@ TEST(DeviceClientTextReply, ValueIsTheFirstOfExactlyFourPartsWithOkInTheThird) {
     for (const auto& c : cases) {
         EXPECT_EQ(DeviceClient::textReplyValue(c.reply).toStdString(), c.value) << c.reply;
     }
+}
+
+// A clock in the workstation's daylight-saving gap, or no date at all, used to show as nothing.
+TEST(DeviceClientClock, ShowsTheReadersWallClockFieldsWhateverTheLocalZone) {
+    setenv("TZ", "Europe/Berlin", 1);
+    tzset();
+    const struct {
+        uint8_t fields[7];  // second, minute, hour, day, month, year low, year high
+        const char* text;
+    } cases[] = {
+        {{9, 8, 7, 5, 3, 0xE5, 0x07}, "05 Mar 2021 07:08:09"},
+        {{0, 30, 2, 28, 3, 0xE5, 0x07}, "28 Mar 2021 02:30:00"},  // gap in Berlin
+        {{0, 0, 0, 31, 2, 0xE5, 0x07}, "2021-02-31 00:00:00"},
+        {{61, 0, 25, 0, 13, 0, 0}, "0000-13-00 25:00:61"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(DeviceClient::readerClockText(c.fields).toStdString(), c.text);
+    }
+    unsetenv("TZ");
+    tzset();
 }
 
 }  // namespace

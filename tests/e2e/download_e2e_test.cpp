@@ -53,9 +53,10 @@ public:
         }
     }
     void setKeyFile(const QString& keyFile) {
-        writeBytes(path("config/LumoraConnector/Configuration.ini"),
-                   ("[General]\ndata_dir=" + path("data/") + "\npublic_key_file=" + keyFile + "\n")
-                       .toUtf8());
+        setSettings("[General]\ndata_dir=" + path("data/") + "\npublic_key_file=" + keyFile + "\n");
+    }
+    void setSettings(const QString& text) {
+        writeBytes(path("config/LumoraConnector/Configuration.ini"), text.toUtf8());
     }
     QString path(const QString& name) const { return dir.filePath(name); }
 
@@ -130,28 +131,47 @@ TEST(DownloadE2eTest, SavesWhatTheReaderHoldsAndDecryptsBackToIt) {
         QStringList options;
         ScenarioBytes scenario;
         const char* records;  // when set, the "records" member written out
+        bool verbose;
     } cases[] = {
-        {"default scenario", {}, scenarioBytes("default"), nullptr},
+        {"default scenario", {}, scenarioBytes("default"), nullptr, false},
         {"worked example",
          {"--scenario", "worked-example"},
          scenarioBytes("worked-example"),
-         R"([{"0":"7","100":"-1","8":"5","90":"ABC\r\n"}])"},
+         R"([{"0":"7","100":"-1","8":"5","90":"ABC\r\n"}])",
+         true},
         {"faulty link",
          {"--records", "60", "--events", "5", "--seed", "7", "--drop", "0.05", "--corrupt", "0.05",
           "--duplicate", "0.05"},
          scenarioBytes("default", 60, 5, 7),
-         nullptr},
+         nullptr,
+         false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Rig rig;
         ASSERT_TRUE(rig.plugReader(c.options));
-        const ProgramRun run = rig.download();
+        const ProgramRun run = rig.download(QStringList({"--timeout", "60"}) +
+                                            (c.verbose ? QStringList("--verbose") : QStringList()));
         ASSERT_EQ(run.exitCode, 0) << qPrintable(run.err);
 
         const QJsonObject expected = expectedDocument(c.scenario);
         const QString sensorId = expected["records"][0]["90"].toString().trimmed();
-        ASSERT_GE(run.out.size(), 3);
+        // Standard output holds only the results; the reader's replies and other traces go to
+        // standard error with --verbose only; each table ends its progress line with its count.
+        ASSERT_EQ(run.out.size(), 3) << qPrintable(run.out.join('\n'));
+        EXPECT_EQ(run.err.contains("CMD OK"), c.verbose) << qPrintable(run.err);
+        EXPECT_EQ(run.err.contains("data path is"), c.verbose) << qPrintable(run.err);
+        for (const char* table : {"table 6", "calibration", "table 7"}) {
+            const QString member = table == QString("table 6")       ? "records"
+                                   : table == QString("calibration") ? "factory_config"
+                                                                     : "events";
+            const int count = expected[member].toArray().size();
+            EXPECT_TRUE(run.err.contains(QString("lumora-download: %1: %2 record%3\n")
+                                             .arg(table)
+                                             .arg(count)
+                                             .arg(count == 1 ? "" : "s")))
+                << qPrintable(run.err);
+        }
         EXPECT_EQ(run.out[0],
                   "Reader serial number: " + QString::fromStdString(c.scenario.readerSerial));
         EXPECT_TRUE(run.out[1].startsWith("Reader clock: ")) << qPrintable(run.out[1]);
@@ -198,30 +218,63 @@ TEST(DownloadE2eTest, ReaderUnpluggedMidDownloadSavesNothing) {
     EXPECT_EQ(rig.savedFiles(), QStringList());
 }
 
-TEST(DownloadE2eTest, EndsWithoutReaderUsageErrorsAndUnusableKey) {
+// A reader that stayed plugged in but never answered kept lumora-download running for ever.
+TEST(DownloadE2eTest, ReaderThatStopsAnsweringEndsWithExitFiveAndSavesNothing) {
+    Rig rig;
+    ASSERT_TRUE(rig.plugReader({"--never-answer", "52"}));
+    const ProgramRun run = rig.download();
+    EXPECT_EQ(run.exitCode, 5) << qPrintable(run.err);
+    EXPECT_TRUE(run.err.endsWith(
+        "lumora-download: the reader stopped answering; unplug it and plug it in again\n"))
+        << qPrintable(run.err);
+    EXPECT_EQ(run.out.size(), 2) << qPrintable(run.out.join('\n'));  // serial number and clock
+    EXPECT_EQ(rig.savedFiles(), QStringList());
+}
+
+TEST(DownloadE2eTest, EndsWithoutReaderUsageErrorsAndUnusableSetUp) {
     const struct {
         const char* name;
         QStringList arguments;
-        const char* keyFile;  // else the test key
+        const char* settings;  // %1 the temporary folder, %2 the test key; else the usual
         int exitCode;
-        const char* err;  // part of standard error
+        const char* err;  // standard error's last line, in part
     } cases[] = {
         {"no reader", {"--timeout", "1"}, nullptr, 4, "no reader connected within 1 s"},
         {"zero time-out", {"--timeout", "0"}, nullptr, 2, "--timeout takes whole seconds"},
         {"time-out not a number", {"--timeout", "soon"}, nullptr, 2, "--timeout takes"},
         {"unknown option", {"--fast"}, nullptr, 2, "Unknown option 'fast'"},
         {"argument", {"now"}, nullptr, 2, "unexpected argument now"},
-        {"missing key", {"--timeout", "1"}, "none.pem", 1, "cannot use the public key"},
+        // Set-up problems: one line, before any wait for a reader.
+        {"missing key",
+         {"--timeout", "1"},
+         "data_dir=%1/data/\npublic_key_file=%1/none.pem",
+         1,
+         "none.pem cannot be used: No such file or directory. Set public_key_file in"},
+        {"keys under another section",
+         {"--timeout", "1"},
+         "[Settings]\ndata_dir=%1/data/",
+         1,
+         "holds neither data_dir nor public_key_file under [General]"},
+        {"missing data folder",
+         {"--timeout", "1"},
+         "data_dir=%1/gone/\npublic_key_file=%2",
+         1,
+         "gone does not exist"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Rig rig;
-        if (c.keyFile) {
-            rig.setKeyFile(rig.path(c.keyFile));
+        if (c.settings) {
+            rig.setSettings(QString(c.settings)
+                                .replace("%1", rig.dir.path())
+                                .replace("%2", testKey(2048).publicPem()));
         }
         const ProgramRun run = rig.download(c.arguments);
         EXPECT_EQ(run.exitCode, c.exitCode) << qPrintable(run.err);
         EXPECT_TRUE(run.err.contains(c.err)) << qPrintable(run.err);
+        if (c.exitCode == 1) {
+            EXPECT_EQ(run.err.count('\n'), 1) << qPrintable(run.err);
+        }
         EXPECT_EQ(run.out, QStringList());
         EXPECT_EQ(rig.savedFiles(), QStringList());
     }

@@ -10,10 +10,11 @@
 
 namespace {
 
-const QByteArray kDocument = R"({"events":[],"records":[{"2":"1","90":"S1\r\n"}]})";
+const QByteArray kDocument =
+    R"({"events":[],"factory_config":[],"hostDateTime":{},"records":[{"90":"S1\r\n"}]})";
 
-QByteArray savedFile() {
-    return Cipher().encrypt(testKey(2048).key.get(), kDocument);  // 256 + 16 + 64 bytes
+QByteArray savedFile(const QByteArray& document = kDocument) {
+    return Cipher().encrypt(testKey(2048).key.get(), document);  // 256 + 16 + 80 bytes
 }
 
 TEST(DecryptTest, TellsWrongKeysAndDamagedFilesApart) {
@@ -38,6 +39,16 @@ TEST(DecryptTest, TellsWrongKeysAndDamagedFilesApart) {
         {"last block gone", file.chopped(16), testKey(2048), DecryptStatus::corrupt, "last block"},
         {"magic damaged", flipped(258), testKey(2048), DecryptStatus::corrupt, "Salted__"},
         {"first block damaged", flipped(272), testKey(2048), DecryptStatus::corrupt, "JSON"},
+        // The format has no checksum: damage can still decrypt to JSON, but not to this shape.
+        {"member swallowed",
+         savedFile(R"({"events":[],"factory_config":"],\"hostDateTime\":{},)"
+                   R"(\"records\":[{\"90\":\"S1\"}]"})"),
+         testKey(2048), DecryptStatus::corrupt, "four members"},
+        {"raw control character",
+         savedFile(R"({"events":[],"factory_config":[],"hostDateTime":{},"records":[{"9)"
+                   "\x01"
+                   R"(0":"S1"}]})"),
+         testKey(2048), DecryptStatus::corrupt, "control character"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -179,7 +179,8 @@ TEST(DownloadSaveTest, SavesEncryptedInTheSensorFolderOrNothingAtAll) {
                      [&](const QString& message) { messages.append(message); });
     const QDateTime now(QDate(2026, 12, 5), QTime(8, 15, 30, 123), Qt::UTC);
 
-    const QByteArray document = R"({"records":[{"90":"ABC\r\n"}]})";
+    const QByteArray document =
+        R"({"events":[],"factory_config":[],"hostDateTime":{},"records":[{"90":"ABC\r\n"}]})";
     QString problem;
     const QString path = saveDownload(files, document, "ABC", now, &problem);
     EXPECT_EQ(path, dir.filePath("data/ABC/ABC_2026-12-05T081530.123Z_data.json"));

@@ -15,7 +15,11 @@
 
 namespace {
 
-const QByteArray kDocument = R"({"records":[{"10":"5","90":"S1\r\n"}]})";
+// What a save writes: the four members around records.
+QByteArray savedShape(const QByteArray& records) {
+    return R"({"events":[],"factory_config":[],"hostDateTime":{},"records":)" + records + "}";
+}
+const QByteArray kDocument = savedShape(R"([{"10":"5","90":"S1\r\n"}])");
 
 // A FileUtil whose system settings folder is a temporary one, named through XDG_CONFIG_DIRS as
 // at start-up; it records what FileUtil tells the user.
@@ -72,8 +76,13 @@ TEST_F(FileUtilTest, DefaultsXdgFolderAndSensorFolderRules) {
 
     unsetenv("XDG_CONFIG_DIRS");
     EXPECT_EQ(applySettingsPathFromEnvironment(), "");
-    setenv("XDG_CONFIG_DIRS", ":relative:/b/:/c", 1);  // the first absolute entry
+    setenv("XDG_CONFIG_DIRS", ":relative:/b/:/c", 1);  // none holds the file: the first absolute
     EXPECT_EQ(applySettingsPathFromEnvironment(), "/b/");
+    // Desktops put their own entry first: the first entry holding the file wins.
+    setenv("XDG_CONFIG_DIRS", qPrintable("/nonexistent:" + tmp({}) + ":/etc/xdg"), 1);
+    EXPECT_EQ(applySettingsPathFromEnvironment(), tmp({}));
+    setenv("XDG_CONFIG_DIRS", ":relative:/b/:/c", 1);
+    applySettingsPathFromEnvironment();
     EXPECT_EQ(
         QSettings(QSettings::IniFormat, QSettings::SystemScope, "LumoraConnector", "Configuration")
             .fileName(),
@@ -122,15 +131,75 @@ TEST_F(FileUtilTest, EachUserMessage) {
 TEST_F(FileUtilTest, RefusesSensorIdsThatAreNotPlainNames) {
     configure("data/");
     QDir(tmp({})).mkdir("data");
-    for (const char* id : {"", "  ", ".", "..", "../S1", "S1/..", "a\\b", "C:", "S1\r\n", "S\x7f",
-                           " S1", "\u202eS1", "S*"}) {
+    // Windows would take the last ones for devices, drop their final dot, or hide them.
+    const char* const refused[] = {
+        "",    "  ",       ".",  "..",  "../S1", "S1/..",    "a\\b",     "C:",   "S1\r\n", "S\x7f",
+        " S1", "\u202eS1", "S*", "CON", "nul",   "Com1.txt", "LPT9.x.y", "aux ", "S1.",    "..."};
+    for (const char* id : refused) {
         EXPECT_EQ(files.ensureSensorDir(id), "") << id;
     }
-    EXPECT_EQ(messages.filter(QRegularExpression("^Refused the sensor id \"")).size(), 13);
+    EXPECT_EQ(files.ensureSensorDir(QChar(0xFEFF) + QString("S1")), "");  // not white space to Qt
+    EXPECT_EQ(messages.filter(QRegularExpression("^Refused the sensor id \"")).size(),
+              int(std::size(refused)) + 1);
     EXPECT_EQ(entries("data"), QStringList());
-    for (const char* id : {"S1", "0M0000ABC12", "Sensor-1.x_2", "\u00dcnic\u00f6de"}) {
+    for (const char* id :
+         {"S1", "0M0000ABC12", "Sensor-1.x_2", "\u00dcnic\u00f6de", "CON1", "COM10", "..S1"}) {
         EXPECT_EQ(files.ensureSensorDir(id), tmp(QStringLiteral("data/") + id));
     }
+}
+
+// A settings file that could not be used was silently replaced by the defaults, and files went
+// to the wrong place under the wrong key; a UTF-8 file was read as Latin-1.
+TEST_F(FileUtilTest, SetupProblemsAreSaidWithTheirFixAndUtf8IsRead) {
+    QDir(tmp({})).mkpath("data");
+    const QString ini = tmp("LumoraConnector/Configuration.ini");
+    const QByteArray key = "\npublic_key_file=" + testKey(2048).publicPem().toUtf8();
+    const struct {
+        QByteArray settings;  // null: a folder in the file's place, which cannot be read
+        const char* problem;  // %1 the settings file, %2 the temporary folder, %3 the read error
+    } cases[] = {
+        {QByteArray(),
+         "The settings file %1 cannot be read (%3). Let this user read it, or remove "
+         "it to use the defaults."},
+        {"[General\ndata_dir=x" + key,
+         "The settings file %1 is not a valid INI file. Correct it, "
+         "or remove it to use the defaults."},
+        {"[Settings]\ndata_dir=/srv/" + key,
+         "The settings file %1 holds neither data_dir nor public_key_file under [General]. Put "
+         "them under [General], or remove the file to use the defaults."},
+        {"data_dir=" + tmp("data/").toUtf8() + "\npublic_key_file=" + tmp("none.pem").toUtf8(),
+         "The public key %2/none.pem cannot be used: No such file or directory. Set "
+         "public_key_file in %1 to the recipient's PEM public key."},
+        {"data_dir=" + tmp("donn\u00e9es/").toUtf8() + key,
+         "The data folder %2/donn\u00e9es does not exist. Create it, or set data_dir in %1 to a "
+         "folder that exists."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.problem);
+        QDir(tmp("LumoraConnector")).removeRecursively();
+        if (c.settings.isNull()) {
+            QDir(tmp({})).mkpath("LumoraConnector/Configuration.ini");
+        } else {
+            writeSettings(QString::fromUtf8(c.settings));
+        }
+        QFile probe(ini);
+        const QString readError = probe.open(QIODevice::ReadOnly) ? "" : probe.errorString();
+        const QString problem =
+            QString(c.problem).replace("%1", ini).replace("%2", tmp({})).replace("%3", readError);
+        EXPECT_EQ(files.setupProblem(), problem);
+        // Settings that cannot be trusted save nothing anywhere.
+        if (!c.settings.startsWith("data_dir")) {
+            EXPECT_FALSE(files.write(tmp("data/x"), kDocument));
+            EXPECT_EQ(entries("data"), QStringList());
+        }
+    }
+    // Missing, the file leaves the defaults; read as UTF-8, the name is the administrator's.
+    QDir(tmp("LumoraConnector")).removeRecursively();
+    EXPECT_EQ(files.baseSubjectDataDir(), QDir::currentPath() + "/data/");
+    configure("donn\u00e9es/");
+    QDir(tmp({})).mkdir("donn\u00e9es");
+    EXPECT_EQ(files.setupProblem(), "");
+    EXPECT_EQ(files.ensureSensorDir("S1"), tmp("donn\u00e9es/S1"));
 }
 
 TEST_F(FileUtilTest, DataPathMissingThenNextSaveSucceedsAndReplacesOnlyWhole) {

@@ -1,7 +1,8 @@
 // lumora-download: the download without a window. Waits for a reader, shows its serial number
 // and clock, downloads through the window's DownloadMediator and saves the file exactly as the
-// window does. Messages and progress go to standard error; the saved path is the last line of
-// standard output.
+// window does. Standard output holds only the serial-number, clock and saved-path lines;
+// progress and one line per failure go to standard error, traces to the debug log (standard
+// error with --verbose).
 #include <stdio.h>
 #ifdef _WIN32
 #include <io.h>
@@ -17,13 +18,13 @@
 
 #include "client/device_client.h"
 #include "client/reader_callbacks.h"
-#include "export/cipher.h"
 #include "export/download_mediator.h"
 #include "export/download_save.h"
 #include "export/file_util.h"
 #include "export/settings_path.h"
 #include "platform/program_version.h"
 #include "protocol/aap_layer.h"
+#include "tools/download/console_output.h"
 
 namespace {
 
@@ -33,22 +34,25 @@ enum ExitCode {
     kExitUsage = 2,
     kExitNoData = 3,
     kExitNoReader = 4,  // none within the time-out, or removed during the download
+    kExitNotAnswering = 5,
 };
 
 constexpr int kDefaultTimeoutS = 60;
 constexpr int kMaxTimeoutS = 24 * 60 * 60;
 
 const char kUsage[] =
-    "Usage: lumora-download [--timeout SECONDS]\n"
+    "Usage: lumora-download [--timeout SECONDS] [--verbose]\n"
     "\n"
     "Waits for a reader, prints its serial number and clock, downloads its data and saves the\n"
     "encrypted file as the window does: <data_dir><sensor id>/<sensor id>_<UTC time>_data.json,\n"
     "with data_dir and public_key_file from the system settings (LumoraConnector/\n"
-    "Configuration.ini in the first folder of XDG_CONFIG_DIRS, else /etc/xdg).\n"
-    "Progress and messages go to standard error; the last line of standard output is the\n"
-    "saved file's full path.\n"
+    "Configuration.ini in the first folder of XDG_CONFIG_DIRS that holds it, else /etc/xdg).\n"
+    "Standard output holds only the lines \"Reader serial number: ...\", \"Reader clock: ...\"\n"
+    "and, last, the saved file's full path. Progress and one line per failure go to standard\n"
+    "error; traces go to the debug log (LUMORA_DEBUG_LOG), or to standard error with --verbose.\n"
     "\n"
     "  -t, --timeout SECONDS  how long to wait for a reader (default 60)\n"
+    "  -v, --verbose          traces on standard error\n"
     "  -h, --help             show this help\n"
     "      --version          print the program's name and version\n"
     "\n"
@@ -57,7 +61,10 @@ const char kUsage[] =
     "  1  error: settings, public key, disk, or a sensor id that is missing or not a plain name\n"
     "  2  usage error\n"
     "  3  the sensor has no data\n"
-    "  4  no reader within the time-out, or the reader was removed during the download\n";
+    "  4  no reader within the time-out, or the reader was removed during the download\n"
+    "  5  the reader stopped answering\n";
+
+const char kNotAnswering[] = "the reader stopped answering; unplug it and plug it in again";
 
 int complain(int code, const QString& message) {
     std::fprintf(stderr, "lumora-download: %s\n", qPrintable(message));
@@ -67,25 +74,16 @@ int complain(int code, const QString& message) {
     return code;
 }
 
-// The device client writes its trace lines ("Records: N" as records arrive) to standard
-// output. They are progress, so standard output is pointed at standard error and the program's
-// own results go to a copy of the original. Returns that copy, or null.
-FILE* divertStandardOutput() {
-    std::fflush(stdout);
-    const int results = dup(fileno(stdout));
-    if (results < 0 || dup2(fileno(stderr), fileno(stdout)) < 0) {
-        return nullptr;
-    }
-    return fdopen(results, "w");
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
     if (PrintVersionIfAsked(argc, argv, "lumora-download")) {
         return kExitSaved;
     }
-    FILE* const results = divertStandardOutput();
+    // Before anything can write a trace.
+    const bool verbose = verboseRequested(argc, argv);
+    routeTraces(verbose);
+    FILE* const results = divertStandardOutput(verbose);
     if (!results) {
         return complain(kExitError, "cannot set up standard output");
     }
@@ -93,7 +91,8 @@ int main(int argc, char** argv) {
     QCommandLineParser parser;
     const QCommandLineOption help({"h", "help"}, "");
     const QCommandLineOption timeoutOption({"t", "timeout"}, "", "SECONDS");
-    parser.addOptions({help, timeoutOption});
+    const QCommandLineOption verboseOption({"v", "verbose"}, "");
+    parser.addOptions({help, timeoutOption, verboseOption});
     if (!parser.parse(app.arguments())) {
         return complain(kExitUsage, parser.errorText());
     }
@@ -121,18 +120,16 @@ int main(int argc, char** argv) {
     FileUtil files;
     QObject::connect(&files, &FileUtil::raiseErrorMessage,
                      [](const QString& message) { complain(kExitError, message); });
-    // A key that cannot be used would only show after the whole download.
-    {
-        const QString keyFile = files.getPublicKeyFile();
-        QString failure;
-        if (!Cipher().loadPublicKey(keyFile, &failure)) {
-            return complain(kExitError, "cannot use the public key " + keyFile + ": " + failure);
-        }
+    // Settings, key or data folder that cannot be used would only show after the download.
+    const QString setup = files.setupProblem();
+    if (!setup.isEmpty()) {
+        return complain(kExitError, setup);
     }
 
     DeviceClient* const client = DeviceClient::instance();
     DownloadMediator mediator;
     bool connected = false;
+    Progress progress(isatty(fileno(stderr)));
     auto finish = [&app](int code) {
         std::fflush(stdout);
         std::fflush(stderr);
@@ -153,8 +150,16 @@ int main(int argc, char** argv) {
         }
         connected = true;
         readerTimeout.stop();
-        const QString serial = client->requestSerialNumber();
-        const QString clock = client->requestDateTime();
+        // This thread has nothing else to do meanwhile: the requests may block it.
+        QString serial = client->requestSerialNumber();
+        QString clock;
+        if (client->lastRequestAnswered()) {
+            clock = client->requestDateTime();
+        }
+        if (client->lastRequestOutcome() == DeviceClient::Outcome::notAnswering) {
+            finish(complain(kExitNotAnswering, kNotAnswering));
+            return;
+        }
         if (!client->lastRequestAnswered()) {
             finish(complain(kExitNoReader, "the reader was disconnected before the download"));
             return;
@@ -162,16 +167,24 @@ int main(int argc, char** argv) {
         std::fprintf(results, "Reader serial number: %s\nReader clock: %s\n", qPrintable(serial),
                      qPrintable(clock));
         std::fflush(results);
-        std::fputs("lumora-download: downloading\n", stderr);
         emit mediator.beginDownload();
     });
+    QObject::connect(&mediator, &DownloadMediator::onTableStarted,
+                     [&](const QString& table) { progress.start(table); });
+    QObject::connect(client, &DeviceClient::onRecordCount, &app,
+                     [&](int count) { progress.count(count); });
+    QObject::connect(&mediator, &DownloadMediator::onTableFinished,
+                     [&](const QString& table, int count) { progress.finish(table, count); });
     QObject::connect(&mediator, &DownloadMediator::onDownloadAborted, [&](const QString& reason) {
-        std::fputs("\n", stderr);
+        progress.interrupt();
         finish(complain(kExitNoReader, reason));
+    });
+    QObject::connect(&mediator, &DownloadMediator::onReaderNotAnswering, [&] {
+        progress.interrupt();
+        finish(complain(kExitNotAnswering, kNotAnswering));
     });
     QObject::connect(&mediator, &DownloadMediator::onResultsReady,
                      [&](const QByteArray& document, const QString& sensorId) {
-                         std::fputs("\n", stderr);
                          if (document.isEmpty()) {
                              finish(complain(kExitNoData, "No data to report from the Sensor."));
                              return;

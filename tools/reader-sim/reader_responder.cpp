@@ -9,9 +9,10 @@ const char kLineEnd[] = "\r\n";
 }  // namespace
 
 ReaderResponder::ReaderResponder(std::shared_ptr<const Scenario> scenario, int errorOnceType,
-                                 ResponderObserver observer)
+                                 ResponderObserver observer, int neverAnswerType)
     : scenario_(std::move(scenario)),
       errorOnceType_(errorOnceType),
+      neverAnswerType_(neverAnswerType),
       observer_(std::move(observer)) {}
 
 void ReaderResponder::log(const std::string& line) {
@@ -120,6 +121,10 @@ void ReaderResponder::answer(const AapMessage& request) {
     const std::string what =
         "AAP request " + std::to_string(request.type) +
         (request.payload.empty() ? std::string() : " id " + std::to_string(request.payload[0]));
+    if (neverAnswerType_ == request.type) {
+        log(what + ": left unanswered, as asked");
+        return;
+    }
     if (!errorSpent_ && errorOnceType_ == request.type) {
         errorSpent_ = true;
         log(what + ": answered with an error once, as asked");

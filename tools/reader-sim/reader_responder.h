@@ -32,8 +32,9 @@ class ReaderResponder : public LinkClient {
 public:
     // errorOnceType: the first request of this AAP type gets an empty error message instead of
     // its answer; -1 for none. The error is spent once for the responder's whole life.
+    // neverAnswerType: requests of this AAP type get no answer at all; -1 for none.
     ReaderResponder(std::shared_ptr<const Scenario> scenario, int errorOnceType,
-                    ResponderObserver observer);
+                    ResponderObserver observer, int neverAnswerType = -1);
 
     void onLinkStart() override;
     void onMessageBytes(const uint8_t* bytes, uint32_t n) override;
@@ -51,6 +52,7 @@ private:
 
     std::shared_ptr<const Scenario> scenario_;
     int errorOnceType_;
+    int neverAnswerType_;
     bool errorSpent_ = false;
     ResponderObserver observer_;
     AapParser parser_;

@@ -38,7 +38,8 @@ ReaderSim::ReaderSim(ReaderSimOptions options)
           ResponderObserver{// Both run on the sim-link thread while it holds mutex_.
                             [this](const AapMessage& m) { state_.requests.push_back(m); },
                             [this](const std::string& c) { state_.textCommands.push_back(c); },
-                            [this](const std::string& line) { log("%s", line.c_str()); }}) {}
+                            [this](const std::string& line) { log("%s", line.c_str()); }},
+          options_.neverAnswer) {}
 
 ReaderSim::~ReaderSim() {
     stop();

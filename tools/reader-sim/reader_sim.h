@@ -34,6 +34,7 @@ struct ReaderSimOptions {
     double corruptP = 0;
     double duplicateP = 0;
     int aapErrorOnce = -1;            // AAP type answered once with an error
+    int neverAnswer = -1;             // AAP type never answered
     uint64_t unplugAfterPackets = 0;  // 0: never; counts first sends of data packets
     int64_t replugAfterMs = -1;       // after that unplug; negative: stay unplugged
     uint64_t silentAfterPackets = 0;  // 0: never; silent until the next plug

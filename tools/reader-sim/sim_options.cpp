@@ -52,6 +52,7 @@ const char* SimUsage() {
            "  --corrupt P               corrupt each outgoing data packet with probability P\n"
            "  --duplicate P             send each outgoing data packet twice with prob. P\n"
            "  --aap-error-once TYPE     answer the first AAP request of TYPE with an error\n"
+           "  --never-answer TYPE       leave every AAP request of TYPE unanswered\n"
            "  --unplug-after-packets N  unplug after N data packets were sent\n"
            "  --replug-after-ms T       plug in again T ms after that unplug\n"
            "  --silent-after-packets N  stay plugged but stop answering after N data packets\n"
@@ -120,6 +121,9 @@ SimArgsResult ParseSimArgs(int argc, const char* const* argv, SimProgramOptions*
         } else if (option == "--aap-error-once") {
             ok = ParseUnsigned(value, 0xFFFF, &n);
             sim.aapErrorOnce = static_cast<int>(n);
+        } else if (option == "--never-answer") {
+            ok = ParseUnsigned(value, 0xFFFF, &n);
+            sim.neverAnswer = static_cast<int>(n);
         } else if (option == "--unplug-after-packets") {
             ok = ParseUnsigned(value, ~uint64_t{0}, &n) && n >= 1;
             sim.unplugAfterPackets = n;

@@ -1,0 +1,102 @@
+#include "tools/download/console_output.h"
+
+#include <stdio.h>
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+#include <QByteArray>
+#include <QProcess>
+#include <QtGlobal>
+#include <cstdlib>
+
+#include "platform/debug_log.h"
+
+namespace {
+
+constexpr qint64 kProgressEveryMs = 10000;
+
+QString counted(int records) {
+    return records == 1 ? QStringLiteral("1 record") : QStringLiteral("%1 records").arg(records);
+}
+
+}  // namespace
+
+bool verboseRequested(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray argument(argv[i]);
+        if (argument == "-v" || argument == "--verbose") {
+            return true;
+        }
+    }
+    return false;
+}
+
+void routeTraces(bool verbose) {
+    const char* log = std::getenv("LUMORA_DEBUG_LOG");
+    if (verbose) {
+        qunsetenv("LUMORA_DEBUG_LOG");
+    } else if (!(log && *log)) {
+        qputenv("LUMORA_DEBUG_LOG", QProcess::nullDevice().toLocal8Bit());
+    }
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& message) {
+        DebugLog(0, "%s\n", qPrintable(message));
+    });
+}
+
+FILE* divertStandardOutput(bool verbose) {
+    std::fflush(stdout);
+    const int results = dup(fileno(stdout));
+    if (results < 0) {
+        return nullptr;
+    }
+    if (verbose) {
+        if (dup2(fileno(stderr), fileno(stdout)) < 0) {
+            return nullptr;
+        }
+    } else {
+        const char* log = std::getenv("LUMORA_DEBUG_LOG");
+        const QByteArray sink =
+            log && *log ? QByteArray(log) : QProcess::nullDevice().toLocal8Bit();
+        if (!std::freopen(sink.constData(), "a", stdout)) {
+            return nullptr;
+        }
+    }
+    return fdopen(results, "w");
+}
+
+void Progress::start(const QString& table) {
+    table_ = table;
+    lastLine_.start();
+}
+
+void Progress::count(int records) {
+    if (table_.isEmpty()) {
+        return;
+    }
+    if (terminal_) {
+        std::fprintf(stderr, "\rlumora-download: %s: %s", qPrintable(table_),
+                     qPrintable(counted(records)));
+    } else if (lastLine_.hasExpired(kProgressEveryMs)) {
+        std::fprintf(stderr, "lumora-download: %s: %s so far\n", qPrintable(table_),
+                     qPrintable(counted(records)));
+        lastLine_.start();
+    }
+    std::fflush(stderr);
+}
+
+void Progress::finish(const QString& table, int records) {
+    std::fprintf(stderr, "%slumora-download: %s: %s\n", terminal_ ? "\r" : "", qPrintable(table),
+                 qPrintable(counted(records)));
+    std::fflush(stderr);
+    table_.clear();
+}
+
+void Progress::interrupt() {
+    if (terminal_ && !table_.isEmpty()) {
+        std::fputs("\n", stderr);
+    }
+    table_.clear();
+}

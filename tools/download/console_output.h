@@ -1,0 +1,36 @@
+// What lumora-download writes where: standard output holds only its results, progress goes to
+// standard error, traces to the debug log or, with --verbose, to standard error.
+// Everything here runs on the program's main thread.
+#pragma once
+
+#include <QElapsedTimer>
+#include <QString>
+#include <cstdio>
+
+// Whether the arguments ask for --verbose (-v); read before anything can write a trace.
+bool verboseRequested(int argc, char** argv);
+
+// Sends the lower layers' DebugLog lines and Qt's message log to standard error when verbose,
+// else to the file LUMORA_DEBUG_LOG names, or nowhere. Call before the first trace.
+void routeTraces(bool verbose);
+
+// The device client writes its trace lines to standard output: points standard output where
+// traces go and returns a copy of the original for the results, or null on failure.
+FILE* divertStandardOutput(bool verbose);
+
+// Progress on standard error: on a terminal one updating line per table that ends with its
+// final count; elsewhere a line when the table ends and one every 10 s while it is long.
+class Progress {
+public:
+    explicit Progress(bool terminal) : terminal_(terminal) {}
+    void start(const QString& table);
+    void count(int records);
+    void finish(const QString& table, int records);
+    // Ends an updating line that a failure interrupts.
+    void interrupt();
+
+private:
+    const bool terminal_;
+    QString table_;  // the table being received; empty between tables
+    QElapsedTimer lastLine_;
+};
