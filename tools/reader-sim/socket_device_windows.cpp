@@ -248,14 +248,16 @@ SocketDevice::Io SocketDevice::receive(uint8_t* buffer, uint32_t capacity, uint3
         }
         const bool wasDiscarding = d.discarding;
         d.discarding = !whole;
-        d.startRead();
-        if (wasDiscarding) {
-            continue;  // the tail of a message already reported
+        if (!wasDiscarding) {
+            // Before the next read, which may complete at once into the same buffer.
+            std::memcpy(buffer, d.readBuffer, std::min<DWORD>(n, capacity));
+            // The real length of an overlong message is unknown; more than the buffer says enough.
+            *size = whole ? n : n + 1;
         }
-        std::memcpy(buffer, d.readBuffer, std::min<DWORD>(n, capacity));
-        // The real length of an overlong message is unknown; more than the buffer says enough.
-        *size = whole ? n : n + 1;
-        return Io::ok;
+        d.startRead();
+        if (!wasDiscarding) {
+            return Io::ok;
+        }  // else the tail of a message already reported
     }
 }
 
