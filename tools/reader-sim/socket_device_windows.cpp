@@ -35,6 +35,24 @@ struct Op {
     bool pending = false;
 };
 
+// True when the marker at path names a pipe that still exists: another simulator is plugged in
+// under that name. Waiting for an instance does not connect, so the other host is undisturbed.
+bool HeldByLiveDevice(const std::string& path) {
+    HANDLE marker = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (marker == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    char name[MAX_PATH] = {};
+    DWORD length = 0;
+    const bool read = ReadFile(marker, name, sizeof name - 1, &length, nullptr);
+    CloseHandle(marker);
+    if (!read || length == 0 || std::strncmp(name, "\\\\.\\pipe\\", 9) != 0) {
+        return false;
+    }
+    return WaitNamedPipeA(name, 1) || GetLastError() != ERROR_FILE_NOT_FOUND;
+}
+
 std::string errorText(const char* what, DWORD code) {
     return std::string(what) + " failed (" + std::to_string(code) + ")";
 }
@@ -116,6 +134,11 @@ std::string SocketDevice::PathFor(const std::string& dir, const std::string& nam
 
 bool SocketDevice::plugAt(const std::string& dir, const std::string& path, std::string* error) {
     unplug();
+    // Taking the name over would cut the other simulator off and delete its marker on exit.
+    if (HeldByLiveDevice(path)) {
+        *error = path + ": held by a live simulator (give this one another --name)";
+        return false;
+    }
     static std::atomic<unsigned> counter{0};
     const std::string unique = std::to_string(GetCurrentProcessId()) + "-" +
                                std::to_string(counter.fetch_add(1)) + "-" +
