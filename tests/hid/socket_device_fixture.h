@@ -66,6 +66,9 @@ public:
     // Closes the host's connection only; the device still listens.
     void closeConnection() { device_.closeConnection(); }
 
+    // What a killed device leaves behind: everything closed, the file still there.
+    void die() { device_.die(); }
+
     // What a device does when it goes away: removes its file and closes everything.
     void unplug() { device_.unplug(); }
 

@@ -41,6 +41,8 @@ public:
     bool plugAt(const std::string& dir, const std::string& path, std::string* error);
     // Removes the file and closes the connection and the device.
     void unplug();
+    // What a killed device leaves behind: everything closed, the file still there.
+    void die();
 
     bool plugged() const;
     bool connected() const;

@@ -105,6 +105,11 @@ void SocketDevice::unplug() {
     }
 }
 
+void SocketDevice::die() {
+    impl_->connection.reset();
+    impl_->listener.reset();
+}
+
 bool SocketDevice::plugged() const {
     return impl_->listener.valid();
 }

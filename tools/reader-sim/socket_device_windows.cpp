@@ -185,13 +185,17 @@ bool SocketDevice::plugAt(const std::string& dir, const std::string& path, std::
 }
 
 void SocketDevice::unplug() {
+    // The marker goes first, so no host finds a pipe that is about to vanish.
+    if (impl_->pipe != INVALID_HANDLE_VALUE && !impl_->path.empty()) {
+        DeleteFileA(impl_->path.c_str());
+    }
+    die();
+}
+
+void SocketDevice::die() {
     Impl& d = *impl_;
     if (d.pipe == INVALID_HANDLE_VALUE) {
         return;
-    }
-    // The marker goes first, so no host finds a pipe that is about to vanish.
-    if (!d.path.empty()) {
-        DeleteFileA(d.path.c_str());
     }
     d.cancelAll();
     DisconnectNamedPipe(d.pipe);
