@@ -43,8 +43,11 @@ private:
         auto* self = static_cast<PipeWatch*>(raw);
         const HANDLE handles[2] = {self->stop_, self->change_};
         while (WaitForMultipleObjects(2, handles, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
+            // Armed again before the wake: a later change signals anew, an earlier one is seen
+            // by the scan that the wake starts. (A device arrives as a file, then a rename.)
+            const bool armed = FindNextChangeNotification(self->change_);
             OsSetEvent(self->wake_);
-            if (!FindNextChangeNotification(self->change_)) {
+            if (!armed) {
                 DebugLog(0, "HID: hid-pipe-watch: watch ended (%lu)\n", GetLastError());
                 return;
             }
