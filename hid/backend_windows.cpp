@@ -1,5 +1,5 @@
-// Windows HID backend: SetupAPI lists the HID interfaces, overlapped file I/O reads and writes
-// reports. HID.DLL is bound at run time.
+// Windows HID backend: SetupAPI lists the HID interfaces, which are opened for the overlapped
+// report I/O of backend_windows_io.cpp. HID.DLL is bound at run time.
 #include <windows.h>
 
 #include <setupapi.h>
@@ -13,17 +13,10 @@
 #include <utility>
 #include <vector>
 
+#include "hid/backend_windows.h"
 #include "hid/hid.h"
-#include "hid/hid_backend.h"
 #include "platform/debug_log.h"
 #include "platform/os.h"
-
-struct HidDevice {
-    HANDLE file;
-    // Set by interrupt() and never cleared: an interrupt that arrives between reads still ends
-    // the next one.
-    std::atomic<bool> interrupted;
-};
 
 namespace {
 
@@ -33,32 +26,11 @@ HMODULE gHidLibrary = nullptr;
 // Atomic because listenThread reads it while LoadHidLibrary's thread owns it.
 std::atomic<HidDGetHidGuidFn> gGetHidGuid{nullptr};
 
-HANDLE ToWin(OsHandle handle) {
-    return reinterpret_cast<HANDLE>(handle);
-}
-
 unsigned long LastError() {
     return static_cast<unsigned long>(GetLastError());
 }
 
-// Returns once the kernel no longer uses ov or the buffer behind it. GetOverlappedResult(TRUE)
-// alone is not enough: it returns as soon as ov.hEvent is set, and interrupt() may set the
-// read's event again while the cancelled read is still finishing.
-void WaitUntilDone(HANDLE file, OVERLAPPED& ov) {
-    DWORD transferred = 0;
-    while (!HasOverlappedIoCompleted(&ov)) {
-        ResetEvent(ov.hEvent);
-        // The completion sets the event after the status, so a reset after this check is safe.
-        if (HasOverlappedIoCompleted(&ov)) {
-            break;
-        }
-        if (!GetOverlappedResult(file, &ov, &transferred, TRUE) && !HasOverlappedIoCompleted(&ov)) {
-            Sleep(1);  // the wait itself failed; poll rather than spin
-        }
-    }
-}
-
-class WindowsHidBackend final : public HidBackend {
+class WindowsHidBackend final : public WindowsFileBackend {
 public:
     bool enumerate(std::vector<std::string>& paths) override {
         const HidDGetHidGuidFn getHidGuid = gGetHidGuid.load();
@@ -122,112 +94,7 @@ public:
             denied = GetLastError() == ERROR_ACCESS_DENIED;
             return nullptr;
         }
-        HidDevice* device = new (std::nothrow) HidDevice;
-        if (device == nullptr) {
-            DebugLog(0, "HID: out of memory opening %s\n", path);
-            CloseHandle(file);
-            return nullptr;
-        }
-        device->file = file;
-        device->interrupted.store(false);
-        return device;
-    }
-
-    HidReadResult read(HidDevice* device, OsHandle readEvent, uint8_t (&report)[kHidReportSize],
-                       int& size) override {
-        size = 0;
-        HANDLE event = ToWin(readEvent);
-        if (device == nullptr || event == nullptr) {
-            DebugLog(0, "HID read: no device or no event\n");
-            return HidReadResult::failed;
-        }
-        ResetEvent(event);
-        // Checked after the reset: an interrupt() from here on sets the event again.
-        if (device->interrupted.load()) {
-            return HidReadResult::interrupted;
-        }
-
-        OVERLAPPED ov = {};
-        ov.hEvent = event;
-        if (ReadFile(device->file, report, kHidReportSize, nullptr, &ov)) {
-            SetEvent(event);
-        } else {
-            const unsigned long error = LastError();
-            if (error != ERROR_IO_PENDING) {
-                DebugLog(0, "HID read failed (%lu)\n", error);
-                return HidReadResult::failed;
-            }
-        }
-
-        if (WaitForSingleObject(event, INFINITE) != WAIT_OBJECT_0) {
-            DebugLog(0, "HID read: wait failed (%lu)\n", LastError());
-            CancelIo(device->file);
-            WaitUntilDone(device->file, ov);
-            return HidReadResult::failed;
-        }
-
-        DWORD transferred = 0;
-        if (GetOverlappedResult(device->file, &ov, &transferred, FALSE)) {
-            size = static_cast<int>(transferred);
-            return HidReadResult::report;
-        }
-        const unsigned long error = LastError();
-        if (error == ERROR_IO_INCOMPLETE) {
-            // Woken by interrupt(); the buffer must be left alone before returning.
-            CancelIo(device->file);
-            WaitUntilDone(device->file, ov);
-            return HidReadResult::interrupted;
-        }
-        DebugLog(0, "HID read failed (%lu)\n", error);
-        return HidReadResult::failed;
-    }
-
-    void interrupt(HidDevice* device, OsHandle readEvent) override {
-        if (device != nullptr) {
-            device->interrupted.store(true);
-        }
-        if (readEvent != nullptr) {
-            SetEvent(ToWin(readEvent));
-        }
-    }
-
-    HidWriteResult write(HidDevice* device, const uint8_t (&report)[kHidReportSize],
-                         uint32_t timeoutMs, int& errorCode) override {
-        errorCode = 0;
-        if (device == nullptr) {
-            return HidWriteResult::refused;
-        }
-        // Per call, so that concurrent writers and the read never share an event.
-        HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-        if (event == nullptr) {
-            DebugLog(0, "\n\tWriteHidReport failed - unable to create event\n");
-            errorCode = -1;
-            return HidWriteResult::failed;
-        }
-
-        OVERLAPPED ov = {};
-        ov.hEvent = event;
-        HidWriteResult result = HidWriteResult::written;
-        if (!WriteFile(device->file, report, kHidReportSize, nullptr, &ov)) {
-            const unsigned long error = LastError();
-            if (error != ERROR_IO_PENDING) {
-                errorCode = static_cast<int>(error);
-                result = HidWriteResult::refused;
-            } else {
-                result = WaitForWrite(device->file, ov, timeoutMs, errorCode);
-            }
-        }
-
-        CloseHandle(event);
-        return result;
-    }
-
-    void close(HidDevice* device) override {
-        if (device == nullptr) {
-            return;
-        }
-        CloseHandle(device->file);
-        delete device;
+        return adopt(file, path);
     }
 
     HidWatch* watch(OsHandle /*wake*/) override {
@@ -265,35 +132,6 @@ private:
         path.assign(detail->DevicePath, strnlen(detail->DevicePath, required - offset));
         return true;
     }
-
-    static HidWriteResult WaitForWrite(HANDLE file, OVERLAPPED& ov, uint32_t timeoutMs,
-                                       int& errorCode) {
-        const DWORD timeout =
-            timeoutMs == kOsWaitForever ? INFINITE : static_cast<DWORD>(timeoutMs);
-        DWORD transferred = 0;
-        const DWORD waited = WaitForSingleObject(ov.hEvent, timeout);
-        if (waited == WAIT_OBJECT_0) {
-            if (GetOverlappedResult(file, &ov, &transferred, FALSE)) {
-                return HidWriteResult::written;
-            }
-            errorCode = static_cast<int>(GetLastError());
-            return HidWriteResult::failed;
-        }
-        const unsigned long waitError = LastError();
-        // ov lives on the caller's stack: the write must be over before it returns. CancelIo
-        // cancels only this thread's I/O, so the read stays pending.
-        CancelIo(file);
-        WaitUntilDone(file, ov);
-        if (waited == WAIT_TIMEOUT) {
-            // Finished between the time-out and the cancel: it went out, so do not resend.
-            if (GetOverlappedResult(file, &ov, &transferred, FALSE)) {
-                return HidWriteResult::written;
-            }
-            return HidWriteResult::timedOut;
-        }
-        errorCode = static_cast<int>(waitError);
-        return HidWriteResult::failed;
-    }
 };
 
 }  // namespace
@@ -326,13 +164,6 @@ void UnloadHidLibrary() {
     }
 }
 
-HidBackend& HidActiveBackend() {
-    static WindowsHidBackend backend = [] {
-        const char* socketDir = std::getenv("LUMORA_HID_SOCKET_DIR");
-        if (socketDir != nullptr && socketDir[0] != '\0') {
-            DebugLog(0, "HID: the socket device is not available on this platform\n");
-        }
-        return WindowsHidBackend();
-    }();
-    return backend;
+std::unique_ptr<HidBackend> HidNewWindowsHidBackend() {
+    return std::unique_ptr<HidBackend>(new (std::nothrow) WindowsHidBackend);
 }

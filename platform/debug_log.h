@@ -2,8 +2,8 @@
 //
 // Each message goes out as "<program>: <message>", where <program> is the base name of the
 // running executable without its extension. Messages carry their own line ends. The sink is the
-// debugger output on Windows and, elsewhere, standard error or the file named by the
-// environment variable LUMORA_DEBUG_LOG (appended).
+// file named by the environment variable LUMORA_DEBUG_LOG (appended) when it is set, else the
+// debugger output on Windows and standard error elsewhere.
 //
 // Thread-safe: formatting and output happen under one lock, so messages never interleave.
 // Allocates nothing per message; a message longer than 8,191 characters is cut.

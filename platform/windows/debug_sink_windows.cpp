@@ -1,5 +1,10 @@
-// Windows side of os_backend.h: path separator, executable path and the debugger output sink.
+// Windows side of os_backend.h: path separator, executable path and the log's sink: the file
+// named by LUMORA_DEBUG_LOG (appended) when it is set, else the debugger output.
 #include <windows.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
 
 #include "platform/os_backend.h"
 
@@ -19,12 +24,41 @@ bool OsExecutablePath(char* buffer, size_t size) {
     return true;
 }
 
+namespace {
+
+HANDLE openSink() {
+    const char* path = std::getenv("LUMORA_DEBUG_LOG");
+    if (path == nullptr || *path == '\0') {
+        return INVALID_HANDLE_VALUE;
+    }
+    // Append-only access makes every write land at the end, also with other processes writing.
+    return CreateFileA(path, FILE_APPEND_DATA,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// Prefix and message joined; only touched under the log's lock.
+char gLine[16384];
+
+size_t append(size_t at, const char* text) {
+    const size_t length = std::min(std::strlen(text), sizeof gLine - at);
+    std::memcpy(gLine + at, text, length);
+    return at + length;
+}
+
+}  // namespace
+
 void OsDebugWrite(const char* prefix, const char* text) {
-    // Two calls so the log never needs a buffer to join them; the log's lock keeps them together.
-    if (prefix != nullptr) {
-        OutputDebugStringA(prefix);
+    static const HANDLE file = openSink();
+    if (file == INVALID_HANDLE_VALUE) {
+        // Two calls so the log never needs a buffer to join them; the lock keeps them together.
+        OutputDebugStringA(prefix != nullptr ? prefix : "");
+        OutputDebugStringA(text != nullptr ? text : "");
+        return;
     }
-    if (text != nullptr) {
-        OutputDebugStringA(text);
-    }
+    // One write per message, so lines from several processes sharing the file stay whole.
+    const size_t length =
+        append(append(0, prefix != nullptr ? prefix : ""), text != nullptr ? text : "");
+    DWORD written = 0;
+    WriteFile(file, gLine, static_cast<DWORD>(length), &written, nullptr);
 }

@@ -87,8 +87,11 @@ OsTimer* OsTimerCreate(uint32_t dueMs, bool periodic, OsTimerCallback callback, 
     HANDLE timer = nullptr;
     // A period of 0 would mean "once"; a periodic timer due at once repeats every millisecond.
     const DWORD period = periodic ? (dueMs ? dueMs : 1) : 0;
+    // Timer queues count whole milliseconds of a coarser clock than the caller's, so a call may
+    // come up to one before its time; one more keeps every call at or after it.
+    const DWORD due = dueMs < MAXDWORD ? dueMs + 1 : dueMs;
     const BOOL created =
-        CreateTimerQueueTimer(&timer, queue, TimerTrampoline, osTimer, dueMs, period, 0);
+        CreateTimerQueueTimer(&timer, queue, TimerTrampoline, osTimer, due, period, 0);
     if (!created) {
         const DWORD error = GetLastError();
         LeaveCriticalSection(&osTimer->state);

@@ -1,7 +1,6 @@
 // The transport over the real HID layer and the socket device, against simulated readers: what
 // the AAP layer hears, and what crosses the link both ways.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <algorithm>
 #include <chrono>
@@ -33,9 +32,9 @@ public:
     void SetUp() override {
         folder = new TempDir;
         logPath_ = folder->path() + ".log";
-        setenv("LUMORA_HID_SOCKET_DIR", folder->path().c_str(), 1);
+        TestSetEnv("LUMORA_HID_SOCKET_DIR", folder->path().c_str());
         // A faulty link logs every dropped packet; keep that out of the test output.
-        setenv("LUMORA_DEBUG_LOG", logPath_.c_str(), 1);
+        TestSetEnv("LUMORA_DEBUG_LOG", logPath_.c_str());
     }
     void TearDown() override {
         delete folder;

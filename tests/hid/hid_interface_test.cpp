@@ -1,6 +1,5 @@
 // Discovery and report I/O through the socket device, with a scripted device per test.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <atomic>
 #include <condition_variable>
@@ -27,8 +26,8 @@ public:
     void SetUp() override {
         folder = new TempDir;
         logPath = folder->path() + ".log";
-        setenv("LUMORA_HID_SOCKET_DIR", folder->path().c_str(), 1);
-        setenv("LUMORA_DEBUG_LOG", logPath.c_str(), 1);
+        TestSetEnv("LUMORA_HID_SOCKET_DIR", folder->path().c_str());
+        TestSetEnv("LUMORA_DEBUG_LOG", logPath.c_str());
     }
     void TearDown() override {
         delete folder;

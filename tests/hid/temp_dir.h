@@ -1,20 +1,14 @@
-// A fresh directory under /tmp for one test, removed with everything in it. Short, so socket
-// paths inside fit sockaddr_un.
+// A fresh folder in the system's temporary folder for one test, removed with everything in it.
 #pragma once
-
-#include <stdlib.h>
 
 #include <filesystem>
 #include <string>
 
+#include "tests/support/test_platform.h"
+
 class TempDir {
 public:
-    TempDir() {
-        char pattern[] = "/tmp/lumora-hid-XXXXXX";
-        if (mkdtemp(pattern)) {
-            path_ = pattern;
-        }
-    }
+    TempDir() : path_(TestMakeTempDir("lumora-hid")) {}
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
     ~TempDir() {

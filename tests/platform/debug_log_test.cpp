@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
@@ -8,6 +7,7 @@
 #include <string>
 
 #include "platform/debug_log.h"
+#include "tests/hid/temp_dir.h"
 
 namespace {
 
@@ -42,17 +42,13 @@ TEST(DebugLogPrefix, RefusesPrefixThatDoesNotFit) {
 }
 
 std::string runProbe(int threads, int messages) {
-    char path[] = "/tmp/lumora-log-XXXXXX";
-    const int fd = mkstemp(path);
-    close(fd);
-    std::ostringstream command;
-    command << "LUMORA_DEBUG_LOG='" << path << "' '" << LUMORA_LOG_PROBE << "' " << threads << ' '
-            << messages;
-    EXPECT_EQ(std::system(command.str().c_str()), 0);
+    const TempDir folder;
+    const std::string path = folder / "debug.log";
+    EXPECT_EQ(TestRunProgram(LUMORA_LOG_PROBE, {std::to_string(threads), std::to_string(messages)},
+                             "LUMORA_DEBUG_LOG", path),
+              0);
     std::ifstream file(path, std::ios::binary);
-    std::string contents((std::istreambuf_iterator<char>(file)), {});
-    std::remove(path);
-    return contents;
+    return std::string((std::istreambuf_iterator<char>(file)), {});
 }
 
 TEST(DebugLogOutput, LinesFromManyThreadsStayWholeAndLongMessageIsCut) {

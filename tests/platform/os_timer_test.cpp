@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <mutex>
 #include <thread>
 
@@ -33,6 +34,13 @@ struct Calls {
     }
 };
 
+// Callback state that outlives its test: a call already running when OsTimerCancel returns may
+// still touch it. Reachable until the process ends, so no leak checker minds.
+Calls& freshCalls() {
+    static auto* const kept = new std::deque<Calls>();
+    return kept->emplace_back();
+}
+
 void countCall(OsTimer* timer, void* argument) {
     auto* calls = static_cast<Calls*>(argument);
     std::lock_guard<std::mutex> lock(calls->mutex);
@@ -45,7 +53,7 @@ void countCall(OsTimer* timer, void* argument) {
 }
 
 TEST(OsTimer, PeriodicTimerKeepsItsCadenceOnAnotherThread) {
-    Calls calls;
+    Calls& calls = freshCalls();
     const auto start = Clock::now();
     OsTimer* timer = OsTimerCreate(10, true, countCall, &calls);
     ASSERT_NE(timer, nullptr);
@@ -57,7 +65,7 @@ TEST(OsTimer, PeriodicTimerKeepsItsCadenceOnAnotherThread) {
 }
 
 TEST(OsTimer, OneShotTimerCallsOnce) {
-    Calls calls;
+    Calls& calls = freshCalls();
     OsTimer* timer = OsTimerCreate(5, false, countCall, &calls);
     ASSERT_TRUE(calls.waitFor(1));
     EXPECT_FALSE(calls.waitFor(2, milliseconds(60)));
@@ -65,7 +73,7 @@ TEST(OsTimer, OneShotTimerCallsOnce) {
 }
 
 TEST(OsTimer, CancelFromInsideTheCallbackStopsFurtherCalls) {
-    Calls calls;
+    Calls& calls = freshCalls();
     calls.cancelOnCall = 3;
     OsTimerCreate(2, true, countCall, &calls);
     ASSERT_TRUE(calls.waitFor(3));
@@ -80,7 +88,7 @@ TEST(OsTimer, CancelOfNullTimerDoesNothing) {
 // cancel was called may still finish afterwards.
 TEST(OsTimer, NoNewCallAfterCancelReturns) {
     for (int round = 0; round < 20; ++round) {
-        Calls calls;
+        Calls& calls = freshCalls();
         OsTimer* timer = OsTimerCreate(1, true, countCall, &calls);
         ASSERT_TRUE(calls.waitFor(2));
         OsTimerCancel(timer);
@@ -128,7 +136,7 @@ TEST(OsTimer, SlowCallbackDoesNotDelayOtherTimers) {
     Blocking blocking;
     OsTimer* slow = OsTimerCreate(1, false, blockUntilReleased, &blocking);
     ASSERT_EQ(OsWait(blocking.entered, 10000), kWaitSignalled);
-    Calls calls;
+    Calls& calls = freshCalls();
     OsTimer* fast = OsTimerCreate(2, true, countCall, &calls);
     EXPECT_TRUE(calls.waitFor(10));
     OsTimerCancel(fast);
@@ -143,13 +151,14 @@ TEST(OsTimer, SlowCallbackDoesNotDelayOtherTimers) {
 
 TEST(OsTimer, ManyTimersAllFire) {
     constexpr int kTimers = 64;
-    Calls calls[kTimers];
+    Calls* calls[kTimers];
     OsTimer* timers[kTimers];
     for (int i = 0; i < kTimers; ++i) {
-        timers[i] = OsTimerCreate(1 + i % 7, i % 2 == 0, countCall, &calls[i]);
+        calls[i] = &freshCalls();
+        timers[i] = OsTimerCreate(1 + i % 7, i % 2 == 0, countCall, calls[i]);
     }
     for (int i = 0; i < kTimers; ++i) {
-        EXPECT_TRUE(calls[i].waitFor(1)) << i;
+        EXPECT_TRUE(calls[i]->waitFor(1)) << i;
     }
     for (OsTimer* timer : timers) {
         OsTimerCancel(timer);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "protocol_test_support.h"
+#include "tests/hid/temp_dir.h"
 #include "tests/support/null_transport.h"
 #include "transport/mal_trans_atp.h"
 
@@ -218,9 +219,9 @@ TEST_F(AAPLayer, TextBeyondTheLimitIsDroppedNotGathered) {
 
 TEST(AAPInit, CreatesAndOpensTheTransportOnce) {
     // An empty socket folder stands in for the machine's HID devices.
-    char folder[] = "/tmp/lumora-protocol-XXXXXX";
-    ASSERT_NE(mkdtemp(folder), nullptr);
-    setenv("LUMORA_HID_SOCKET_DIR", folder, 1);
+    const TempDir folder;
+    ASSERT_FALSE(folder.path().empty());
+    TestSetEnv("LUMORA_HID_SOCKET_DIR", folder.path().c_str());
     AAPResetForTest();
     Seen seen;
     AAPInit([](void* c) { ++Of(c).attaches; }, nullptr, nullptr, nullptr, nullptr, &seen);
@@ -235,7 +236,6 @@ TEST(AAPInit, CreatesAndOpensTheTransportOnce) {
     theTransport = nullptr;
     delete first;
     AAPResetForTest();
-    rmdir(folder);
 }
 
 }  // namespace

@@ -2,14 +2,14 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <cstdint>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
+
+#include "tests/support/test_platform.h"
 
 using Bytes = std::vector<uint8_t>;
 
@@ -25,10 +25,20 @@ public:
         return std::string((std::istreambuf_iterator<char>(file)), {});
     }
     void SetUp() override {
-        path() = "/tmp/lumora-protocol-test-" + std::to_string(getpid()) + ".log";
-        setenv("LUMORA_DEBUG_LOG", path().c_str(), 1);
+        folder() = TestMakeTempDir("lumora-protocol-test");
+        path() = folder() + "/debug.log";
+        TestSetEnv("LUMORA_DEBUG_LOG", path().c_str());
     }
-    void TearDown() override { std::remove(path().c_str()); }
+    void TearDown() override {
+        std::error_code ignored;
+        std::filesystem::remove_all(folder(), ignored);
+    }
+
+private:
+    static std::string& folder() {
+        static std::string value;
+        return value;
+    }
 };
 
 // Inline, so the test program registers it once whichever files include this.

@@ -1,11 +1,11 @@
-// lumora-reader-sim: a simulated reader on the socket device, until SIGINT or SIGTERM.
-#include <csignal>
+// lumora-reader-sim: a simulated reader on the socket device, until it is told to stop.
 #include <cstdio>
 #include <string>
 
 #include "platform/program_version.h"
 #include "tools/reader-sim/reader_sim.h"
 #include "tools/reader-sim/sim_options.h"
+#include "tools/reader-sim/stop_signal.h"
 
 int main(int argc, char** argv) {
     if (PrintVersionIfAsked(argc, argv, "lumora-reader-sim")) {
@@ -29,12 +29,7 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    // Blocked before the sim-link thread starts, so only sigwait below ever sees them.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    SimPrepareStopSignal();
 
     // Straight to standard error, whatever the debug log of a host in the same shell is set to.
     const std::string name = options.sim.name;
@@ -46,8 +41,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "lumora-reader-sim: %s\n", message.c_str());
         return 1;
     }
-    int signal = 0;
-    sigwait(&stopSignals, &signal);
+    SimWaitForStopSignal();
     sim.stop();
     return 0;
 }

@@ -1,9 +1,5 @@
 #include "tools/reader-sim/reader_sim.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdarg>
@@ -87,13 +83,10 @@ bool ReaderSim::start(std::string* error) {
             return false;
         }
     }
-    int fds[2];
-    if (::pipe2(fds, O_NONBLOCK | O_CLOEXEC) != 0) {
-        *message = "cannot create the wake pipe";
+    if (!device_.ready()) {
+        *message = "cannot create the device's wake-up";
         return false;
     }
-    wakeRead_.reset(fds[0]);
-    wakeWrite_.reset(fds[1]);
     // The thread does not run yet, so plugging here needs no hand-over.
     if (!doPlug(message)) {
         return false;
@@ -123,9 +116,7 @@ bool ReaderSim::command(Command c, std::string* error) {
     }
     commands_.push_back(c);
     const uint64_t ticket = ++commandsIssued_;
-    const char wake = 1;
-    // A full pipe already holds a wake-up; the byte is only a nudge.
-    (void)!::write(wakeWrite_.get(), &wake, 1);
+    device_.wake();
     changed_.wait(lock, [&] { return commandsDone_ >= ticket || !running_; });
     auto failed = commandErrors_.find(ticket);
     if (failed != commandErrors_.end()) {
@@ -306,7 +297,7 @@ void ReaderSim::run() {
         while (device_.connected()) {
             uint8_t report[kReportSize];
             uint32_t size = 0;
-            const SocketDevice::Io io = device_.receive(report, &size);
+            const SocketDevice::Io io = device_.receive(report, kReportSize, &size);
             if (io == SocketDevice::Io::again) {
                 break;
             }
@@ -380,27 +371,13 @@ void ReaderSim::run() {
         if (replugAtMs_ != 0) {
             dueUs = std::min(dueUs, replugAtMs_ * 1000);
         }
-        pollfd fds[2] = {{wakeRead_.get(), POLLIN, 0}, {-1, 0, 0}};
-        if (device_.connected()) {
-            fds[1] = {device_.connectionFd(),
-                      static_cast<short>(POLLIN | (wantWrite ? POLLOUT : 0)), 0};
-        } else if (device_.plugged()) {
-            fds[1] = {device_.listenFd(), POLLIN, 0};
-        }
         lock.unlock();
-        timespec timeout{};
-        timespec* timeoutPtr = nullptr;
+        uint64_t waitUs = SocketDevice::kForever;
         if (dueUs != ~uint64_t{0}) {
             const uint64_t now = NowMicros();
-            const uint64_t waitUs = dueUs > now ? dueUs - now : 0;
-            timeout.tv_sec = static_cast<time_t>(waitUs / 1000000);
-            timeout.tv_nsec = static_cast<long>(waitUs % 1000000 * 1000);
-            timeoutPtr = &timeout;
+            waitUs = dueUs > now ? dueUs - now : 0;
         }
-        ::ppoll(fds, 2, timeoutPtr, nullptr);
-        char drain[64];
-        while (::read(wakeRead_.get(), drain, sizeof drain) > 0) {
-        }
+        device_.wait(waitUs, wantWrite);
         lock.lock();
     }
     running_ = false;

@@ -107,8 +107,6 @@ private:
     bool running_ = false;
 
     // Owned by the sim-link thread once it runs.
-    UniqueFd wakeRead_;
-    UniqueFd wakeWrite_;
     SocketDevice device_;
     ReaderResponder responder_;
     std::unique_ptr<SimLink> link_;

@@ -1,5 +1,5 @@
-#include "tools/reader-sim/socket_device.h"
-
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -8,6 +8,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+
+#include "platform/posix/unique_fd.h"
+#include "tools/reader-sim/socket_device.h"
 
 namespace {
 
@@ -26,13 +29,36 @@ bool HeldByLiveDevice(const sockaddr_un& address) {
 
 }  // namespace
 
+struct SocketDevice::Impl {
+    UniqueFd listener;
+    UniqueFd connection;
+    UniqueFd wakeRead;  // wake() writes a byte, wait() drains them
+    UniqueFd wakeWrite;
+    std::string path;
+};
+
+SocketDevice::SocketDevice() : impl_(new Impl) {
+    int fds[2];
+    if (::pipe2(fds, O_NONBLOCK | O_CLOEXEC) == 0) {
+        impl_->wakeRead.reset(fds[0]);
+        impl_->wakeWrite.reset(fds[1]);
+    }
+}
+
+SocketDevice::~SocketDevice() {
+    unplug();
+}
+
+bool SocketDevice::ready() const {
+    return impl_->wakeRead.valid();
+}
+
 std::string SocketDevice::PathFor(const std::string& dir, const std::string& name) {
     return dir + "/" + name + "-vid_1a61&pid_3650.sock";
 }
 
-bool SocketDevice::plug(const std::string& dir, const std::string& name, std::string* error) {
+bool SocketDevice::plugAt(const std::string& dir, const std::string& path, std::string* error) {
     unplug();
-    const std::string path = PathFor(dir, name);
     // The temporary name lacks the USB ids, so no host picks the socket up before it listens.
     static std::atomic<unsigned> counter{0};
     const std::string temporary = dir + "/.reader-sim-" + std::to_string(::getpid()) + "-" +
@@ -66,38 +92,55 @@ bool SocketDevice::plug(const std::string& dir, const std::string& name, std::st
         ::unlink(temporary.c_str());
         return false;
     }
-    listener_ = std::move(fd);
-    path_ = path;
+    impl_->listener = std::move(fd);
+    impl_->path = path;
     return true;
 }
 
 void SocketDevice::unplug() {
-    connection_.reset();
-    if (listener_.valid()) {
-        listener_.reset();
-        ::unlink(path_.c_str());
+    impl_->connection.reset();
+    if (impl_->listener.valid()) {
+        impl_->listener.reset();
+        ::unlink(impl_->path.c_str());
     }
 }
 
+void SocketDevice::die() {
+    impl_->connection.reset();
+    impl_->listener.reset();
+}
+
+bool SocketDevice::plugged() const {
+    return impl_->listener.valid();
+}
+
+bool SocketDevice::connected() const {
+    return impl_->connection.valid();
+}
+
+const std::string& SocketDevice::path() const {
+    return impl_->path;
+}
+
 bool SocketDevice::accept() {
-    if (!listener_.valid() || connection_.valid()) {
+    if (!impl_->listener.valid() || impl_->connection.valid()) {
         return false;
     }
-    const int fd = ::accept4(listener_.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    const int fd = ::accept4(impl_->listener.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (fd < 0) {
         return false;
     }
-    connection_.reset(fd);
+    impl_->connection.reset(fd);
     return true;
 }
 
 void SocketDevice::closeConnection() {
-    connection_.reset();
+    impl_->connection.reset();
 }
 
-SocketDevice::Io SocketDevice::receive(uint8_t* report, uint32_t* size) {
+SocketDevice::Io SocketDevice::receive(uint8_t* buffer, uint32_t capacity, uint32_t* size) {
     // MSG_TRUNC reports a datagram's real length, so an oversized one is seen as such.
-    const ssize_t n = ::recv(connection_.get(), report, kReportSize, MSG_DONTWAIT | MSG_TRUNC);
+    const ssize_t n = ::recv(impl_->connection.get(), buffer, capacity, MSG_DONTWAIT | MSG_TRUNC);
     if (n > 0) {
         *size = static_cast<uint32_t>(n);
         return Io::ok;
@@ -108,13 +151,38 @@ SocketDevice::Io SocketDevice::receive(uint8_t* report, uint32_t* size) {
     return Io::closed;
 }
 
-SocketDevice::Io SocketDevice::send(const uint8_t* report) {
-    const ssize_t n = ::send(connection_.get(), report, kReportSize, MSG_DONTWAIT | MSG_NOSIGNAL);
-    if (n == static_cast<ssize_t>(kReportSize)) {
+SocketDevice::Io SocketDevice::send(const uint8_t* data, uint32_t size) {
+    const ssize_t n = ::send(impl_->connection.get(), data, size, MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (n == static_cast<ssize_t>(size)) {
         return Io::ok;
     }
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
         return Io::again;
     }
     return Io::closed;
+}
+
+void SocketDevice::wait(uint64_t timeoutUs, bool wantWrite) {
+    pollfd fds[2] = {{impl_->wakeRead.get(), POLLIN, 0}, {-1, 0, 0}};
+    if (connected()) {
+        fds[1] = {impl_->connection.get(), static_cast<short>(POLLIN | (wantWrite ? POLLOUT : 0)),
+                  0};
+    } else if (plugged()) {
+        fds[1] = {impl_->listener.get(), POLLIN, 0};
+    }
+    timespec timeout{};
+    if (timeoutUs != kForever) {
+        timeout.tv_sec = static_cast<time_t>(timeoutUs / 1000000);
+        timeout.tv_nsec = static_cast<long>(timeoutUs % 1000000 * 1000);
+    }
+    ::ppoll(fds, 2, timeoutUs == kForever ? nullptr : &timeout, nullptr);
+    char drain[64];
+    while (::read(impl_->wakeRead.get(), drain, sizeof drain) > 0) {
+    }
+}
+
+void SocketDevice::wake() {
+    const char byte = 1;
+    // A full pipe already holds a wake-up; the byte is only a nudge.
+    (void)!::write(impl_->wakeWrite.get(), &byte, 1);
 }

@@ -1,0 +1,166 @@
+// The socket device on Windows: a named pipe per reader, announced by a marker file in one
+// folder whose whole content is the pipe's name (pipes themselves cannot be listed everywhere).
+// A marker's path is the device path; opening it opens the pipe in message mode for the same
+// overlapped I/O as a HID device.
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <utility>
+#include <vector>
+
+#include "hid/backend_windows.h"
+#include "platform/debug_log.h"
+#include "platform/os.h"
+
+namespace {
+
+constexpr char kPipePrefix[] = "\\\\.\\pipe\\";
+
+// Wakes discovery when a file in the folder is added, removed or renamed.
+class PipeWatch final : public HidWatch {
+public:
+    PipeWatch(HANDLE change, OsHandle wake) : change_(change), wake_(wake) {}
+    ~PipeWatch() override {
+        if (thread_ != nullptr) {
+            SetEvent(stop_);
+            OsWait(thread_, kOsWaitForever);
+            OsCloseHandle(thread_);
+        }
+        if (stop_ != nullptr) {
+            CloseHandle(stop_);
+        }
+        FindCloseChangeNotification(change_);
+    }
+
+    bool start() {
+        stop_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        thread_ = stop_ != nullptr ? OsCreateThread("hid-pipe-watch", &run, this) : nullptr;
+        return thread_ != nullptr;
+    }
+
+private:
+    static void run(void* raw) {
+        auto* self = static_cast<PipeWatch*>(raw);
+        const HANDLE handles[2] = {self->stop_, self->change_};
+        while (WaitForMultipleObjects(2, handles, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
+            // Armed again before the wake: a later change signals anew, an earlier one is seen
+            // by the scan that the wake starts. (A device arrives as a file, then a rename.)
+            const bool armed = FindNextChangeNotification(self->change_);
+            OsSetEvent(self->wake_);
+            if (!armed) {
+                DebugLog(0, "HID: hid-pipe-watch: watch ended (%lu)\n", GetLastError());
+                return;
+            }
+        }
+    }
+
+    HANDLE change_;              // owned
+    OsHandle wake_;              // not owned
+    HANDLE stop_ = nullptr;      // owned; set to end the thread
+    OsHandle thread_ = nullptr;  // "hid-pipe-watch", owned, joined by the destructor
+};
+
+// Reads a marker: the pipe's full name, and nothing else.
+bool readMarker(const char* path, std::string& pipeName) {
+    HANDLE file =
+        CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;  // unplugged since the scan
+    }
+    char text[kHidPathSize];
+    DWORD length = 0;
+    const bool read = ReadFile(file, text, sizeof text, &length, nullptr);
+    CloseHandle(file);
+    pipeName.assign(text, read ? length : 0);
+    // Anything but a pipe's name would have us open whatever file a marker names.
+    if (length >= sizeof text || pipeName.compare(0, sizeof kPipePrefix - 1, kPipePrefix) != 0 ||
+        pipeName.find('\0') != std::string::npos) {
+        DebugLog(0, "HID: %s does not name a pipe\n", path);
+        return false;
+    }
+    return true;
+}
+
+class PipeBackend final : public WindowsFileBackend {
+public:
+    explicit PipeBackend(std::string dir) : dir_(std::move(dir)) {}
+
+    bool enumerate(std::vector<std::string>& paths) override {
+        paths.clear();
+        WIN32_FIND_DATAA found;
+        HANDLE search = FindFirstFileA((dir_ + "\\*").c_str(), &found);
+        if (search == INVALID_HANDLE_VALUE) {
+            const DWORD error = GetLastError();
+            if (error == ERROR_FILE_NOT_FOUND) {
+                return true;
+            }
+            DebugLog(0, "HID: cannot list the device folder %s (%lu)\n", dir_.c_str(), error);
+            return false;
+        }
+        do {
+            if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+                paths.push_back(dir_ + "/" + found.cFileName);
+            }
+        } while (FindNextFileA(search, &found));
+        const DWORD error = GetLastError();
+        FindClose(search);
+        if (error != ERROR_NO_MORE_FILES) {
+            DebugLog(0, "HID: listing %s failed (%lu)\n", dir_.c_str(), error);
+            return false;
+        }
+        std::sort(paths.begin(), paths.end());
+        return true;
+    }
+
+    HidDevice* open(const char* path, bool& denied) override {
+        denied = false;
+        std::string pipeName;
+        if (path == nullptr || !readMarker(path, pipeName)) {
+            return nullptr;
+        }
+        HANDLE file = CreateFileA(pipeName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+        // Not logged: busy with another host, or gone; the caller retries.
+        if (file == INVALID_HANDLE_VALUE) {
+            denied = GetLastError() == ERROR_ACCESS_DENIED;
+            return nullptr;
+        }
+        // A client end starts in byte mode; reports are messages.
+        DWORD mode = PIPE_READMODE_MESSAGE;
+        if (!SetNamedPipeHandleState(file, &mode, nullptr, nullptr)) {
+            DebugLog(0, "HID: %s: cannot read the pipe by messages (%lu)\n", path, GetLastError());
+            CloseHandle(file);
+            return nullptr;
+        }
+        return adopt(file, path);
+    }
+
+    HidWatch* watch(OsHandle wake) override {
+        HANDLE change =
+            FindFirstChangeNotificationA(dir_.c_str(), FALSE, FILE_NOTIFY_CHANGE_FILE_NAME);
+        if (change == INVALID_HANDLE_VALUE) {
+            DebugLog(0, "HID: cannot watch %s (%lu)\n", dir_.c_str(), GetLastError());
+            return nullptr;
+        }
+        auto* watch = new (std::nothrow) PipeWatch(change, wake);
+        if (watch == nullptr) {
+            FindCloseChangeNotification(change);
+            return nullptr;
+        }
+        if (!watch->start()) {
+            delete watch;
+            return nullptr;
+        }
+        return watch;
+    }
+
+private:
+    const std::string dir_;
+};
+
+}  // namespace
+
+std::unique_ptr<HidBackend> HidNewPipeBackend(const std::string& dir) {
+    return std::unique_ptr<HidBackend>(new (std::nothrow) PipeBackend(dir));
+}

@@ -1,0 +1,18 @@
+// What the tests need from the OS beyond standard C++: one implementation per OS.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// Sets (or replaces) a variable of this process's environment; false when refused.
+bool TestSetEnv(const char* name, const char* value);
+
+// Creates a fresh, empty folder in the system's temporary folder, its name starting with
+// prefix. Returns its path, or empty when it cannot be created. Short on POSIX, so socket paths
+// inside fit.
+std::string TestMakeTempDir(const char* prefix);
+
+// Runs program with args, with name=value added to its environment, and waits for it to end.
+// Returns its exit code, or -1 when it could not be started or did not end normally.
+int TestRunProgram(const std::string& program, const std::vector<std::string>& args,
+                   const std::string& name, const std::string& value);
