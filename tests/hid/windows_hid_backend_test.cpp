@@ -17,7 +17,8 @@ TEST(HidWindowsBackend, ListsHidInterfacesWhosePathsOpenAndClose) {
     for (const std::string& path : paths) {
         EXPECT_EQ(path.rfind("\\\\?\\", 0), 0u) << path;  // a device interface path
         // Keyboards and mice are held by the system; the rest open.
-        if (HidDevice* device = backend->open(path.c_str())) {
+        bool denied = false;
+        if (HidDevice* device = backend->open(path.c_str(), denied)) {
             backend->close(device);
         }
     }
