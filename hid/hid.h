@@ -32,6 +32,10 @@ struct HidDevice;  // a backend's open device
 // report id and length is 64. Delays the next read for as long as it runs.
 using HidReportCallback = void (*)(HidDeviceEntry* entry, const uint8_t* data, int32_t length,
                                    void* context);
+// Called on the entry's readThread after one or more reports when no further one is queued,
+// before the thread waits for the next: receivers may gather a run of reports and pass it on
+// once. Backends that cannot tell call it after every report.
+using HidReadBatchEndCallback = void (*)(HidDeviceEntry* entry, void* context);
 // Called on the entry's readThread once the device is open, before its first read.
 using HidArriveCallback = void (*)(HidDeviceEntry* entry, void* context);
 // Called on listenThread when the entry's path is no longer found. The entry is freed after
@@ -78,6 +82,7 @@ struct hidInterface {
     HidReportCallback hidReportCallback;
     HidArriveCallback hidArriveCallback;
     HidRemoveCallback hidRemoveCallback;
+    HidReadBatchEndCallback hidBatchEndCallback;  // may be null
     void* context;
     OsHandle listenEvent;  // auto-reset; wakes listenThread (hot-plug, close)
     struct HidWatch* watch;
@@ -100,7 +105,7 @@ void UnloadHidLibrary();
 // every 2000 ms, and sooner when the platform reports a device arriving or leaving.
 hidInterface* OpenHidInterface(const HidDeviceFilter* filters, HidReportCallback reportCallback,
                                HidArriveCallback arriveCallback, HidRemoveCallback removeCallback,
-                               void* context);
+                               void* context, HidReadBatchEndCallback batchEndCallback = nullptr);
 
 // Stops listenThread and every readThread, waits until they have ended and frees the interface.
 // Calls no remove callback. Null does nothing. Must not be called from a callback.

@@ -10,6 +10,7 @@
 
 enum class HidReadResult {
     report,       // one report of the given size is in the buffer
+    drained,      // readIfQueued only: no report is waiting, nothing was read
     interrupted,  // interrupt() was called
     failed,       // the device is gone or broken; the readThread ends
 };
@@ -44,6 +45,14 @@ public:
     // Called on the entry's readThread only.
     virtual HidReadResult read(HidDevice* device, OsHandle readEvent,
                                uint8_t (&report)[kHidReportSize], int& size) = 0;
+
+    // As read, but returns drained at once instead of waiting when no report is queued. A
+    // backend that cannot tell without waiting says drained every time. Same thread as read.
+    virtual HidReadResult readIfQueued(HidDevice*, OsHandle, uint8_t (&)[kHidReportSize],
+                                       int& size) {
+        size = 0;
+        return HidReadResult::drained;
+    }
 
     // Makes a read in progress (or the next one) return interrupted. Any thread.
     virtual void interrupt(HidDevice* device, OsHandle readEvent) = 0;

@@ -134,7 +134,7 @@ bool isAmong(const char* path, const HidFoundDevice* found, int count) {
 
 hidInterface* OpenHidInterface(const HidDeviceFilter* filters, HidReportCallback reportCallback,
                                HidArriveCallback arriveCallback, HidRemoveCallback removeCallback,
-                               void* context) {
+                               void* context, HidReadBatchEndCallback batchEndCallback) {
     auto* hid = new (std::nothrow) hidInterface();
     if (!hid) {
         DebugLog(0, "OpenHidInterface: out of memory\n");
@@ -148,6 +148,7 @@ hidInterface* OpenHidInterface(const HidDeviceFilter* filters, HidReportCallback
     hid->hidReportCallback = reportCallback;
     hid->hidArriveCallback = arriveCallback;
     hid->hidRemoveCallback = removeCallback;
+    hid->hidBatchEndCallback = batchEndCallback;
     hid->context = context;
     hid->running = true;
     for (HidDeviceEntry& entry : hid->DeviceTable) {

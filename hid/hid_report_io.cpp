@@ -89,16 +89,29 @@ void HidReadThread(void* argument) {
         if (owner->hidArriveCallback) {
             owner->hidArriveCallback(entry, entry->context);
         }
+        // After a report, only what is already queued is read before the batch end is told.
+        bool inBatch = false;
         for (;;) {
             int size = 0;
-            if (backend.read(device, readEvent, entry->inputBuffer, size) !=
-                HidReadResult::report) {
+            const HidReadResult result =
+                inBatch ? backend.readIfQueued(device, readEvent, entry->inputBuffer, size)
+                        : backend.read(device, readEvent, entry->inputBuffer, size);
+            if (result != HidReadResult::report) {
+                // A batch is also over when the device fails or the thread is stopped.
+                if (inBatch && owner->hidBatchEndCallback) {
+                    owner->hidBatchEndCallback(entry, entry->context);
+                }
+                inBatch = false;
+                if (result == HidReadResult::drained) {
+                    continue;
+                }
                 break;
             }
             if (size != kHidReportSize) {
                 DebugLog(0, "Read Thread: report of %d bytes dropped from %s\n", size, entry->path);
                 continue;
             }
+            inBatch = true;
             entry->hidReportCallback(entry, entry->inputBuffer + 1, kHidDataSize, entry->context);
         }
         OsLock(entry->ioLock);

@@ -93,7 +93,8 @@ HidDevice* HidFdDeviceOpen(UniqueFd fd, HidFdFraming framing, bool isSocket) {
     return device;
 }
 
-HidReadResult HidFdDeviceRead(HidDevice* device, uint8_t (&report)[kHidReportSize], int& size) {
+HidReadResult HidFdDeviceRead(HidDevice* device, uint8_t (&report)[kHidReportSize], int& size,
+                              bool wait) {
     size = 0;
     if (!device) {
         return HidReadResult::failed;
@@ -115,6 +116,12 @@ HidReadResult HidFdDeviceRead(HidDevice* device, uint8_t (&report)[kHidReportSiz
         if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
             DebugLog(0, "HID: read from a device failed (errno %d)\n", errno);
             return HidReadResult::failed;
+        }
+        if (!wait) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return HidReadResult::drained;
         }
         pollfd fds[2] = {{device->fd.get(), POLLIN, 0}, {device->wake.get(), POLLIN, 0}};
         if (poll(fds, 2, -1) < 0) {
@@ -151,26 +158,32 @@ HidWriteResult HidFdDeviceWrite(HidDevice* device, const uint8_t (&report)[kHidR
     }
     const bool forever = timeoutMs == kOsWaitForever;
     const int64_t deadline = nowMs() + timeoutMs;
-    for (;;) {
-        int waitMs = -1;
-        if (!forever) {
-            waitMs = int(std::clamp<int64_t>(deadline - nowMs(), 0, INT_MAX));
-        }
-        pollfd out = {device->fd.get(), POLLOUT, 0};
-        const int ready = poll(&out, 1, waitMs);
-        if (ready < 0) {
-            if (errno == EINTR) {
-                continue;
+    // Written at once when there is room, as there nearly always is; polled only while there
+    // is none, so a write costs one system call.
+    short revents = 0;
+    for (bool first = true;; first = false) {
+        if (!first) {
+            int waitMs = -1;
+            if (!forever) {
+                waitMs = int(std::clamp<int64_t>(deadline - nowMs(), 0, INT_MAX));
             }
-            errorCode = errno;
-            return HidWriteResult::failed;
-        }
-        if (ready == 0) {
-            return HidWriteResult::timedOut;
-        }
-        if (out.revents & POLLNVAL) {
-            errorCode = EBADF;
-            return HidWriteResult::failed;
+            pollfd out = {device->fd.get(), POLLOUT, 0};
+            const int ready = poll(&out, 1, waitMs);
+            if (ready < 0) {
+                if (errno == EINTR) {
+                    continue;
+                }
+                errorCode = errno;
+                return HidWriteResult::failed;
+            }
+            if (ready == 0) {
+                return HidWriteResult::timedOut;
+            }
+            if (out.revents & POLLNVAL) {
+                errorCode = EBADF;
+                return HidWriteResult::failed;
+            }
+            revents = out.revents;
         }
         // On hang-up or error the send itself says why. A hidraw write blocks in the kernel
         // until the USB transfer ends (it has its own time-out), whatever O_NONBLOCK says.
@@ -187,7 +200,7 @@ HidWriteResult HidFdDeviceWrite(HidDevice* device, const uint8_t (&report)[kHidR
         }
         const int error = errno;
         if (error == EAGAIN || error == EWOULDBLOCK || error == EINTR) {
-            if (out.revents & (POLLHUP | POLLERR)) {
+            if (revents & (POLLHUP | POLLERR)) {
                 errorCode = error;
                 return HidWriteResult::refused;  // never writable again; don't spin on it
             }

@@ -31,7 +31,9 @@ struct HidDevice {
 
 // Wraps an open fd; null (fd closed) when the wake fd cannot be made.
 HidDevice* HidFdDeviceOpen(UniqueFd fd, HidFdFraming framing, bool isSocket);
-HidReadResult HidFdDeviceRead(HidDevice* device, uint8_t (&report)[kHidReportSize], int& size);
+// wait false: drained instead of waiting when no report is queued.
+HidReadResult HidFdDeviceRead(HidDevice* device, uint8_t (&report)[kHidReportSize], int& size,
+                              bool wait = true);
 void HidFdDeviceInterrupt(HidDevice* device);
 HidWriteResult HidFdDeviceWrite(HidDevice* device, const uint8_t (&report)[kHidReportSize],
                                 uint32_t timeoutMs, int& errorCode);
@@ -44,6 +46,10 @@ public:
     HidReadResult read(HidDevice* device, OsHandle, uint8_t (&report)[kHidReportSize],
                        int& size) override {
         return HidFdDeviceRead(device, report, size);
+    }
+    HidReadResult readIfQueued(HidDevice* device, OsHandle, uint8_t (&report)[kHidReportSize],
+                               int& size) override {
+        return HidFdDeviceRead(device, report, size, false);
     }
     void interrupt(HidDevice* device, OsHandle) override { HidFdDeviceInterrupt(device); }
     HidWriteResult write(HidDevice* device, const uint8_t (&report)[kHidReportSize],

@@ -6,25 +6,32 @@ namespace {
 
 constexpr uint32_t kCrcPolynomial = 0x04C11DB7u;
 
-struct ByteTable {
-    uint32_t entry[256];
+// entry[k][i]: the register i<<24 after eight MSB-first steps and then k more bytes of zeros,
+// so a word's four bytes are looked up independently rather than one after another.
+struct WordTables {
+    uint32_t entry[4][256];
 };
 
-// Entry i is the register i<<24 after eight MSB-first steps, so one lookup does a whole byte.
-constexpr ByteTable MakeByteTable() {
-    ByteTable table{};
+constexpr WordTables MakeWordTables() {
+    WordTables tables{};
     for (uint32_t i = 0; i < 256; ++i) {
         uint32_t reg = i << 24;
         for (int bit = 0; bit < 8; ++bit) {
             reg = (reg & 0x80000000u) ? (reg << 1) ^ kCrcPolynomial : reg << 1;
         }
-        table.entry[i] = reg;
+        tables.entry[0][i] = reg;
     }
-    return table;
+    for (int k = 1; k < 4; ++k) {
+        for (uint32_t i = 0; i < 256; ++i) {
+            const uint32_t previous = tables.entry[k - 1][i];
+            tables.entry[k][i] = (previous << 8) ^ tables.entry[0][previous >> 24];
+        }
+    }
+    return tables;
 }
 
-constexpr ByteTable kByteTable = MakeByteTable();
-static_assert(kByteTable.entry[1] == kCrcPolynomial, "byte table built wrongly");
+constexpr WordTables kTables = MakeWordTables();
+static_assert(kTables.entry[0][1] == kCrcPolynomial, "byte table built wrongly");
 
 inline uint32_t LoadLittleEndian32(const uint8_t* bytes) {
     return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
@@ -40,10 +47,8 @@ inline void StoreLittleEndian32(uint8_t* bytes, uint32_t value) {
 
 inline uint32_t CrcAddWord(uint32_t reg, uint32_t word) {
     reg ^= word;
-    for (int byte = 0; byte < 4; ++byte) {
-        reg = (reg << 8) ^ kByteTable.entry[reg >> 24];
-    }
-    return reg;
+    return kTables.entry[3][reg >> 24] ^ kTables.entry[2][(reg >> 16) & 0xFF] ^
+           kTables.entry[1][(reg >> 8) & 0xFF] ^ kTables.entry[0][reg & 0xFF];
 }
 
 uint32_t CrcAddWords(uint32_t reg, const uint8_t* bytes, uint32_t count) {

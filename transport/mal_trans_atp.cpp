@@ -36,9 +36,18 @@ uint64_t ValueOf(HidDeviceEntry* entry) {
     return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(entry));
 }
 
+// True on a reader's read thread once it delivers reports: what it posts wakes the event
+// thread once, at the end of the run of reports it reads back to back.
+thread_local bool tDeliveringReports = false;
+
 void HidReport(HidDeviceEntry* entry, const uint8_t* report, int32_t length, void* context) {
     auto* transport = static_cast<MALTransATP*>(context);
+    tDeliveringReports = true;
     transport->OnReceiveReport(transport->GetDeviceID(entry), report, length);
+}
+
+void HidReadBatchEnd(HidDeviceEntry*, void* context) {
+    static_cast<MALTransATP*>(context)->wakeOwedEventThread();
 }
 
 // The generation goes along: by the time the event thread looks, the entry may hold another.
@@ -89,7 +98,8 @@ hidInterface* MALTransATP::open(const HidDeviceFilter* filters) {
         running_ = false;
         return nullptr;
     }
-    hidInterface_ = OpenHidInterface(filters, HidReport, HidArrive, HidRemove, this);
+    hidInterface_ =
+        OpenHidInterface(filters, HidReport, HidArrive, HidRemove, this, HidReadBatchEnd);
     return hidInterface_;
 }
 
@@ -135,9 +145,21 @@ void MALTransATP::setReportWriterForTest(ATPReportWriter writer, void* context) 
 }
 
 void MALTransATP::postEvent(uint32_t type, uint64_t value, uint32_t generation) {
-    // A merged event needs no wake-up: the one it joined has its own. This saves the
-    // event thread a wake-up for nearly every received data packet.
-    if (events_.post(type, value, generation) == ATPPostResult::queued && eventSignal_) {
+    // A merged event needs no wake-up: the one it joined has its own.
+    if (events_.post(type, value, generation) != ATPPostResult::queued || !eventSignal_) {
+        return;
+    }
+    if (tDeliveringReports) {
+        // Woken once the read thread has nothing more queued, rather than several times
+        // while it runs through the reports.
+        wakeOwed_ = true;
+        return;
+    }
+    OsSetEvent(eventSignal_);
+}
+
+void MALTransATP::wakeOwedEventThread() {
+    if (wakeOwed_.exchange(false)) {
         OsSetEvent(eventSignal_);
     }
 }

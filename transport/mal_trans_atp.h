@@ -76,8 +76,12 @@ public:
     int32_t AddSerHidDevice(HidDeviceEntry* entry);
     int32_t AddSerHidDevice(HidDeviceEntry* entry, uint32_t generation);
 
-    // Queues an event for the event thread and wakes it. Any thread; never blocks for long.
+    // Queues an event for the event thread and wakes it; on a read thread delivering reports,
+    // the wake waits for wakeOwedEventThread. Any thread; never blocks for long.
     void postEvent(uint32_t type, uint64_t value, uint32_t generation = 0);
+    // Wakes the event thread for what read threads posted without waking it. The HID layer's
+    // batch end on a read thread.
+    void wakeOwedEventThread();
     // Runs every queued event on the calling thread. The event thread's body, and tests that
     // stand in for it.
     void dispatchPendingEvents();
@@ -173,7 +177,8 @@ private:
     // kATPDataIn: acknowledgement, sequence and checksum checks, then the message ring.
     void receiveData(ATPDevice* rec, const uint8_t* packet);
 
-    OsHandle eventSignal_;  // auto reset; wakes the event thread
+    OsHandle eventSignal_;               // auto reset; wakes the event thread
+    std::atomic<bool> wakeOwed_{false};  // a read thread posted without setting eventSignal_
     std::atomic<bool> running_{false};
     std::atomic<uint8_t> transportByte_{0};
     // Slot pointers are published before deviceCount_ grows and never change afterwards.

@@ -107,19 +107,23 @@ private:
                 }
                 insert(timer);
             }
-            if (!busy) {
-                dispatch(timer);
+            if (!busy && dispatch(timer)) {
+                // Woken after letting go of the lock: a worker woken under it would at once
+                // block on it again, costing both threads a second switch every tick.
+                lock.unlock();
+                workAvailable_.notify_one();
+                lock.lock();
             }
         }
     }
 
-    // Called under mutex_.
-    void dispatch(OsTimer* timer) {
+    // Called under mutex_. True when an idle worker is to be woken (by the caller, after
+    // letting go of mutex_).
+    bool dispatch(OsTimer* timer) {
         timer->pending = true;
         ready_.push_back(timer);
         if (ready_.size() <= idleWorkers_) {
-            workAvailable_.notify_one();
-            return;
+            return true;
         }
         try {
             std::thread(&TimerService::work, this).detach();
@@ -127,6 +131,7 @@ private:
             // The existing workers still drain the queue, only later.
             DebugLog(0, "OsTimer: cannot start a worker thread (%d)\n", error.code().value());
         }
+        return false;
     }
 
     void work() {

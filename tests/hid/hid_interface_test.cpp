@@ -63,7 +63,7 @@ const HidDeviceFilter kFilters[] = {{0x1a61, 0x3650}, {0x1a61, 0x3660}, {0, 0}, 
 // What the callbacks saw, in order.
 struct Recorder {
     struct Event {
-        char kind;  // 'a' arrive, 'r' remove, 'p' report
+        char kind;  // 'a' arrive, 'r' remove, 'p' report, 'b' batch end
         HidDeviceEntry* entry;
         std::vector<uint8_t> data;
         uint32_t scans = 0;  // scans finished when it was called
@@ -71,11 +71,29 @@ struct Recorder {
     std::mutex mutex;
     std::condition_variable changed;
     std::vector<Event> events;
+    bool holdReports = false;  // the report callback waits until this is cleared
 
     void add(Event event) {
-        std::lock_guard<std::mutex> lock(mutex);
+        std::unique_lock<std::mutex> lock(mutex);
+        const bool report = event.kind == 'p';
         events.push_back(std::move(event));
         changed.notify_all();
+        if (report) {
+            changed.wait(lock, [&] { return !holdReports; });
+        }
+    }
+    void setHold(bool hold) {
+        std::lock_guard<std::mutex> lock(mutex);
+        holdReports = hold;
+        changed.notify_all();
+    }
+    std::string kinds() {
+        std::lock_guard<std::mutex> lock(mutex);
+        std::string text;
+        for (const Event& event : events) {
+            text += event.kind;
+        }
+        return text;
     }
     int count(char kind) {
         int n = 0;
@@ -110,6 +128,9 @@ void onArrive(HidDeviceEntry* entry, void* context) {
 void onRemove(HidDeviceEntry* entry, void* context) {
     static_cast<Recorder*>(context)->add({'r', entry, {}, entry->owner->scans});
 }
+void onBatchEnd(HidDeviceEntry* entry, void* context) {
+    static_cast<Recorder*>(context)->add({'b', entry, {}});
+}
 
 class HidInterfaceTest : public ::testing::Test {
 protected:
@@ -126,7 +147,7 @@ protected:
         timings.hotplugWake = hotplugWake;
         timings.scanIntervalMs = scanIntervalMs;
         HidTimingsForTest() = timings;
-        hid = OpenHidInterface(kFilters, onReport, onArrive, onRemove, &recorder);
+        hid = OpenHidInterface(kFilters, onReport, onArrive, onRemove, &recorder, onBatchEnd);
         ASSERT_NE(hid, nullptr);
     }
     // Waits until the scan that removed a device has finished with the table.
@@ -175,6 +196,25 @@ TEST_F(HidInterfaceTest, DevicePresentBeforeOpenIsAdoptedAtOnceAndDeliversReport
     EXPECT_EQ(report.entry, &hid->DeviceTable[0]);
     EXPECT_EQ(report.data, std::vector<uint8_t>(packet, packet + 64));
     EXPECT_EQ(recorder.events.front().kind, 'a');  // announced before its first report
+}
+
+// Reports that queued up while one was being delivered go out as one batch, told once.
+TEST_F(HidInterfaceTest, BatchEndFollowsTheReportsThatWereQueuedTogether) {
+    auto device = plug("reader-vid_1a61&pid_3650.sock");
+    open(false, 3600 * 1000);
+    ASSERT_TRUE(device->accept());
+    ASSERT_TRUE(recorder.waitFor('a', 1));
+    uint8_t packet[64] = {};
+    recorder.setHold(true);
+    ASSERT_TRUE(device->sendReport(packet));
+    ASSERT_TRUE(recorder.waitFor('p', 1));
+    ASSERT_TRUE(device->sendReport(packet));
+    ASSERT_TRUE(device->sendReport(packet));
+    recorder.setHold(false);
+    ASSERT_TRUE(recorder.waitFor('b', 1));
+    ASSERT_TRUE(device->sendReport(packet));
+    ASSERT_TRUE(recorder.waitFor('b', 2));
+    EXPECT_EQ(recorder.kinds(), "apppbpb");
 }
 
 TEST_F(HidInterfaceTest, ShortAndLongDatagramsAreNotPassedOnAsReports) {

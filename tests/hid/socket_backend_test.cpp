@@ -184,6 +184,26 @@ TEST(HidSocketBackend, UnplugFailsABlockedReadAndRefusesWrites) {
     EXPECT_EQ(c.backend->write(c.device, out, kLongMs, error), HidWriteResult::refused);
 }
 
+// readIfQueued takes what is waiting and never waits.
+TEST(HidSocketBackend, ReadIfQueuedTakesWhatIsWaitingThenSaysDrained) {
+    Connected c;
+    ASSERT_TRUE(c.accepted);
+    uint8_t report[kHidReportSize];
+    int size = -1;
+    EXPECT_EQ(c.backend->readIfQueued(c.device, nullptr, report, size), HidReadResult::drained);
+    EXPECT_EQ(size, 0);
+    for (uint8_t first : {uint8_t(1), uint8_t(2)}) {
+        uint8_t packet[kHidDataSize] = {first};
+        ASSERT_TRUE(c.plug.sendReport(packet));
+    }
+    for (uint8_t first : {uint8_t(1), uint8_t(2)}) {
+        ASSERT_EQ(c.backend->readIfQueued(c.device, nullptr, report, size), HidReadResult::report);
+        EXPECT_EQ(size, kHidReportSize);
+        EXPECT_EQ(report[1], first);
+    }
+    EXPECT_EQ(c.backend->readIfQueued(c.device, nullptr, report, size), HidReadResult::drained);
+}
+
 // A device may answer and then go at once: its last report still comes first.
 TEST(HidSocketBackend, ReportSentJustBeforeUnplugStillArrives) {
     Connected c;
