@@ -200,6 +200,9 @@ TEST_F(HidInterfaceTest, DevicePresentBeforeOpenIsAdoptedAtOnceAndDeliversReport
 
 // Reports that queued up while one was being delivered go out as one batch, told once.
 TEST_F(HidInterfaceTest, BatchEndFollowsTheReportsThatWereQueuedTogether) {
+#ifdef _WIN32
+    GTEST_SKIP() << "a pipe cannot tell whether a report is queued: a batch ends after each one";
+#endif
     auto device = plug("reader-vid_1a61&pid_3650.sock");
     open(false, 3600 * 1000);
     ASSERT_TRUE(device->accept());
