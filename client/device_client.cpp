@@ -21,6 +21,7 @@
 #include <deque>
 #include <string>
 
+#include "hid/hid.h"
 #include "protocol/aap_layer.h"
 #include "protocol/aap_message.h"
 #include "protocol/schema.h"
@@ -749,4 +750,15 @@ void DeviceClient::resetForTest() {
     sh.recordsComplete = false;
     sh.receivingThread.store(nullptr);
     sh.giveUpPeriods.store(kGiveUpPeriods);
+}
+
+QString DeviceClient::readerAccessProblem() const {
+    const std::string path = HidDeniedDevicePath();
+    if (path.empty()) {
+        return {};
+    }
+    return QStringLiteral(
+               "a reader is plugged in at %1 but this user may not open it: install the udev rule "
+               "(see README) and plug it in again")
+        .arg(QString::fromStdString(path));
 }

@@ -76,6 +76,10 @@ public:
     Q_INVOKABLE QString requestDateTime();
     // The configuration record id; completes only once some database-record answer has ended.
     Q_INVOKABLE QJsonArray requestCalibrationConfig(uint8_t id);
+    // What to tell a user when a reader is plugged in that this user may not open: "a reader is
+    // plugged in at PATH but this user may not open it: install the udev rule (see README) and
+    // plug it in again"; empty when there is none. Any thread; never blocks.
+    Q_INVOKABLE QString readerAccessProblem() const;
     // Whether the calling thread's last request got its answer; false when it returned empty for
     // want of a reader (none adopted, or removed during it) or gave up. Never blocks.
     bool lastRequestAnswered() const;

@@ -24,7 +24,14 @@ ApplicationWindow {
         qsTr("The reader does not answer. Unplug it and plug it in again.")
 
     // The requests run on the download worker: the answers fill the labels as they come.
+    // Whether a reader is attached; while none is, the status line says when one is plugged in
+    // that this user may not open.
+    property bool readerPresent: false
+    property bool accessDenied: false
+    readonly property string pleaseConnect: qsTr("Please Connect the Reader.")
+
     function readerArrived() {
+        readerPresent = true
         console.log("The reader is now connected.")
         lblStatus1.text = qsTr("The reader is connected.")
         downloadMediator.beginArrival()
@@ -60,6 +67,7 @@ ApplicationWindow {
     }
 
     function readerRemoved() {
+        readerPresent = false
         console.log("The reader is now disconnected.")
         lblStatus1.text = qsTr("The reader is disconnected.")
         lblReaderSerialNumber.text = ""
@@ -126,8 +134,15 @@ ApplicationWindow {
             objectName: "lblStatus1"
             x: 140
             y: 172
-            text: qsTr("Please Connect the Reader.")
+            width: 450
+            height: 24
+            text: pleaseConnect
             textFormat: Text.PlainText
+            // A long message (a path that may not be opened) shrinks to fit rather than run off
+            // the window.
+            wrapMode: Text.WordWrap
+            fontSizeMode: Text.Fit
+            minimumPixelSize: 9
             font.pixelSize: 17
             topPadding: 0
         }
@@ -210,6 +225,23 @@ ApplicationWindow {
     FileUtil {
         id: fileio
         onRaiseErrorMessage: showError(message)
+    }
+
+    Timer {
+        id: accessCheck
+        interval: 1000
+        repeat: true
+        running: !readerPresent
+        onTriggered: {
+            var problem = client.readerAccessProblem()
+            if (problem !== "") {
+                accessDenied = true
+                lblStatus1.text = problem.charAt(0).toUpperCase() + problem.slice(1) + "."
+            } else if (accessDenied) {
+                accessDenied = false
+                lblStatus1.text = pleaseConnect
+            }
+        }
     }
 
     Timer {

@@ -25,6 +25,8 @@
 #include "client/device_client.h"
 #include "export/decrypter.h"
 #include "export/download_mediator.h"
+#include "hid/hid.h"
+#include "tests/support/denying_backend.h"
 #include "tools/reader-sim/reader_sim.h"
 
 namespace {
@@ -452,6 +454,30 @@ TEST_F(ConnectorWindow, ProgressCounterCarriesOverFromOneDownloadToTheNext) {
     }
     EXPECT_EQ(call("counter").toInt(), 210);
     QMetaObject::invokeMethod(timer, "stop");
+}
+
+// A reader this user may not open used to leave "Please Connect the Reader." on the status line.
+TEST_F(ConnectorWindow, AReaderThisUserMayNotOpenIsNamedOnTheStatusLine) {
+    DenyingBackend backend;
+    HidSetBackendForTest(&backend);
+    HidTimings& timings = HidTimingsForTest();
+    const HidTimings saved = timings;
+    timings.openRetryLimitMs = 100;
+    plugReader();
+    EXPECT_TRUE(waitFor([&] { return text("lblStatus1").contains("may not open"); }));
+    const QString status = text("lblStatus1");
+    EXPECT_TRUE(status.startsWith("A reader is plugged in at " + appTestFolders().sockets() + "/"))
+        << qPrintable(status);
+    EXPECT_TRUE(
+        status.endsWith(" but this user may not open it: install the udev rule (see "
+                        "README) and plug it in again."))
+        << qPrintable(status);
+    EXPECT_FALSE(flag("btnGetData", "enabled"));
+    // Access granted later, as when udev applies its rule late: found without a new plug-in.
+    backend.deny = false;
+    waitForArrival();
+    HidSetBackendForTest(nullptr);
+    timings = saved;
 }
 
 }  // namespace

@@ -3,9 +3,12 @@
 // lumora-decrypt.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QDirIterator>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -77,14 +80,21 @@ public:
         return true;
     }
 
-    ProgramRun download(const QStringList& arguments = {"--timeout", "60"}) {
+    // runAs: a command that runs lumora-download (its last argument) as another user, or none.
+    ProgramRun download(const QStringList& arguments = {"--timeout", "60"},
+                        const QStringList& runAs = {}) {
         QProcess program;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("LUMORA_HID_SOCKET_DIR", path("sockets"));
         environment.insert("XDG_CONFIG_DIRS", path("config"));
         environment.remove("LUMORA_DEBUG_LOG");
         program.setProcessEnvironment(environment);
-        program.start(LUMORA_DOWNLOAD_PROGRAM, arguments);
+        if (runAs.isEmpty()) {
+            program.start(LUMORA_DOWNLOAD_PROGRAM, arguments);
+        } else {
+            program.start(runAs.first(),
+                          runAs.mid(1) + QStringList(LUMORA_DOWNLOAD_PROGRAM) + arguments);
+        }
         ProgramRun run;
         if (!program.waitForFinished(kPatienceMs)) {
             program.kill();
@@ -284,6 +294,41 @@ TEST(DownloadE2eTest, EndsWithoutReaderUsageErrorsAndUnusableSetUp) {
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_TRUE(help.out.value(0).startsWith("Usage: lumora-download"))
         << qPrintable(help.out.join('\n'));
+}
+
+// A reader this user may not open used to end as "no reader connected" after the whole wait.
+TEST(DownloadE2eTest, AReaderThisUserMayNotOpenIsNamedWithItsFix) {
+    if (geteuid() != 0 || !QFileInfo::exists("/usr/bin/setpriv")) {
+        GTEST_SKIP() << "needs root, to run lumora-download as a user without access";
+    }
+    Rig rig;
+    ASSERT_TRUE(rig.plugReader({}));
+    // Everything readable by others, the data folder writable; the socket, like a hidraw node
+    // without the udev rule, only for its owner to open.
+    const QString key = rig.path("public.pem");
+    ASSERT_TRUE(QFile::copy(testKey(2048).publicPem(), key));
+    rig.setKeyFile(key);
+    for (const QString& name : {QString(), QString("sockets"), QString("config"),
+                                QString("config/LumoraConnector"), QString("data")}) {
+        ASSERT_EQ(chmod(qPrintable(rig.path(name)), name == "data" ? 0777 : 0755), 0);
+    }
+    ASSERT_EQ(chmod(qPrintable(key), 0644), 0);
+    ASSERT_EQ(chmod(qPrintable(rig.path("config/LumoraConnector/Configuration.ini")), 0644), 0);
+    const QStringList sockets = QDir(rig.path("sockets")).entryList(QDir::System);
+    ASSERT_EQ(sockets.size(), 1);
+    const QString socket = rig.path("sockets/" + sockets.first());
+    ASSERT_EQ(chmod(qPrintable(socket), 0755), 0);
+
+    const ProgramRun run = rig.download(
+        {"--timeout", "60"},
+        {"/usr/bin/setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "--"});
+    EXPECT_EQ(run.exitCode, 4) << qPrintable(run.err);
+    EXPECT_TRUE(run.err.endsWith("lumora-download: a reader is plugged in at " + socket +
+                                 " but this user may not open it: install the udev rule (see "
+                                 "README) and plug it in again\n"))
+        << qPrintable(run.err);
+    EXPECT_EQ(run.out, QStringList());
+    EXPECT_EQ(rig.savedFiles(), QStringList());
 }
 
 }  // namespace

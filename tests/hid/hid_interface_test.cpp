@@ -14,6 +14,7 @@
 #include "hid/hid_backend.h"
 #include "socket_device_fixture.h"
 #include "temp_dir.h"
+#include "tests/support/denying_backend.h"
 
 namespace {
 
@@ -358,29 +359,7 @@ TEST_F(HidInterfaceTest, PathThatStaysIsTriedAgainAfterItsDeviceFailedOrDied) {
 
 // Opens refused for lack of permission, then allowed, as when udev applies its rule late.
 TEST_F(HidInterfaceTest, DeniedDeviceIsReportedAndAdoptedOncePermitted) {
-    struct DenyingBackend : HidBackend {
-        std::atomic<bool> deny{true};
-        bool enumerate(std::vector<std::string>& paths) override {
-            return HidActiveBackend().enumerate(paths);
-        }
-        HidDevice* open(const char* path, bool& denied) override {
-            denied = deny;
-            return denied ? nullptr : HidActiveBackend().open(path, denied);
-        }
-        HidReadResult read(HidDevice* device, OsHandle event, uint8_t (&report)[kHidReportSize],
-                           int& size) override {
-            return HidActiveBackend().read(device, event, report, size);
-        }
-        void interrupt(HidDevice* device, OsHandle event) override {
-            HidActiveBackend().interrupt(device, event);
-        }
-        HidWriteResult write(HidDevice* device, const uint8_t (&report)[kHidReportSize],
-                             uint32_t timeoutMs, int& errorCode) override {
-            return HidActiveBackend().write(device, report, timeoutMs, errorCode);
-        }
-        void close(HidDevice* device) override { HidActiveBackend().close(device); }
-        HidWatch* watch(OsHandle) override { return nullptr; }
-    } backend;
+    DenyingBackend backend;
     HidSetBackendForTest(&backend);
     timings.openRetryLimitMs = 100;
     auto device = plug("r-vid_1a61&pid_3650");

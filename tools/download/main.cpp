@@ -61,7 +61,8 @@ const char kUsage[] =
     "  1  error: settings, public key, disk, or a sensor id that is missing or not a plain name\n"
     "  2  usage error\n"
     "  3  the sensor has no data\n"
-    "  4  no reader within the time-out, or the reader was removed during the download\n"
+    "  4  no reader within the time-out, the reader was removed during the download, or a\n"
+    "     reader is plugged in that this user may not open\n"
     "  5  the reader stopped answering\n";
 
 const char kNotAnswering[] = "the reader stopped answering; unplug it and plug it in again";
@@ -143,6 +144,17 @@ int main(int argc, char** argv) {
                         QStringLiteral("no reader connected within %1 s").arg(timeoutS)));
     });
 
+    // A reader this user may not open never arrives: say so once the HID layer has given up on
+    // it, rather than after the whole time-out.
+    QTimer accessCheck;
+    QObject::connect(&accessCheck, &QTimer::timeout, [&] {
+        const QString problem = client->readerAccessProblem();
+        if (!connected && !problem.isEmpty()) {
+            accessCheck.stop();
+            finish(complain(kExitNoReader, problem));
+        }
+    });
+
     // Emitted on the transport's event thread; the context object makes it run on this thread.
     QObject::connect(client, &DeviceClient::onConnected, &app, [&] {
         if (connected) {
@@ -150,6 +162,7 @@ int main(int argc, char** argv) {
         }
         connected = true;
         readerTimeout.stop();
+        accessCheck.stop();
         // This thread has nothing else to do meanwhile: the requests may block it.
         QString serial = client->requestSerialNumber();
         QString clock;
@@ -206,6 +219,7 @@ int main(int argc, char** argv) {
 
     std::fprintf(stderr, "lumora-download: waiting up to %d s for a reader\n", timeoutS);
     readerTimeout.start(timeoutS * 1000);
+    accessCheck.start(500);
     AAPInit(onReaderAttached, onReaderRemoved, onReaderTextReply, onReaderMessage,
             onReaderDebugPrint, nullptr);
     return app.exec();
