@@ -10,12 +10,11 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 
-# Tests run under Wine, with a prefix of their own inside the build tree; discovery happens at
-# test time, so building never starts Wine. Debian's wine64 keeps its program out of PATH.
+# Tests run under Wine, with a prefix of their own inside the build tree; building never starts
+# Wine. Debian's wine64 keeps its program out of PATH.
 find_program(LUMORA_WINE wine64 PATHS /usr/lib/wine NO_CMAKE_FIND_ROOT_PATH)
 if(LUMORA_WINE)
     set(CMAKE_CROSSCOMPILING_EMULATOR
         env WINEPREFIX=${CMAKE_BINARY_DIR}/wine WINEDEBUG=-all "WINEDLLOVERRIDES=mscoree,mshtml,winedbg.exe=d"
         ${LUMORA_WINE})
 endif()
-set(CMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE PRE_TEST)
