@@ -10,7 +10,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <memory>
 
 #include "fuzz/fuzz_check.h"
 #include "protocol/aap_layer.h"
@@ -85,52 +84,68 @@ void Feed(MALTransATP& transport, Run& run, const uint8_t* bytes, size_t length,
     transport.OnReceiveReport(int32_t(run.readerId), report, int32_t(length));
 }
 
+// A fresh reader record costs a 4 MiB ring, far more than a run; the one reader is brought
+// back instead to how a new one starts, so each input depends on its own bytes alone. Timers
+// stay quiet, so nothing else touches the record meanwhile.
+MALTransATP& FreshReader(uint32_t* readerId) {
+    static MALTransATP* transport = nullptr;
+    static HidDeviceEntry entry = {};
+    static int32_t id = -1;
+    if (!transport) {
+        ATPTimingsForTest().addDelayMs = 0;
+        ATPTimingsForTest().ackTickMs = 3600000;
+        ATPTimingsForTest().retransmitTickMs = 3600000;
+        transport = new MALTransATP();  // lives as long as the process
+        transport->setReportWriterForTest(CheckWrite, nullptr);
+        id = transport->AddSerHidDevice(&entry);
+        FUZZ_CHECK(id >= 0);
+    } else {
+        auto* rec = const_cast<ATPDevice*>(transport->deviceAt(uint32_t(id)));
+        std::memset(rec->identity, 0, sizeof rec->identity);
+        rec->identified = false;
+        std::strcpy(rec->readerText, "12345678");
+        rec->identityClass = 0;
+        rec->msgRingFull = false;
+        rec->closeByte = 0;
+        rec->credit = 1;
+        rec->maxCredit = 0;
+        OsSetEvent(rec->msgWindow);
+        RingBufferReset(&rec->textRing);
+        transport->restartLink(uint32_t(id));  // empties the message ring and the queue
+    }
+    AAPResetForTest();
+    AAPSetTransportForTest(transport);
+    transport->setEventCallback(Deliver);
+    *readerId = uint32_t(id);
+    return *transport;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) {
         return 0;
     }
-    static const bool kTimingsSet = [] {
-        // Timers stay quiet so a run depends on its input alone.
-        ATPTimingsForTest().addDelayMs = 0;
-        ATPTimingsForTest().ackTickMs = 3600000;
-        ATPTimingsForTest().retransmitTickMs = 3600000;
-        return true;
-    }();
-    (void)kTimingsSet;
     const uint8_t flags = data[0];
     Run run;
     gRun = &run;
-    static HidDeviceEntry entry = {};
-    auto transport = std::make_unique<MALTransATP>();
-    transport->setReportWriterForTest(CheckWrite, nullptr);
-    AAPResetForTest();
-    AAPSetTransportForTest(transport.get());
+    MALTransATP& transport = FreshReader(&run.readerId);
     AAPInit(nullptr, nullptr, OnText, OnMessage, nullptr, &run);
-    transport->setEventCallback(Deliver);
-    const int32_t id = transport->AddSerHidDevice(&entry);
-    FUZZ_CHECK(id >= 0);
-    run.readerId = uint32_t(id);
     AAPOnTransportEvent(run.readerId, kXportAttach, 0, 0);
 
     for (size_t at = 1; at < size; at += kATPPacketSize) {
-        Feed(*transport, run, data + at, std::min<size_t>(kATPPacketSize, size - at), flags);
+        Feed(transport, run, data + at, std::min<size_t>(kATPPacketSize, size - at), flags);
         if (flags & kDeliverEach) {
-            transport->dispatchPendingEvents();
+            transport.dispatchPendingEvents();
         }
     }
-    transport->dispatchPendingEvents();
+    transport.dispatchPendingEvents();
 
-    ATPDevice* reader = const_cast<ATPDevice*>(transport->deviceAt(run.readerId));
+    ATPDevice* reader = const_cast<ATPDevice*>(transport.deviceAt(run.readerId));
     FUZZ_CHECK(RingBufferCount(&reader->msgRing) == 0);
     FUZZ_CHECK(RingBufferCount(&reader->textRing) == 0);
     FUZZ_CHECK(run.messageBytes <= run.dataIn);
     FUZZ_CHECK(run.textBytes <= run.textIn);
-
-    AAPSetTransportForTest(nullptr);
-    AAPResetForTest();
-    transport.reset();
     gRun = nullptr;
     return 0;
 }

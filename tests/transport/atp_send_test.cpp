@@ -175,11 +175,13 @@ TEST_F(ATPSend, AcknowledgementRemovesOnlyPacketsBeforeIt) {
 }
 
 TEST_F(ATPSend, UnacknowledgedPacketsAreResentAfterThreeSilentTicksThenStatusResent) {
-    // Long enough that the two packets of one writeMsg never straddle a resend.
     ATPTimingsForTest().retransmitTickMs = 20;
+    // No resend before both packets are out, however slowly the sender runs.
+    ATPTimingsForTest().ticksBeforeResend = INT_MAX;
     addReader(0);
     grantWindow(0, 100);
     writeMsg(0, Pattern(60));
+    ATPTimingsForTest().ticksBeforeResend = 3;
     const auto isResent = [](const Report& r) {
         return r.code() == kATPStatusOut && r.bytes[5] == kATPStatusResent;
     };
