@@ -238,6 +238,30 @@ protected:
         return transport.writeMsg(id, 0, bytes.data(), static_cast<uint32_t>(bytes.size()));
     }
 
+    // Sends a message of type 200 carrying payload with a clock request right behind it (so a
+    // lost or extra byte at the boundary shows); both must reach the reader whole and in order,
+    // and both answers come back over the same link. *state: the reader's, once both are in.
+    void sendLargeThenClock(ReaderSim& sim, const std::shared_ptr<const Scenario>& scenario,
+                            const std::vector<uint8_t>& payload, ReaderSimState* state) {
+        const std::vector<uint8_t> large = AapEncode(200, payload);
+        const std::vector<uint8_t> clock = AapEncode(kAapClock, nullptr, 0);
+        ASSERT_EQ(writeMsg(0, large), 0);
+        ASSERT_EQ(writeMsg(0, clock), 0);
+        ASSERT_TRUE(sim.waitUntil([](const ReaderSimState& s) { return s.requests.size() >= 2; },
+                                  kPatienceMs));
+        *state = sim.state();
+        ASSERT_EQ(state->requests.size(), 2u);
+        EXPECT_EQ(state->requests[0].type, 200);
+        EXPECT_TRUE(state->requests[0].payload == payload);
+        EXPECT_EQ(state->requests[1].type, kAapClock);
+        std::vector<uint8_t> answers = AnswerTo(scenario, large);
+        const std::vector<uint8_t> clockAnswer = AnswerTo(scenario, clock);
+        answers.insert(answers.end(), clockAnswer.begin(), clockAnswer.end());
+        ASSERT_TRUE(
+            recorder.waitFor([&](const Seen& s) { return s.messageBytes(0) >= answers.size(); }));
+        EXPECT_EQ(recorder.seen().messages[0], answers);
+    }
+
     // Downloads a readings answer of at least bytes and compares it with the simulator's own.
     void streamReadings(size_t bytes, const std::function<void(ReaderSimOptions&)>& faults,
                         LinkCounters* counters) {
@@ -327,29 +351,10 @@ TEST_F(TransportE2e, HostMessagesArriveCompleteWhileReaderCreditIsScarce) {
     for (size_t i = 0; i < payload.size(); ++i) {
         payload[i] = static_cast<uint8_t>(i * 7 + (i >> 8));
     }
-    const std::vector<uint8_t> large = AapEncode(200, payload);
-    // Right behind it, so a lost or extra byte at the boundary shows.
-    const std::vector<uint8_t> clock = AapEncode(kAapClock, nullptr, 0);
-    ASSERT_EQ(writeMsg(0, large), 0);
-    ASSERT_EQ(writeMsg(0, clock), 0);
-
-    ASSERT_TRUE(sim->waitUntil([](const ReaderSimState& s) { return s.requests.size() >= 2; },
-                               kPatienceMs));
-    const ReaderSimState state = sim->state();
-    ASSERT_EQ(state.requests.size(), 2u);
-    EXPECT_EQ(state.requests[0].type, 200);
-    EXPECT_TRUE(state.requests[0].payload == payload);
-    EXPECT_EQ(state.requests[1].type, kAapClock);
+    ReaderSimState state;
+    ASSERT_NO_FATAL_FAILURE(sendLargeThenClock(*sim, scenario, payload, &state));
     // Each packet went once: 56 bytes apiece, then the clock request's own.
-    EXPECT_EQ(state.counters.hostDataAccepted, (large.size() + 55) / 56 + 1);
-
-    // The answers come back over the same link.
-    std::vector<uint8_t> answers = AnswerTo(scenario, large);
-    const std::vector<uint8_t> clockAnswer = AnswerTo(scenario, clock);
-    answers.insert(answers.end(), clockAnswer.begin(), clockAnswer.end());
-    ASSERT_TRUE(
-        recorder.waitFor([&](const Seen& s) { return s.messageBytes(0) >= answers.size(); }));
-    EXPECT_EQ(recorder.seen().messages[0], answers);
+    EXPECT_EQ(state.counters.hostDataAccepted, (AapEncode(200, payload).size() + 55) / 56 + 1);
 }
 
 // The reader rejects, and credits, everything after a lost packet; a host that ran more than
@@ -368,24 +373,9 @@ TEST_F(TransportE2e, LongHostMessageWithALostPacketArrivesWholeAndTheLinkLivesOn
     for (size_t i = 0; i < payload.size(); ++i) {
         payload[i] = static_cast<uint8_t>(i * 13 + (i >> 8));
     }
-    const std::vector<uint8_t> large = AapEncode(200, payload);
-    const std::vector<uint8_t> clock = AapEncode(kAapClock, nullptr, 0);
-    ASSERT_EQ(writeMsg(0, large), 0);
-    ASSERT_EQ(writeMsg(0, clock), 0);
-
-    ASSERT_TRUE(sim->waitUntil([](const ReaderSimState& s) { return s.requests.size() >= 2; },
-                               kPatienceMs));
-    const ReaderSimState state = sim->state();
+    ReaderSimState state;
+    ASSERT_NO_FATAL_FAILURE(sendLargeThenClock(*sim, scenario, payload, &state));
     EXPECT_EQ(state.counters.hostDataLost, 1u);
-    ASSERT_EQ(state.requests.size(), 2u);
-    EXPECT_TRUE(state.requests[0].payload == payload);
-    EXPECT_EQ(state.requests[1].type, kAapClock);
-    std::vector<uint8_t> answers = AnswerTo(scenario, large);
-    const std::vector<uint8_t> clockAnswer = AnswerTo(scenario, clock);
-    answers.insert(answers.end(), clockAnswer.begin(), clockAnswer.end());
-    ASSERT_TRUE(
-        recorder.waitFor([&](const Seen& s) { return s.messageBytes(0) >= answers.size(); }));
-    EXPECT_EQ(recorder.seen().messages[0], answers);
 }
 
 TEST_F(TransportE2e, ReadersGetIdsZeroAndOneAndAFifthGrowsTheTable) {
