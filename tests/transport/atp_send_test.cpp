@@ -7,8 +7,8 @@ namespace {
 
 using ATPSend = TransportTest;
 
-std::vector<uint8_t> Pattern(size_t n) {
-    std::vector<uint8_t> bytes(n);
+Bytes Pattern(size_t n) {
+    Bytes bytes(n);
     for (size_t i = 0; i < n; ++i) {
         bytes[i] = static_cast<uint8_t>(i * 7 + 1);
     }
@@ -20,11 +20,11 @@ uint32_t Crc(const Report& r) {
            static_cast<uint32_t>(r.bytes[7]) << 24;
 }
 
-// Waits until both timers of the reader have stopped; the cap only turns a hang into a failure.
-bool TimersStop(const ATPDevice* rec) {
+// Waits until the reader's timer in slot has stopped; the cap only turns a hang into a failure.
+bool TimerStops(const ATPDevice* rec, OsTimer* const ATPDevice::*slot) {
     for (int i = 0; i < 30000; ++i) {
         OsLock(rec->guard);
-        const bool idle = !rec->ackTimer && !rec->retransmitTimer;
+        const bool idle = !(rec->*slot);
         OsUnlock(rec->guard);
         if (idle) {
             return true;
@@ -34,15 +34,15 @@ bool TimersStop(const ATPDevice* rec) {
     return false;
 }
 
-std::vector<uint8_t> UnackedSeqs(const ATPDevice* rec) {
-    std::vector<uint8_t> seqs;
+Bytes UnackedSeqs(const ATPDevice* rec) {
+    Bytes seqs;
     for (const ATPQueuedPacket* p = rec->unackedHead; p; p = p->next) {
         seqs.push_back(p->bytes[3]);
     }
     return seqs;
 }
 
-TEST_F(ATPSend, WriteMsgEndsEveryMessageWithAPacketOfItsOwn) {
+TEST_F(ATPSend, MessagesEndWithAPacketOfTheirOwnAndTextGoesIn62ByteChunks) {
     const struct {
         size_t length;
         std::vector<uint32_t> payloads;
@@ -53,15 +53,16 @@ TEST_F(ATPSend, WriteMsgEndsEveryMessageWithAPacketOfItsOwn) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.length);
         writer_.clear();
-        const std::vector<uint8_t> message = Pattern(c.length);
+        const Bytes message = Pattern(c.length);
         EXPECT_EQ(writeMsg(0, message), 0);
         const Reports sent = writer_.reports();
         ASSERT_EQ(sent.size(), c.payloads.size());
-        std::vector<uint8_t> joined;
+        Bytes joined;
         for (size_t i = 0; i < sent.size(); ++i) {
             const Report& r = sent[i];
             EXPECT_EQ(r.code(), kATPDataOut);
             EXPECT_EQ(r.bytes[1], c.payloads[i] + 6);
+            EXPECT_EQ(r.bytes[2], 0);  // nothing received yet
             EXPECT_EQ(r.bytes[3], seq++);
             EXPECT_EQ(Crc(r), ATPPayloadCrc(r.bytes.data() + 8, c.payloads[i]));
             joined.insert(joined.end(), r.bytes.begin() + 8, r.bytes.begin() + 8 + c.payloads[i]);
@@ -71,13 +72,10 @@ TEST_F(ATPSend, WriteMsgEndsEveryMessageWithAPacketOfItsOwn) {
             EXPECT_EQ(Crc(sent.back()), 0xFFFFFFFFu);
         }
     }
-}
-
-TEST_F(ATPSend, WriteTextSends62ByteChunksAndOversizedCommandsNothing) {
-    addReader(0);
-    grantWindow(0, 10);
-    const std::string text(130, 't');
-    EXPECT_EQ(writeText(0, text), 130);
+    writer_.clear();
+    EXPECT_EQ(writeText(0, std::string(130, 't')), 130);
+    const uint8_t payload[63] = {};
+    EXPECT_EQ(transport_->SendDeviceMessage(0, kATPTextOut, payload, 63), 0);
     const Reports sent = writer_.reports();
     ASSERT_EQ(sent.size(), 3u);
     const uint8_t lengths[] = {62, 62, 6};
@@ -85,74 +83,54 @@ TEST_F(ATPSend, WriteTextSends62ByteChunksAndOversizedCommandsNothing) {
         EXPECT_EQ(sent[i].code(), kATPTextOut);
         EXPECT_EQ(sent[i].bytes[1], lengths[i]);
     }
-    const uint8_t payload[63] = {};
-    EXPECT_EQ(transport_->SendDeviceMessage(0, kATPTextOut, payload, 63), 0);
-    EXPECT_EQ(writer_.reports().size(), 3u);
 }
 
-// A new reader has credit 1: the first packet goes, the second waits (and pings) until the
-// reader grants more, by either credit command.
-TEST_F(ATPSend, SecondPacketWaitsForCreditFromTheReader) {
-    const std::vector<uint8_t> grants[] = {{kATPCredit, 1, 1}, {kATPWindowSize, 1, 2}};
-    ATPTimingsForTest().creditWaitMs = 5;
-    ATPTimingsForTest().pingRetries = INT_MAX;
-    for (const auto& grant : grants) {
-        SCOPED_TRACE(static_cast<int>(grant[0]));
-        transport_->postEvent(kEvtRemoveDevice, reinterpret_cast<uintptr_t>(entry(0)));
-        dispatch();
-        addReader(0);
-        EXPECT_EQ(writeText(0, "a"), 1);
-        int32_t second = -1;
-        std::thread sender([&] { second = writeText(0, "b"); });
-        // Either a ping (it waits) or the second packet (it did not wait) ends this.
-        EXPECT_TRUE(writer_.waitFor([](const Reports& r) {
-            return !WithCode(r, kATPPing).empty() || WithCode(r, kATPTextOut).size() == 2;
-        }));
-        feed(0, grant);
-        sender.join();
-        EXPECT_EQ(second, 1);
-        const Reports sent = writer_.reports();
-        EXPECT_EQ(sent.front().bytes[2], 'a');
-        EXPECT_EQ(sent[1].code(), kATPPing);
-        EXPECT_EQ(sent.back().bytes[2], 'b');
-        EXPECT_EQ(WithCode(sent, kATPTextOut).size(), 2u);
-    }
-}
-
-TEST_F(ATPSend, ClosedWindowPingsAfterEachWaitAndGivesUpAfterTheLast) {
+// Each text packet spends a credit; without one the sender pings after each wait and gives up
+// after the sixth, unless a grant comes first.
+TEST_F(ATPSend, CreditWithinTheWindowLetsThatManyPacketsGo) {
     const struct {
-        size_t grantAfterPings;  // 0: never
-        bool emptyGrant;         // a credit of 0 wakes the sender but lets nothing go
-        int32_t result;
+        const char* name;
+        std::vector<Bytes> grants;
+        size_t grantAfterPings;  // 0: none
+        Bytes lateGrant;
+        size_t packets;
         size_t pings;
-    } cases[] = {{0, false, 0, 6}, {5, false, 1, 5}, {0, true, 0, 6}};
+    } cases[] = {
+        {"closed window", {{kATPWindowSize, 1, 0}}, 0, {}, 0, 6},
+        {"empty grant", {{kATPWindowSize, 1, 0}, {kATPCredit, 1, 0}}, 0, {}, 0, 6},
+        {"window of 3", {{kATPWindowSize, 1, 3}}, 0, {}, 3, 6},
+        // The reader never has more than its window to take in, however much it grants.
+        {"grant above window", {{kATPWindowSize, 1, 2}, {kATPCredit, 1, 5}}, 0, {}, 2, 6},
+        {"credit on the last try", {{kATPWindowSize, 1, 0}}, 5, {kATPCredit, 1, 1}, 1, 11},
+        {"window on a try", {{kATPWindowSize, 1, 0}}, 2, {kATPWindowSize, 1, 2}, 2, 8},
+    };
     ATPTimingsForTest().creditWaitMs = 1;
     addReader(0);
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.grantAfterPings);
-        grantWindow(0, 0);
-        if (c.emptyGrant) {
-            feed(0, {kATPCredit, 1, 0});
+        SCOPED_TRACE(c.name);
+        for (const Bytes& grant : c.grants) {
+            feed(0, grant);
         }
         writer_.clear();
         size_t pings = 0;
         writer_.setOnWrite([&](const Report& r) {
             if (r.code() == kATPPing && ++pings == c.grantAfterPings) {
-                grantWindow(0, 1);
+                feed(0, c.lateGrant);
             }
         });
-        EXPECT_EQ(writeText(0, "x"), c.result);
+        const std::string text(5 * 62, 'x');
+        EXPECT_EQ(writeText(0, text), static_cast<int32_t>(c.packets * 62));
         const Reports sent = writer_.reports();
         EXPECT_EQ(WithCode(sent, kATPPing).size(), c.pings);
-        EXPECT_EQ(WithCode(sent, kATPTextOut).size(), static_cast<size_t>(c.result));
+        EXPECT_EQ(WithCode(sent, kATPTextOut).size(), c.packets);
         writer_.setOnWrite(nullptr);
     }
 }
 
 TEST_F(ATPSend, AcknowledgementRemovesOnlyPacketsBeforeIt) {
     const struct {
-        std::vector<uint8_t> report;
-        std::vector<uint8_t> left;
+        Bytes report;
+        Bytes left;
     } cases[] = {
         {{kATPStatusIn, 4, 0, 0, 0, kATPStatusAck}, {0, 1}},  // oldest queued: nothing
         {{kATPStatusIn, 4, 1, 0, 0, kATPStatusResent}, {1}},
@@ -168,46 +146,44 @@ TEST_F(ATPSend, AcknowledgementRemovesOnlyPacketsBeforeIt) {
         SCOPED_TRACE(testing::PrintToString(c.report));
         transport_->restartLink(0);
         writeMsg(0, Pattern(100));
-        ASSERT_EQ(UnackedSeqs(device(0)), (std::vector<uint8_t>{0, 1}));
+        ASSERT_EQ(UnackedSeqs(device(0)), (Bytes{0, 1}));
         feed(0, c.report);
         EXPECT_EQ(UnackedSeqs(device(0)), c.left);
     }
 }
 
-TEST_F(ATPSend, UnacknowledgedPacketsAreResentAfterThreeSilentTicksThenStatusResent) {
+// The reader resets its link while the host resends, and the host starts a new message at once:
+// the resend must not put the old link's packets back in front of the new one.
+TEST_F(ATPSend, ResendRepeatsTheQueueThenSaysSoAndKeepsNothingFromBeforeAReset) {
     ATPTimingsForTest().retransmitTickMs = 20;
-    // No resend before both packets are out, however slowly the sender runs.
-    ATPTimingsForTest().ticksBeforeResend = INT_MAX;
+    ATPTimingsForTest().ticksBeforeResend = INT_MAX;  // none before both packets are out
     addReader(0);
     grantWindow(0, 100);
     writeMsg(0, Pattern(60));
+    bool reset = false;
+    writer_.setOnWrite([&](const Report& r) {
+        if (r.code() == kATPDataOut && writer_.reports().size() == 3 && !reset) {
+            reset = true;
+            ATPTimingsForTest().ticksBeforeResend = INT_MAX;  // this resend is the only one
+            feed(0, {kATPStatusIn, 4, 0, 0, 0, kATPStatusReset});
+            writeMsg(0, {42});
+        }
+    });
     ATPTimingsForTest().ticksBeforeResend = 3;
-    const auto isResent = [](const Report& r) {
-        return r.code() == kATPStatusOut && r.bytes[5] == kATPStatusResent;
-    };
-    ASSERT_TRUE(writer_.waitFor(
-        [&](const Reports& r) { return std::any_of(r.begin(), r.end(), isResent); }));
+    ASSERT_TRUE(writer_.waitForCode(kATPStatusOut));
+    writer_.setOnWrite(nullptr);
     const Reports sent = writer_.reports();
-    const size_t status = std::find_if(sent.begin(), sent.end(), isResent) - sent.begin();
-    ASSERT_EQ(status, 4u);
-    EXPECT_EQ(sent[2].bytes, sent[0].bytes);
-    EXPECT_EQ(sent[3].bytes, sent[1].bytes);
+    ASSERT_EQ(sent.size(), 5u);
+    EXPECT_EQ(sent[2].bytes, sent[0].bytes);  // resent unchanged
+    // The new link's first packet; 70ADBD4D is the checksum of the word 2A 00 00 00.
+    EXPECT_EQ(sent[3].bytes, Packet({kATPDataOut, 7, 0, 0, 0x4D, 0xBD, 0xAD, 0x70, 42}));
+    // Next to send: 1, of the new link.
+    EXPECT_EQ(sent[4].bytes, Packet({kATPStatusOut, 4, 0, 1, 0, kATPStatusResent}));
+    EXPECT_EQ(UnackedSeqs(device(0)), Bytes{0});
+    EXPECT_EQ(device(0)->unackedHead->bytes[8], 42);
     // Once all is acknowledged the timer stops rather than ticking on.
-    feed(0, {kATPStatusIn, 4, 2, 0, 0, kATPStatusAck});
-    EXPECT_TRUE(TimersStop(device(0)));
-}
-
-// An acknowledgement of the reader's previous link, then packet 0 of the new one lost.
-TEST_F(ATPSend, StaleAcknowledgementFromBeforeAResetDoesNotStopResending) {
-    ATPTimingsForTest().retransmitTickMs = 20;
-    addReader(0);
-    grantWindow(0, 100);
-    feed(0, {kATPStatusIn, 4, 60, 0, 0, kATPStatusAck});
-    writeMsg(0, Pattern(60));
-    feed(0, {kATPStatusIn, 4, 0, 0, 0, kATPStatusAck});
-    EXPECT_TRUE(
-        writer_.waitFor([](const Reports& r) { return WithCode(r, kATPDataOut).size() >= 4; }));
-    EXPECT_EQ(UnackedSeqs(device(0)), (std::vector<uint8_t>{0, 1}));
+    feed(0, {kATPStatusIn, 4, 1, 0, 0, kATPStatusAck});
+    EXPECT_TRUE(TimerStops(device(0), &ATPDevice::retransmitTimer));
 }
 
 // A reset while a packet waits for credit: it must not go out with its old number.
@@ -217,40 +193,37 @@ TEST_F(ATPSend, LinkResetDuringAMessageSendsNothingOfTheOldNumbering) {
     addReader(0);
     grantWindow(0, 1);
     std::thread sender([&] { writeMsg(0, Pattern(100)); });  // the second packet waits
-    ASSERT_TRUE(writer_.waitFor([](const Reports& r) { return !WithCode(r, kATPPing).empty(); }));
+    ASSERT_TRUE(writer_.waitForCode(kATPPing));
     feed(0, {kATPStatusIn, 4, 0, 0, 0, kATPStatusReset});
     feed(0, {kATPCredit, 1, 1});
     sender.join();
     feed(0, {kATPCredit, 1, 1});
     writeMsg(0, Pattern(1));
-    std::vector<uint8_t> seqs;
+    Bytes seqs;
     for (const Report& r : WithCode(writer_.reports(), kATPDataOut)) {
         seqs.push_back(r.bytes[3]);
     }
-    EXPECT_EQ(seqs, (std::vector<uint8_t>{0, 0}));
-    EXPECT_EQ(UnackedSeqs(device(0)), std::vector<uint8_t>{0});
+    EXPECT_EQ(seqs, (Bytes{0, 0}));
+    EXPECT_EQ(UnackedSeqs(device(0)), Bytes{0});
 }
 
-TEST_F(ATPSend, AckTimerAnswersOutOfSequenceAndNewData) {
+// Two packets out, then data from the reader: each status names what the host expects next and
+// what it sends next.
+TEST_F(ATPSend, AckTimerAnswersOutOfSequenceAndNewDataThenStops) {
     addReader(0);
-    const auto statusAck = [](uint8_t rxExpected) {
-        return [rxExpected](const Reports& r) {
-            return std::any_of(r.begin(), r.end(), [&](const Report& x) {
-                return x.code() == kATPStatusOut && x.bytes[5] == kATPStatusAck &&
-                       x.bytes[2] == rxExpected;
-            });
-        };
-    };
-    EXPECT_TRUE(TimersStop(device(0)));  // idle from the start
+    grantWindow(0, 100);
+    writeMsg(0, Pattern(60));
+    writer_.clear();
+    EXPECT_TRUE(TimerStops(device(0), &ATPDevice::ackTimer));  // idle until data comes
     feedData(0, 0, 5, "ahead");
-    EXPECT_TRUE(writer_.waitFor(statusAck(0)));
+    ASSERT_TRUE(writer_.waitFor([](const Reports& r) { return r.size() == 1; }));
     feedData(0, 0, 0, "next");
-    EXPECT_TRUE(writer_.waitFor(statusAck(1)));
-    // With nothing more to acknowledge the timer stops, and nothing else went out.
-    EXPECT_TRUE(TimersStop(device(0)));
+    ASSERT_TRUE(writer_.waitFor([](const Reports& r) { return r.size() == 2; }));
+    EXPECT_TRUE(TimerStops(device(0), &ATPDevice::ackTimer));
     const Reports sent = writer_.reports();
     ASSERT_EQ(sent.size(), 2u);
-    EXPECT_TRUE(statusAck(0)({sent[0]}) && statusAck(1)({sent[1]}));
+    EXPECT_EQ(sent[0].bytes, Packet({kATPStatusOut, 4, 0, 2, 0, kATPStatusAck}));
+    EXPECT_EQ(sent[1].bytes, Packet({kATPStatusOut, 4, 1, 2, 0, kATPStatusAck}));
 }
 
 }  // namespace

@@ -10,43 +10,32 @@ TEST_F(MALTransATPLifecycle, LinkStartSendsPingResetStatusThenBothStartups) {
     ASSERT_EQ(transport_->AddSerHidDevice(entry(0)), 0);
     const Reports reports = writer_.reports();
     ASSERT_EQ(reports.size(), 4u);
-    EXPECT_EQ(reports[0].code(), kATPPing);
-    EXPECT_EQ(reports[1].code(), kATPStatusOut);
-    EXPECT_EQ(reports[1].bytes[5], kATPStatusReset);
-    EXPECT_EQ(reports[2].code(), kATPStartup1);
-    EXPECT_EQ(reports[3].code(), kATPStartup2);
+    EXPECT_EQ(reports[0].bytes, Packet({kATPPing}));
+    EXPECT_EQ(reports[1].bytes, Packet({kATPStatusOut, 4, 0, 0, 0, kATPStatusReset}));
+    EXPECT_EQ(reports[2].bytes, Packet({kATPStartup1}));
+    EXPECT_EQ(reports[3].bytes, Packet({kATPStartup2}));
     for (const Report& report : reports) {
         EXPECT_EQ(report.entry, entry(0));
     }
 }
 
-TEST_F(MALTransATPLifecycle, FifthReaderGrowsTableWithoutMovingRecordsAndFreedSlotsAreReused) {
-    const ATPDevice* first = device(0);
-    for (int i = 0; i < 5; ++i) {
-        EXPECT_EQ(addReader(i), i);
-    }
-    EXPECT_EQ(transport_->deviceCount(), 8);
-    EXPECT_EQ(device(0), first);
-    EXPECT_EQ(transport_->GetDeviceID(entry(4)), 4);
-
-    transport_->postEvent(kEvtRemoveDevice, reinterpret_cast<uintptr_t>(entry(1)));
-    EXPECT_EQ(dispatch(), (std::vector<Delivered>{{1, kXportRemove, 0}}));
-    EXPECT_EQ(transport_->GetDeviceID(entry(1)), -1);
-    EXPECT_EQ(addReader(5), 1);
-}
-
-TEST_F(MALTransATPLifecycle, IdZeroReachesFirstReaderInUseWhenSlotZeroIsFree) {
+TEST_F(MALTransATPLifecycle, CloseSendsEachReaderItsCloseByteAndReportsItsRemoval) {
     addReader(0);
     addReader(1);
-    transport_->postEvent(kEvtRemoveDevice, reinterpret_cast<uintptr_t>(entry(0)));
-    dispatch();
-    feed(1, {kATPTextIn, 2, 'o', 'k'});
-    uint8_t text[8] = {};
-    EXPECT_EQ(transport_->readText(0, text, sizeof text), 2);
-    EXPECT_EQ(writeText(0, "x"), 1);
+    addReader(2);
+    feed(1, {kATPCloseByte, 1, 7});
+    removeReader(2);
+    DeliveredEvents().clear();
+    transport_->close();
     const Reports sent = writer_.reports();
-    ASSERT_EQ(sent.size(), 1u);
-    EXPECT_EQ(sent[0].entry, entry(1));
+    ASSERT_EQ(sent.size(), 2u);
+    EXPECT_EQ(sent[0].entry, entry(0));
+    EXPECT_EQ(sent[0].bytes, Packet({kATPClose, 1, 0}));
+    EXPECT_EQ(sent[1].entry, entry(1));
+    EXPECT_EQ(sent[1].bytes, Packet({kATPClose, 1, 7}));
+    EXPECT_EQ(DeliveredEvents(),
+              (std::vector<Delivered>{{0, kXportRemove, 0}, {1, kXportRemove, 0}}));
+    EXPECT_EQ(transport_->GetDeviceID(entry(0)), -1);
 }
 
 TEST_F(MALTransATPLifecycle, OperationsWithoutReaderGiveTheirNoReaderResults) {
@@ -61,18 +50,16 @@ TEST_F(MALTransATPLifecycle, OperationsWithoutReaderGiveTheirNoReaderResults) {
     EXPECT_EQ(writeText(3, "x"), 0);
     EXPECT_EQ(transport_->SendDeviceMessage(99, kATPPing, nullptr, 0), 0);
     EXPECT_TRUE(writer_.reports().empty());
-}
-
-TEST_F(MALTransATPLifecycle, GetVersionCutsToTheBuffer) {
+    // The version is cut to the buffer, and always terminated.
     const struct {
         uint32_t size;
         const char* expected;
-    } cases[] = {{1, ""}, {2, "1"}, {3, "1."}, {16, "1.0"}};
-    for (const auto& c : cases) {
-        char buffer[16];
-        std::memset(buffer, 'z', sizeof buffer);
-        EXPECT_EQ(transport_->getVersion(buffer, c.size), 1);
-        EXPECT_STREQ(buffer, c.expected) << "size " << c.size;
+    } versions[] = {{1, ""}, {2, "1"}, {3, "1."}, {8, "1.0"}};
+    for (const auto& c : versions) {
+        char version[8];
+        std::memset(version, 'z', sizeof version);
+        EXPECT_EQ(transport_->getVersion(version, c.size), 1);
+        EXPECT_STREQ(version, c.expected) << "size " << c.size;
     }
 }
 
@@ -88,10 +75,10 @@ TEST_F(MALTransATPLifecycle, RemovalWakesSenderWaitingForCreditAndFreesSlot) {
     });
     int32_t result = -1;
     std::thread sender([&] { result = writeText(0, "waits"); });
-    EXPECT_TRUE(writer_.waitFor([](const Reports& r) { return !WithCode(r, kATPPing).empty(); }));
-    transport_->postEvent(kEvtRemoveDevice, reinterpret_cast<uintptr_t>(entry(0)));
-    EXPECT_EQ(dispatch(), (std::vector<Delivered>{{0, kXportRemove, 0}}));
+    EXPECT_TRUE(writer_.waitForCode(kATPPing));
+    removeReader(0);
     sender.join();
+    EXPECT_EQ(DeliveredEvents(), (std::vector<Delivered>{{0, kXportRemove, 0}}));
     EXPECT_EQ(result, 0);
     EXPECT_TRUE(WithCode(writer_.reports(), kATPTextOut).empty());
     EXPECT_EQ(device(0)->inUse, 0u);
@@ -109,17 +96,6 @@ TEST_F(MALTransATPLifecycle, RecordRefusesItsEntryOnceTheEntryIsReadopted) {
     EXPECT_EQ(dispatch(), (std::vector<Delivered>{{0, kXportRemove, 0}}));
     EXPECT_EQ(transport_->AddSerHidDevice(entry(0), 1), 0);
     EXPECT_EQ(transport_->GetDeviceID(entry(0)), 0);
-}
-
-TEST_F(MALTransATPLifecycle, RemovalIsDeliveredAfterTheReadersQueuedDataEvents) {
-    addReader(0);
-    feed(0, {kATPTextIn, 3, 'a', 'b', 'c'});
-    feedData(0, 0, 0, "12345");
-    feed(0, {kATPTextIn, 1, 'd'});  // merged into the queued text event
-    transport_->postEvent(kEvtRemoveDevice, reinterpret_cast<uintptr_t>(entry(0)));
-    EXPECT_EQ(dispatch(),
-              (std::vector<Delivered>{
-                  {0, kXportTextData, 4}, {0, kXportMsgData, 5}, {0, kXportRemove, 0}}));
 }
 
 }  // namespace

@@ -15,6 +15,8 @@
 
 #include "transport/mal_trans_atp.h"
 
+using Bytes = std::vector<uint8_t>;
+
 struct Report {
     HidDeviceEntry* entry;
     std::array<uint8_t, kATPPacketSize> bytes;
@@ -32,6 +34,13 @@ inline Reports WithCode(const Reports& reports, uint8_t code) {
     return out;
 }
 
+// A whole packet as the format lays it out: the given bytes, then zeros.
+inline std::array<uint8_t, kATPPacketSize> Packet(const Bytes& head) {
+    std::array<uint8_t, kATPPacketSize> packet{};
+    std::copy(head.begin(), head.end(), packet.begin());
+    return packet;
+}
+
 // Records every report in order; onWrite runs on the writing thread, outside the lock.
 class FakeWriter {
 public:
@@ -44,7 +53,7 @@ public:
         {
             std::lock_guard<std::mutex> lock(self->mutex_);
             self->reports_.push_back(report);
-            hook = self->onWrite;
+            hook = self->onWrite_;
         }
         self->changed_.notify_all();
         if (hook) {
@@ -63,19 +72,22 @@ public:
     }
     void setOnWrite(std::function<void(const Report&)> hook) {
         std::lock_guard<std::mutex> lock(mutex_);
-        onWrite = std::move(hook);
+        onWrite_ = std::move(hook);
     }
     // Waits until done(reports) holds. The cap only turns a hang into a failure.
     bool waitFor(const std::function<bool(const Reports&)>& done) {
         std::unique_lock<std::mutex> lock(mutex_);
         return changed_.wait_for(lock, std::chrono::seconds(30), [&] { return done(reports_); });
     }
+    bool waitForCode(uint8_t code) {
+        return waitFor([code](const Reports& r) { return !WithCode(r, code).empty(); });
+    }
 
 private:
     std::mutex mutex_;
     std::condition_variable changed_;
     Reports reports_;
-    std::function<void(const Report&)> onWrite;
+    std::function<void(const Report&)> onWrite_;
 };
 
 struct Delivered {
@@ -121,7 +133,11 @@ protected:
         writer_.clear();
         return id;
     }
-    void feed(int32_t id, std::vector<uint8_t> bytes) {
+    void removeReader(int i) {
+        transport_->postEvent(kEvtRemoveDevice, reinterpret_cast<uintptr_t>(entry(i)));
+        dispatch();
+    }
+    void feed(int32_t id, Bytes bytes) {
         bytes.resize(kATPPacketSize);
         transport_->OnReceiveReport(id, bytes.data(), static_cast<int32_t>(bytes.size()));
     }
@@ -142,7 +158,7 @@ protected:
         return transport_->writeText(id, reinterpret_cast<const uint8_t*>(text.data()),
                                      static_cast<uint32_t>(text.size()));
     }
-    int32_t writeMsg(uint32_t id, const std::vector<uint8_t>& bytes) {
+    int32_t writeMsg(uint32_t id, const Bytes& bytes) {
         return transport_->writeMsg(id, 0, bytes.data(), static_cast<uint32_t>(bytes.size()));
     }
 
