@@ -15,9 +15,10 @@ using Clock = std::chrono::steady_clock;
 
 struct Calls {
     std::atomic<int> count{0};
-    int cancelOnCall = 0;    // cancel from inside the callback on this call
-    std::thread::id thread;  // of the last call
-    Clock::time_point at;    // of the last call
+    int cancelOnCall = 0;        // cancel from inside the callback on this call
+    OsHandle release = nullptr;  // when set, each call waits for it
+    std::thread::id thread;      // of the last call
+    Clock::time_point at;        // of the last call
     bool reach(int n, int limitMs = 30000) {
         return Eventually([&] { return count >= n; }, limitMs);
     }
@@ -38,6 +39,7 @@ void countCall(OsTimer* timer, void* argument) {
     if (++calls->count == calls->cancelOnCall) {
         OsTimerCancel(timer);
     }
+    OsWait(calls->release, kOsWaitForever);
 }
 
 TEST(OsTimer, PeriodicKeepsItsCadenceOnAnotherThreadAndOneShotCallsOnce) {
@@ -109,36 +111,21 @@ TEST(OsTimer, TimerCancelledBeforeItsQueuedCallStartsNeverRuns) {
     EXPECT_EQ(gCallsAfterCancel, 0);
 }
 
-struct Blocking {
-    OsHandle release = OsCreateEvent(false, true);
-    std::atomic<int> calls{0};
-    std::atomic<bool> finished{false};
-};
-
-void blockUntilReleased(OsTimer*, void* argument) {
-    auto* blocking = static_cast<Blocking*>(argument);
-    ++blocking->calls;
-    OsWait(blocking->release, kOsWaitForever);
-    blocking->finished = true;
-}
-
 // Cancel must not wait for the running call (this would deadlock otherwise), and the timer's
 // memory is released only after that call ends (AddressSanitizer checks this). Meanwhile other
 // timers keep firing: a slow callback holds up no one else.
 TEST(OsTimer, CancelDoesNotWaitForARunningCallbackWhichDelaysNoOtherTimer) {
-    Blocking& blocking = Kept<Blocking>();
-    OsTimer* slow = OsTimerCreate(1, true, blockUntilReleased, &blocking);
-    ASSERT_TRUE(Eventually([&] { return blocking.calls == 1; }));
-    OsTimerCancel(slow);
-    Calls& calls = Kept<Calls>();
-    OsTimer* fast = OsTimerCreate(2, true, countCall, &calls);
-    EXPECT_TRUE(calls.reach(10));
-    OsTimerCancel(fast);
-    EXPECT_FALSE(blocking.finished);
-    OsSetEvent(blocking.release);
-    EXPECT_TRUE(Eventually([&] { return blocking.finished.load(); }));
-    OsSleep(10);
-    EXPECT_EQ(blocking.calls, 1);  // the skipped ticks never ran
+    Calls& slow = Kept<Calls>();
+    slow.release = OsCreateEvent(false, true);
+    OsTimer* timer = OsTimerCreate(1, true, countCall, &slow);
+    ASSERT_TRUE(slow.reach(1));
+    OsTimerCancel(timer);
+    Calls& fast = Kept<Calls>();
+    timer = OsTimerCreate(2, true, countCall, &fast);
+    EXPECT_TRUE(fast.reach(10));
+    OsTimerCancel(timer);
+    OsSetEvent(slow.release);
+    EXPECT_FALSE(slow.reach(2, 50));  // the skipped ticks never ran
 }
 
 }  // namespace

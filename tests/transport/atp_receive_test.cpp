@@ -21,8 +21,8 @@ TEST_F(ATPReceive, PacketThatDoesNotFitTheRingIsNeitherAcknowledgedNorCounted) {
     EXPECT_EQ(device(0)->rxExpected, uint8_t(fit + 1));
 }
 
-// Out of sequence, damaged, too long for a packet, or a code whose top bits are set: data and
-// status need the whole byte, commands take its low six bits.
+// Out of sequence, damaged, too long for a packet, or a code whose top bits are set (data and
+// status need the whole byte, commands take its low six bits): after one good data packet.
 TEST_F(ATPReceive, BadReportsAreDroppedAndFlaggedCodesReadAsCommands) {
     const Bytes reports[] = {
         {kATPDataIn, 6, 0, 2, 0xFF, 0xFF, 0xFF, 0xFF},
@@ -38,7 +38,8 @@ TEST_F(ATPReceive, BadReportsAreDroppedAndFlaggedCodesReadAsCommands) {
         {kATPTextIn | 0x40, 2, 'h', 'i'},
     };
     addReader(0);
-    feedData(0, 0, 0, "abc");
+    // Taken: bytes past the payload carry no meaning, whatever they hold.
+    feed(0, {kATPDataIn, 9, 0, 0, 0x97, 0x86, 0x20, 0xE1, 'a', 'b', 'c', 0x5A, 0x5A, 0x5A, 0x5A});
     for (const auto& report : reports) {
         feed(0, report);
     }
@@ -46,21 +47,29 @@ TEST_F(ATPReceive, BadReportsAreDroppedAndFlaggedCodesReadAsCommands) {
     EXPECT_STREQ(device(0)->readerText, "12345678");
     EXPECT_FALSE(device(0)->identified);
     EXPECT_EQ(dispatch(), (Delivered{{0, kXportMsgData, 3}, {0, kXportTextData, 2}}));
+    // A good reader text is cut to its field; an unknown reader changes nothing.
+    Bytes longText{kATPReaderText, 40};
+    longText.resize(42, 'r');
+    feed(0, longText);
+    EXPECT_EQ(std::string(device(0)->readerText), std::string(31, 'r'));
+    feed(0, {kATPTransportByte, 1, 9});
+    feed(-1, {kATPTransportByte, 1, 1});
+    EXPECT_EQ(transport_->transportByte(), 9);
 }
 
 TEST_F(ATPReceive, FirstIdentityAttachesOnceAndLaterOnesOnlySetTheClass) {
     const struct {
-        Bytes payload;
-        uint32_t identityClass;
+        Bytes report;
+        uint32_t identityClass;  // the last byte when 1 to 4, else 2
     } cases[] = {
-        {{'R', 'D', 3}, 3}, {{}, 2}, {{'X', 1}, 1}, {{'X', 4}, 4}, {{'X', 5}, 2}, {{'X', 0}, 2},
+        {{kATPIdentity, 3, 'R', 'D', 3}, 3}, {{kATPIdentity, 0}, 2},
+        {{kATPIdentity, 2, 'X', 1}, 1},      {{kATPIdentity, 2, 'X', 4}, 4},
+        {{kATPIdentity, 2, 'X', 5}, 2},      {{kATPIdentity, 2, 'X', 0}, 2},
     };
     addReader(0);
     addReader(1);
     for (const auto& c : cases) {
-        Bytes report{kATPIdentity, uint8_t(c.payload.size())};
-        report.insert(report.end(), c.payload.begin(), c.payload.end());
-        feed(0, report);
+        feed(0, c.report);
         EXPECT_EQ(device(0)->identityClass, c.identityClass);
     }
     EXPECT_STREQ(device(0)->identity, "RD\x03");
@@ -71,20 +80,6 @@ TEST_F(ATPReceive, FirstIdentityAttachesOnceAndLaterOnesOnlySetTheClass) {
     EXPECT_EQ(sent[0].bytes, Packet({kATPIdentityAck}));
     EXPECT_EQ(sent[1].entry, entry(1));
     EXPECT_EQ(dispatch(), (Delivered{{0, kXportAttach, 0}, {1, kXportAttach, 0}}));
-}
-
-TEST_F(ATPReceive, SingleByteCommandsAndReaderTextUpdateTheRecord) {
-    addReader(0);
-    Bytes longText{kATPReaderText, 40};
-    longText.resize(42, 'r');
-    feed(0, longText);
-    EXPECT_EQ(std::string(device(0)->readerText), std::string(31, 'r'));
-    feed(0, {kATPCloseByte, 1, 7});
-    feed(0, {kATPCloseByte, 1, 0});
-    EXPECT_EQ(device(0)->closeByte, 7);
-    feed(0, {kATPTransportByte, 1, 9});
-    feed(-1, {kATPTransportByte, 1, 1});
-    EXPECT_EQ(transport_->transportByte(), 9);
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
 #include <climits>
+#include <numeric>
 #include <thread>
 
 #include "transport_fixture.h"
@@ -6,14 +7,6 @@
 namespace {
 
 using ATPSend = TransportTest;
-
-Bytes Pattern(size_t n) {
-    Bytes bytes(n);
-    for (size_t i = 0; i < n; ++i) {
-        bytes[i] = static_cast<uint8_t>(i * 7 + 1);
-    }
-    return bytes;
-}
 
 bool TimerStops(const ATPDevice* rec, OsTimer* const ATPDevice::*slot) {
     return Eventually([&] {
@@ -43,7 +36,8 @@ TEST_F(ATPSend, MessagesEndWithAPacketOfTheirOwnAndTextGoesIn62ByteChunks) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.length);
         clearReports();
-        const Bytes message = Pattern(c.length);
+        Bytes message(c.length);
+        std::iota(message.begin(), message.end(), uint8_t(c.length));
         EXPECT_EQ(writeMsg(0, message), 0);
         const Reports sent = reports();
         ASSERT_EQ(sent.size(), c.payloads.size());
@@ -129,7 +123,7 @@ TEST_F(ATPSend, AcknowledgementRemovesOnlyPacketsBeforeIt) {
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.report));
         transport_->restartLink(0);
-        writeMsg(0, Pattern(100));
+        writeMsg(0, Bytes(100));
         ASSERT_EQ(UnackedSeqs(device(0)), (Bytes{0, 1}));
         feed(0, c.report);
         EXPECT_EQ(UnackedSeqs(device(0)), c.left);
@@ -143,7 +137,7 @@ TEST_F(ATPSend, ResendRepeatsTheQueueThenSaysSoAndKeepsNothingFromBeforeAReset) 
     ATPTimingsForTest().ticksBeforeResend = INT_MAX;  // none before both packets are out
     addReader(0);
     grantWindow(0, 100);
-    writeMsg(0, Pattern(60));
+    writeMsg(0, Bytes(60));
     setOnWrite([&](const Report&) {
         if (reports().size() == 3) {                          // the first resent packet
             ATPTimingsForTest().ticksBeforeResend = INT_MAX;  // this resend is the only one
@@ -174,13 +168,13 @@ TEST_F(ATPSend, LinkResetDuringAMessageSendsNothingOfTheOldNumbering) {
     ATPTimingsForTest().pingRetries = INT_MAX;
     addReader(0);
     grantWindow(0, 1);
-    std::thread sender([&] { writeMsg(0, Pattern(100)); });  // the second packet waits
+    std::thread sender([&] { writeMsg(0, Bytes(100)); });  // the second packet waits
     ASSERT_TRUE(waitForCode(kATPPing));
     feed(0, {kATPStatusIn, 4, 0, 0, 0, kATPStatusReset});
     feed(0, {kATPCredit, 1, 1});
     sender.join();
     feed(0, {kATPCredit, 1, 1});
-    writeMsg(0, Pattern(1));
+    writeMsg(0, Bytes(1));
     Bytes seqs;
     for (const Report& r : reports()) {
         if (r.code() == kATPDataOut) {
@@ -196,7 +190,7 @@ TEST_F(ATPSend, LinkResetDuringAMessageSendsNothingOfTheOldNumbering) {
 TEST_F(ATPSend, AckTimerAnswersOutOfSequenceAndNewDataThenStops) {
     addReader(0);
     grantWindow(0, 100);
-    writeMsg(0, Pattern(60));
+    writeMsg(0, Bytes(60));
     clearReports();
     EXPECT_TRUE(TimerStops(device(0), &ATPDevice::ackTimer));  // idle until data comes
     feedData(0, 0, 5, "ahead");

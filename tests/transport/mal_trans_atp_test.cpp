@@ -24,6 +24,7 @@ TEST_F(MALTransATPLifecycle, CloseSendsEachReaderItsCloseByteAndReportsItsRemova
     addReader(1);
     addReader(2);
     feed(1, {kATPCloseByte, 1, 7});
+    feed(1, {kATPCloseByte, 1, 0});  // no close byte: the last one stays
     removeReader(2);
     DeliveredEvents().clear();
     transport_->close();
@@ -49,13 +50,9 @@ TEST_F(MALTransATPLifecycle, OperationsWithoutReaderGiveTheirNoReaderResults) {
     EXPECT_EQ(writeText(3, "x"), 0);
     EXPECT_EQ(transport_->SendDeviceMessage(99, kATPPing, nullptr, 0), 0);
     EXPECT_TRUE(reports().empty());
-    // The version is cut to the buffer, and always terminated.
-    const char* versions[] = {"", "1", "1.", "1.0", "1.0"};
-    for (uint32_t n = 1; n <= 5; ++n) {
-        char version[5] = {'z', 'z', 'z', 'z', 'z'};
-        EXPECT_EQ(transport_->getVersion(version, n), 1);
-        EXPECT_STREQ(version, versions[n - 1]) << "size " << n;
-    }
+    char version[4] = "zzz";
+    EXPECT_EQ(transport_->getVersion(version, 3), 1);
+    EXPECT_STREQ(version, "1.");  // cut to the buffer, and terminated
 }
 
 TEST_F(MALTransATPLifecycle, RemovalWakesSenderWaitingForCreditAndFreesSlot) {
