@@ -5,8 +5,10 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "platform/debug_log.h"
+#include "platform/os.h"
 #include "tests/hid/temp_dir.h"
 
 namespace {
@@ -36,36 +38,56 @@ TEST(DebugLogPrefix, TakesBaseNameWithoutExtensionWhenItFits) {
     }
 }
 
-// The probe logs numbered lines from several threads, then one message longer than the log's
-// buffer, without a line end.
-TEST(DebugLogOutput, LinesFromManyThreadsStayWholeAndLongMessageIsCut) {
-    const int kThreads = 8;
-    const int kMessages = 200;
+// The log picks its file at the process's first message: named before any test runs.
+struct LogFile : ::testing::Environment {
     const TempDir folder;
     const std::string path = folder / "debug.log";
-    ASSERT_EQ(
-        TestRunProgram(LUMORA_LOG_PROBE, {std::to_string(kThreads), std::to_string(kMessages)},
-                       "LUMORA_DEBUG_LOG", path),
-        0);
-    std::ifstream file(path, std::ios::binary);
+    void SetUp() override { ASSERT_TRUE(TestSetEnv("LUMORA_DEBUG_LOG", path.c_str())); }
+};
+const LogFile* const gLogFile =
+    static_cast<LogFile*>(::testing::AddGlobalTestEnvironment(new LogFile));
+
+constexpr int kThreads = 8;
+constexpr int kMessages = 200;
+
+void logLines(void* thread) {
+    for (int i = 0; i < kMessages; ++i) {
+        DebugLog(0, "thread %d message %d %s\n", int(reinterpret_cast<intptr_t>(thread)), i,
+                 "....................................");
+    }
+}
+
+TEST(DebugLogOutput, LinesFromManyThreadsStayWholeAndLongMessageIsCut) {
+    std::vector<OsHandle> threads;
+    for (intptr_t t = 0; t < kThreads; ++t) {
+        threads.push_back(OsCreateThread("log-lines", logLines, reinterpret_cast<void*>(t)));
+    }
+    for (OsHandle thread : threads) {
+        ASSERT_EQ(OsWait(thread, 30000), kWaitSignalled);
+        OsCloseHandle(thread);
+    }
+    DebugLog(0, "%s", std::string(10000, 'x').c_str());
+    std::ifstream file(gLogFile->path, std::ios::binary);
     const std::string log((std::istreambuf_iterator<char>(file)), {});
-    const std::string longLine = "log_probe: " + std::string(8191, 'x');
+    // The program's name without its extension, then the message cut to the log's buffer.
+    const std::string longLine = "lumora_platform_tests: " + std::string(8191, 'x');
     ASSERT_GE(log.size(), longLine.size());
     EXPECT_EQ(log.substr(log.size() - longLine.size()), longLine);
 
+    // Other tests' messages may come first; these lines must all be whole and in order.
     std::istringstream lines(log.substr(0, log.size() - longLine.size()));
     std::map<int, int> nextMessage;
     int count = 0;
-    for (std::string line; std::getline(lines, line); ++count) {
+    for (std::string line; std::getline(lines, line);) {
         int thread = -1;
         int message = -1;
         char tail[64] = {};
-        ASSERT_EQ(std::sscanf(line.c_str(), "log_probe: thread %d message %d %63s", &thread,
-                              &message, tail),
-                  3)
-            << line;
-        EXPECT_EQ(std::string(tail), std::string(36, '.')) << line;
-        EXPECT_EQ(message, nextMessage[thread]++) << "out of order: " << line;
+        if (std::sscanf(line.c_str(), "lumora_platform_tests: thread %d message %d %63s", &thread,
+                        &message, tail) == 3) {
+            EXPECT_EQ(std::string(tail), std::string(36, '.')) << line;
+            EXPECT_EQ(message, nextMessage[thread]++) << "out of order: " << line;
+            ++count;
+        }
     }
     EXPECT_EQ(count, kThreads * kMessages);
 }

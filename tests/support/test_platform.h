@@ -2,7 +2,6 @@
 #pragma once
 
 #include <string>
-#include <vector>
 
 // Sets (or replaces) a variable of this process's environment; false when refused.
 bool TestSetEnv(const char* name, const char* value);
@@ -11,8 +10,3 @@ bool TestSetEnv(const char* name, const char* value);
 // prefix. Returns its path, or empty when it cannot be created. Short on POSIX, so socket paths
 // inside fit.
 std::string TestMakeTempDir(const char* prefix);
-
-// Runs program with args, with name=value added to its environment, and waits for it to end.
-// Returns its exit code, or -1 when it could not be started or did not end normally.
-int TestRunProgram(const std::string& program, const std::vector<std::string>& args,
-                   const std::string& name, const std::string& value);

@@ -3,7 +3,6 @@
 #include <stdlib.h>
 
 #include <atomic>
-#include <cstring>
 
 #include "test_platform.h"
 
@@ -31,58 +30,4 @@ std::string TestMakeTempDir(const char* prefix) {
         }
     }
     return {};
-}
-
-namespace {
-
-// Quotes one argument as the C runtime's command-line parser reads it back.
-std::string quoted(const std::string& arg) {
-    std::string out = "\"";
-    size_t backslashes = 0;
-    for (char c : arg) {
-        if (c == '\\') {
-            ++backslashes;
-            continue;
-        }
-        out.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
-        backslashes = 0;
-        out += c;
-    }
-    out.append(backslashes * 2, '\\');
-    return out + "\"";
-}
-
-}  // namespace
-
-int TestRunProgram(const std::string& program, const std::vector<std::string>& args,
-                   const std::string& name, const std::string& value) {
-    std::string commandLine = quoted(program);
-    for (const std::string& arg : args) {
-        commandLine += " " + quoted(arg);
-    }
-    // The child's block: ours without any old value of name, then name=value.
-    std::string block;
-    char* strings = GetEnvironmentStringsA();
-    for (const char* entry = strings; entry && *entry; entry += std::strlen(entry) + 1) {
-        if (_strnicmp(entry, (name + "=").c_str(), name.size() + 1) != 0) {
-            block.append(entry, std::strlen(entry) + 1);
-        }
-    }
-    FreeEnvironmentStringsA(strings);
-    block += name + "=" + value;
-    block.append(2, '\0');
-
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, &block[0],
-                        nullptr, &startup, &process)) {
-        return -1;
-    }
-    CloseHandle(process.hThread);
-    DWORD code = DWORD(-1);
-    const bool ended = WaitForSingleObject(process.hProcess, INFINITE) == WAIT_OBJECT_0 &&
-                       GetExitCodeProcess(process.hProcess, &code);
-    CloseHandle(process.hProcess);
-    return ended ? int(code) : -1;
 }
