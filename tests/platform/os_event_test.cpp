@@ -8,23 +8,19 @@
 namespace {
 
 TEST(OsEvent, WaitFollowsInitialStateAndResetMode) {
-    struct Case {
-        bool initiallySet;
-        bool manualReset;
-        int firstWait;
-        int secondWait;  // an auto-reset event has cleared itself by now
-    };
-    const Case cases[] = {
+    // Initially set, manual reset, then the first wait's result and the second's (an auto-reset
+    // event has cleared itself by then).
+    const int cases[][4] = {
         {true, true, kWaitSignalled, kWaitSignalled},
         {true, false, kWaitSignalled, kWaitTimeout},
         {false, true, kWaitTimeout, kWaitTimeout},
         {false, false, kWaitTimeout, kWaitTimeout},
     };
-    for (const Case& c : cases) {
-        OsHandle event = OsCreateEvent(c.initiallySet, c.manualReset);
+    for (const auto& c : cases) {
+        OsHandle event = OsCreateEvent(c[0], c[1]);
         ASSERT_NE(event, nullptr);
-        EXPECT_EQ(OsWait(event, 0), c.firstWait);
-        EXPECT_EQ(OsWait(event, 10), c.secondWait);
+        EXPECT_EQ(OsWait(event, 0), c[2]);
+        EXPECT_EQ(OsWait(event, 10), c[3]);
         OsSetEvent(event);
         EXPECT_EQ(OsWait(event, 0), kWaitSignalled);
         OsResetEvent(event);

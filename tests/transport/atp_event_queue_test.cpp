@@ -16,20 +16,7 @@ Taken TakeAll(ATPEventQueue& queue) {
     return taken;
 }
 
-TEST(ATPEventQueue, MergesDataEventsOnlyWhileOneIsStillQueued) {
-    ATPEventQueue queue;
-    for (auto type : {kEvtMsgData, kEvtTextData, kEvtMsgData}) {
-        queue.post(type, 1);
-    }
-    queue.post(kEvtMsgData, 2);
-    ATPEvent first;
-    ASSERT_TRUE(queue.take(&first));
-    EXPECT_EQ(first.type, kEvtMsgData);
-    queue.post(kEvtMsgData, 1);  // the first one is taken: this one must stay
-    EXPECT_EQ(TakeAll(queue), (Taken{{kEvtTextData, 1}, {kEvtMsgData, 2}, {kEvtMsgData, 1}}));
-}
-
-TEST(ATPEventQueue, KeepsLifecycleEventsBeyondTheRingInOrder) {
+TEST(ATPEventQueue, KeepsEventsBeyondTheRingInOrderAndMergesDataOnlyWhileQueued) {
     ATPEventQueue queue;
     Taken posted;
     for (uint64_t i = 0; i < 3 * kATPEventQueueSize + 7; ++i) {
@@ -40,7 +27,9 @@ TEST(ATPEventQueue, KeepsLifecycleEventsBeyondTheRingInOrder) {
             queue.post(kEvtMsgData, 5);
         }
     }
+    EXPECT_EQ(queue.post(kEvtMsgData, 5), ATPPostResult::merged);  // one is still queued
     EXPECT_EQ(TakeAll(queue), posted);
+    EXPECT_EQ(queue.post(kEvtMsgData, 5), ATPPostResult::queued);  // taken: this one must stay
 }
 
 }  // namespace

@@ -54,15 +54,11 @@ TEST_F(ATPSend, MessagesEndWithAPacketOfTheirOwnAndTextGoesIn62ByteChunks) {
         EXPECT_EQ(joined, message);
     }
     clearReports();
-    EXPECT_EQ(writeText(0, std::string(130, 't')), 130);
+    EXPECT_EQ(writeText(0, std::string(130, 't')), 130);  // so 62, 62, then 6
     const uint8_t payload[63] = {};
     EXPECT_EQ(transport_->SendDeviceMessage(0, kATPTextOut, payload, 63), 0);
-    const Reports sent = reports();
-    ASSERT_EQ(sent.size(), 3u);
-    for (size_t i = 0; i < 3; ++i) {
-        EXPECT_EQ(sent[i].code(), kATPTextOut);
-        EXPECT_EQ(sent[i].bytes[1], i < 2 ? 62 : 6);
-    }
+    ASSERT_EQ(reports().size(), 3u);
+    EXPECT_EQ(reports()[2].bytes, Packet({kATPTextOut, 6, 't', 't', 't', 't', 't', 't'}));
 }
 
 // Each text packet spends a credit; without one the sender pings after each wait and gives up
@@ -193,10 +189,10 @@ TEST_F(ATPSend, AckTimerAnswersOutOfSequenceAndNewDataThenStops) {
     writeMsg(0, Bytes(60));
     clearReports();
     EXPECT_TRUE(TimerStops(device(0), &ATPDevice::ackTimer));  // idle until data comes
-    feedData(0, 0, 5, "ahead");
-    ASSERT_TRUE(waitFor([](const Reports& r) { return r.size() == 1; }));
-    feedData(0, 0, 0, "next");
-    ASSERT_TRUE(waitFor([](const Reports& r) { return r.size() == 2; }));
+    feedData(0, 5, "ahead");
+    ASSERT_TRUE(Eventually([&] { return reports().size() == 1; }));
+    feedData(0, 0, "next");
+    ASSERT_TRUE(Eventually([&] { return reports().size() == 2; }));
     EXPECT_TRUE(TimerStops(device(0), &ATPDevice::ackTimer));
     const Reports sent = reports();
     ASSERT_EQ(sent.size(), 2u);

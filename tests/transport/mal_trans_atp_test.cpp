@@ -8,15 +8,10 @@ using MALTransATPLifecycle = TransportTest;
 
 TEST_F(MALTransATPLifecycle, LinkStartSendsPingResetStatusThenBothStartups) {
     ASSERT_EQ(transport_->AddSerHidDevice(entry(0)), 0);
-    const PacketBytes expected[] = {Packet({kATPPing}),
-                                    Packet({kATPStatusOut, 4, 0, 0, 0, kATPStatusReset}),
-                                    Packet({kATPStartup1}), Packet({kATPStartup2})};
-    const Reports sent = reports();
-    ASSERT_EQ(sent.size(), 4u);
-    for (size_t i = 0; i < 4; ++i) {
-        EXPECT_EQ(sent[i].bytes, expected[i]);
-        EXPECT_EQ(sent[i].entry, entry(0));
-    }
+    EXPECT_EQ(reports(), (Reports{{entry(0), Packet({kATPPing})},
+                                  {entry(0), Packet({kATPStatusOut, 4, 0, 0, 0, kATPStatusReset})},
+                                  {entry(0), Packet({kATPStartup1})},
+                                  {entry(0), Packet({kATPStartup2})}}));
 }
 
 TEST_F(MALTransATPLifecycle, CloseSendsEachReaderItsCloseByteAndReportsItsRemoval) {
@@ -28,12 +23,8 @@ TEST_F(MALTransATPLifecycle, CloseSendsEachReaderItsCloseByteAndReportsItsRemova
     removeReader(2);
     DeliveredEvents().clear();
     transport_->close();
-    const Reports sent = reports();
-    ASSERT_EQ(sent.size(), 2u);
-    EXPECT_EQ(sent[0].entry, entry(0));
-    EXPECT_EQ(sent[0].bytes, Packet({kATPClose, 1, 0}));
-    EXPECT_EQ(sent[1].entry, entry(1));
-    EXPECT_EQ(sent[1].bytes, Packet({kATPClose, 1, 7}));
+    EXPECT_EQ(reports(), (Reports{{entry(0), Packet({kATPClose, 1, 0})},
+                                  {entry(1), Packet({kATPClose, 1, 7})}}));
     EXPECT_EQ(DeliveredEvents(), (Delivered{{0, kXportRemove, 0}, {1, kXportRemove, 0}}));
     EXPECT_EQ(transport_->GetDeviceID(entry(0)), -1);
 }

@@ -22,6 +22,7 @@ struct Report {
     HidDeviceEntry* entry;
     PacketBytes bytes;
     uint8_t code() const { return bytes[0]; }
+    bool operator==(const Report& o) const { return entry == o.entry && bytes == o.bytes; }
 };
 using Reports = std::vector<Report>;
 
@@ -87,13 +88,11 @@ protected:
         std::lock_guard<std::mutex> lock(mutex_);
         onWrite_ = std::move(hook);
     }
-    bool waitFor(const std::function<bool(const Reports&)>& done) {
-        return Eventually([&] { return done(reports()); });
-    }
     bool waitForCode(uint8_t code) {
-        return waitFor([code](const Reports& reports) {
-            return std::any_of(reports.begin(), reports.end(),
-                               [code](const Report& r) { return r.code() == code; });
+        return Eventually([&] {
+            const Reports sent = reports();
+            return std::any_of(sent.begin(), sent.end(),
+                               [&](const Report& r) { return r.code() == code; });
         });
     }
 
@@ -112,9 +111,9 @@ protected:
         bytes.resize(kATPPacketSize);
         transport_->OnReceiveReport(id, bytes.data(), kATPPacketSize);
     }
-    void feedData(int32_t id, uint8_t ack, uint8_t seq, const std::string& payload) {
+    void feedData(int32_t id, uint8_t seq, const std::string& payload) {
         uint8_t packet[kATPPacketSize];
-        ATPBuildDataPacket(packet, kATPDataIn, ack, seq,
+        ATPBuildDataPacket(packet, kATPDataIn, 0, seq,
                            reinterpret_cast<const uint8_t*>(payload.data()),
                            uint32_t(payload.size()));
         transport_->OnReceiveReport(id, packet, kATPPacketSize);
