@@ -139,7 +139,9 @@ TEST_F(AAPLayer, StatusLineSplitAtAnyByteEndsTheReply) {
     for (const std::string status : {"CMD OK\r\n", "CMD Fail!\r\n"}) {
         for (size_t split = 1; split < status.size(); ++split) {
             for (const bool overLimit : {false, true}) {
-                SCOPED_TRACE(status.substr(0, split) + "|" + (overLimit ? " over" : ""));
+                SCOPED_TRACE(::testing::Message()
+                             << "split after " << split << " of " << status.size()
+                             << (overLimit ? ", over the limit" : ""));
                 seen.replies.clear();
                 const std::string head = overLimit ? std::string(kAAPTextReplyLimit + 1, 'a') : "";
                 for (size_t at = 0; at < head.size(); at += 4096) {
