@@ -6,6 +6,7 @@
 #include <fstream>
 #include <memory>
 #include <mutex>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -173,9 +174,7 @@ TEST_F(HidInterfaceTest, DeviceFoundAtOpenCarriesWholeReportsBothWays) {
     const uint8_t shortReport[10] = {0, 11};
     const uint8_t longReport[80] = {0, 22};
     uint8_t packet[64];
-    for (int i = 0; i < 64; ++i) {
-        packet[i] = uint8_t(i + 1);
-    }
+    std::iota(packet, packet + 64, uint8_t(1));
     ASSERT_TRUE(device->send(shortReport, sizeof shortReport));
     ASSERT_TRUE(device->send(longReport, sizeof longReport));
     ASSERT_TRUE(device->sendReport(packet));
@@ -184,9 +183,7 @@ TEST_F(HidInterfaceTest, DeviceFoundAtOpenCarriesWholeReportsBothWays) {
     EXPECT_EQ(report.data, std::vector<uint8_t>(packet, packet + 64));
 
     uint8_t data[65];
-    for (int i = 0; i < 65; ++i) {
-        data[i] = uint8_t(0xA0 + i);
-    }
+    std::iota(data, data + 65, uint8_t(0xA0));
     EXPECT_TRUE(WriteHidReport(entry, data, 64));
     std::vector<uint8_t> written(data, data + 64);
     written.insert(written.begin(), 0);  // report id 0

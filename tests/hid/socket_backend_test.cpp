@@ -1,9 +1,8 @@
 // What the socket backend itself owns: which files are devices, opens that find no device, the
-// interrupt, the order of a report and the hang-up behind it, and the folder watch. Reports
-// through it are the interface tests' business.
+// interrupt, and a report and the hang-up behind it in order. Reports through it and its folder
+// watch are the interface tests' business.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -16,8 +15,6 @@
 #include "temp_dir.h"
 
 namespace {
-
-constexpr uint32_t kLongMs = 5000;  // only reached when something is broken
 
 // A backend device connected to one fixture device.
 struct Connected {
@@ -105,27 +102,6 @@ TEST(HidSocketBackend, ReportSentJustBeforeUnplugStillArrives) {
     ASSERT_EQ(c.backend->read(c.device, nullptr, report, size), HidReadResult::report);
     EXPECT_EQ(report[1], 9);
     EXPECT_EQ(c.read(), HidReadResult::failed);
-}
-
-TEST(HidSocketBackend, WatchWakesOnArrivalByRenameAndOnRemoval) {
-    TempDir dir;
-    TempDir staging;
-    SocketDeviceFixture plug;
-    ASSERT_TRUE(plug.listen(staging.path(), "reader"));
-
-    OsHandle wake = OsCreateEvent(false, false);
-    std::unique_ptr<HidWatch> watch(HidNewSocketBackend(dir.path())->watch(wake));
-    ASSERT_NE(watch, nullptr);
-    EXPECT_EQ(OsWait(wake, 0), kWaitTimeout);
-
-    ASSERT_EQ(std::rename(plug.path().c_str(), (dir / "reader").c_str()), 0);
-    EXPECT_EQ(OsWait(wake, kLongMs), kWaitSignalled);
-    ASSERT_EQ(unlink((dir / "reader").c_str()), 0);
-    EXPECT_EQ(OsWait(wake, kLongMs), kWaitSignalled);
-
-    watch.reset();  // joins its thread
-    EXPECT_EQ(HidNewSocketBackend(dir / "absent")->watch(wake), nullptr);
-    OsCloseHandle(wake);
 }
 
 }  // namespace
