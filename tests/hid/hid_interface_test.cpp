@@ -93,7 +93,7 @@ struct Recorder {
     Event nth(char kind, int n) {
         std::unique_lock<std::mutex> lock(mutex);
         Event found{0, nullptr, {}};
-        changed.wait_for(lock, std::chrono::seconds(10), [&] {
+        changed.wait_for(lock, std::chrono::seconds(30), [&] {
             int seen = 0;
             for (const Event& event : events) {
                 if (event.kind == kind && ++seen == n) {
@@ -246,7 +246,9 @@ TEST_F(HidInterfaceTest, SwapWithEqualCountIsNoticedAtTheNextScan) {
     first->unplug();
     auto second = plug("b-vid_1a61&pid_3650");
     scanNow();
-    EXPECT_EQ(recorder.nth('a', 2).entry->path, lowerCase(second->path()));
+    HidDeviceEntry* entry = recorder.nth('a', 2).entry;
+    ASSERT_NE(entry, nullptr);
+    EXPECT_EQ(entry->path, lowerCase(second->path()));
     const std::string kinds = recorder.kinds();
     EXPECT_EQ(std::count(kinds.begin(), kinds.end(), 'r'), 1);
     EXPECT_EQ(hid->deviceCount, 1);
