@@ -27,18 +27,13 @@ public:
     // Waits up to timeoutMs for the host's connect and accepts it.
     bool accept(int timeoutMs = 5000) {
         device_.closeConnection();
-        return retry(timeoutMs, false, [&] { return device_.accept() ? done : notYet; });
+        return retry(timeoutMs, false, [&] { return device_.accept() ? Io::ok : Io::again; });
     }
 
     // Sends one datagram of any size (up to 4096 bytes).
     bool send(const void* data, size_t size) {
         const auto* bytes = static_cast<const uint8_t*>(data);
-        return retry(30000, true, [&] {
-            const SocketDevice::Io io = device_.send(bytes, uint32_t(size));
-            return io == SocketDevice::Io::ok      ? done
-                   : io == SocketDevice::Io::again ? notYet
-                                                   : failed;
-        });
+        return retry(30000, true, [&] { return device_.send(bytes, uint32_t(size)); });
     }
 
     // Sends report id 0 and the 64-byte packet.
@@ -53,11 +48,7 @@ public:
         std::vector<uint8_t> buffer(4096);
         uint32_t size = 0;
         const bool got = retry(timeoutMs, false, [&] {
-            const SocketDevice::Io io =
-                device_.receive(buffer.data(), uint32_t(buffer.size()), &size);
-            return io == SocketDevice::Io::ok      ? done
-                   : io == SocketDevice::Io::again ? notYet
-                                                   : failed;
+            return device_.receive(buffer.data(), uint32_t(buffer.size()), &size);
         });
         buffer.resize(got ? std::min<size_t>(size, buffer.size()) : 0);
         return buffer;
@@ -73,17 +64,17 @@ public:
     void unplug() { device_.unplug(); }
 
 private:
-    enum Outcome { done, notYet, failed };
+    using Io = SocketDevice::Io;
 
-    // Repeats attempt until it is done or has failed, waiting on the device in between.
+    // Repeats attempt while it says again, waiting on the device in between.
     template <class Attempt>
     bool retry(int timeoutMs, bool wantWrite, Attempt attempt) {
         using Clock = std::chrono::steady_clock;
         const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
         for (;;) {
-            const Outcome outcome = attempt();
-            if (outcome != notYet) {
-                return outcome == done;
+            const Io io = attempt();
+            if (io != Io::again) {
+                return io == Io::ok;
             }
             const auto left = deadline - Clock::now();
             if (left <= Clock::duration::zero()) {

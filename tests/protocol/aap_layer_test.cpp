@@ -5,51 +5,13 @@
 #include <string>
 #include <vector>
 
+#include "fake_transport.h"
 #include "protocol_test_support.h"
 #include "tests/hid/temp_dir.h"
-#include "tests/support/null_transport.h"
+#include "transport/atp_packet.h"
 #include "transport/mal_trans_atp.h"
 
 namespace {
-
-// Serves queued bytes to the layer's reads and records its writes.
-class FakeTransport final : public NullTransport {
-public:
-    struct Write {
-        uint32_t deviceId;
-        Bytes bytes;
-        bool text;
-    };
-    std::vector<Write> writes;
-    std::vector<uint32_t> readIds;
-    Bytes pending;  // served to whichever read comes
-    int32_t readMsgResult = 0;
-
-    int32_t writeText(uint32_t id, const uint8_t* text, uint32_t length) override {
-        writes.push_back({id, Bytes(text, text + length), true});
-        return int32_t(length);
-    }
-    int32_t writeMsg(uint32_t id, uint32_t, const uint8_t* bytes, uint32_t length) override {
-        writes.push_back({id, Bytes(bytes, bytes + length), false});
-        return 0;
-    }
-    int32_t readText(uint32_t id, uint8_t* buffer, uint32_t size) override {
-        return int32_t(take(id, buffer, size));
-    }
-    int32_t readMsg(uint32_t id, uint32_t, uint8_t* buffer, uint32_t* size) override {
-        *size = readMsgResult ? 0 : take(id, buffer, *size);
-        return readMsgResult;
-    }
-
-private:
-    uint32_t take(uint32_t id, uint8_t* buffer, uint32_t size) {
-        readIds.push_back(id);
-        const uint32_t n = std::min<uint32_t>(size, uint32_t(pending.size()));
-        std::copy_n(pending.begin(), n, buffer);
-        pending.erase(pending.begin(), pending.begin() + n);
-        return n;
-    }
-};
 
 // What the callbacks saw; the context pointer leads back here.
 struct Seen {
@@ -78,14 +40,10 @@ protected:
         AAPSetTransportForTest(nullptr);
         AAPResetForTest();
     }
-    void deliverMsg(const Bytes& bytes, uint32_t deviceId = 3) {
-        transport.pending = bytes;
-        AAPOnTransportEvent(deviceId, kXportMsgData, uint32_t(bytes.size()), 0);
+    void deliverMsg(const std::string& bytes, uint32_t deviceId = 3) {
+        transport.deliver(bytes, kXportMsgData, deviceId);
     }
-    void deliverText(const std::string& text) {
-        transport.pending = TextBytes(text);
-        AAPOnTransportEvent(3, kXportTextData, uint32_t(text.size()), 0);
-    }
+    void deliverText(const std::string& text) { transport.deliver(text, kXportTextData, 3); }
 
     FakeTransport transport;
     Seen seen;
@@ -119,31 +77,31 @@ TEST_F(AAPLayer, SendsGoOnlyToTheAdoptedReader) {
     const uint8_t table = 6;
     AAPSendMessage(AAPMessage(49, &table, 1));
     AAPSendText("$sn?\r\n");
-    EXPECT_TRUE(transport.writes.empty());
+    EXPECT_TRUE(transport.sends().empty());
 
     AAPOnTransportEvent(7, kXportAttach, 0, 0);
     AAPSendMessage(AAPMessage(49, &table, 1));
     AAPSendText("$sn?\r\n");
     AAPSendText(nullptr);
-    ASSERT_EQ(transport.writes.size(), 2u);
-    EXPECT_EQ(transport.writes[0].deviceId, 7u);
-    EXPECT_EQ(transport.writes[0].bytes, (Bytes{0x81, 0x31, 0x06}));
-    EXPECT_FALSE(transport.writes[0].text);
-    EXPECT_EQ(transport.writes[1].bytes, TextBytes("$sn?\r\n"));  // without the NUL
-    EXPECT_TRUE(transport.writes[1].text);
+    const std::vector<FakeTransport::Send> sends = transport.sends();
+    ASSERT_EQ(sends.size(), 2u);
+    EXPECT_EQ(sends[0].deviceId, 7u);
+    EXPECT_EQ(sends[0].bytes, "\x81\x31\x06");
+    EXPECT_FALSE(sends[0].text);
+    EXPECT_EQ(sends[1].bytes, "$sn?\r\n");  // without the NUL
+    EXPECT_TRUE(sends[1].text);
 }
 
 TEST_F(AAPLayer, MessagesAreReassembledAcrossEvents) {
     AAPOnTransportEvent(3, kXportAttach, 0, 0);
-    const Bytes third = {0x83, 0x31, 0x01, 0x02, 0x03};
     // Data events carrying another id are still read from the adopted reader.
-    deliverMsg(Concat({{0x34}, {0x81, 0x54, 0x09}, Bytes(third.begin(), third.begin() + 3)}), 8);
+    deliverMsg("\x34\x81\x54\x09\x83\x31\x01", 8);
     ASSERT_EQ(seen.messages.size(), 2u);
     EXPECT_EQ(seen.messages[0], (std::pair<uint16_t, Bytes>{52, {}}));
     EXPECT_EQ(seen.messages[1], (std::pair<uint16_t, Bytes>{84, {0x09}}));
     EXPECT_EQ(transport.readIds, std::vector<uint32_t>{3});
 
-    deliverMsg(Bytes(third.begin() + 3, third.end()));
+    deliverMsg("\x02\x03");
     ASSERT_EQ(seen.messages.size(), 3u);
     EXPECT_EQ(seen.messages[2], (std::pair<uint16_t, Bytes>{49, {1, 2, 3}}));
 }
@@ -151,70 +109,96 @@ TEST_F(AAPLayer, MessagesAreReassembledAcrossEvents) {
 // A reader unplugged in the middle of an answer must not garble the next reader's first one.
 TEST_F(AAPLayer, NewReaderStartsWithoutTheCutOffMessageOrReply) {
     AAPOnTransportEvent(3, kXportAttach, 0, 0);
-    deliverMsg({0x83, 0x31, 0x01});
+    deliverMsg("\x83\x31\x01");
     deliverText("SN1\r\nfirm");
     AAPOnTransportEvent(3, kXportRemove, 0, 0);
     AAPOnTransportEvent(4, kXportAttach, 0, 0);
-    deliverMsg({0x81, 0x31, 0x07});
+    deliverMsg("\x81\x31\x07");
     deliverText("SN2\r\nfirm\r\nCMD OK\r\n");
     ASSERT_EQ(seen.messages.size(), 1u);
     EXPECT_EQ(seen.messages[0], (std::pair<uint16_t, Bytes>{49, {7}}));
-    ASSERT_EQ(seen.replies.size(), 1u);
-    EXPECT_EQ(seen.replies[0], "SN2\r\nfirm\r\nCMD OK\r\n");
+    EXPECT_EQ(seen.replies, std::vector<std::string>{"SN2\r\nfirm\r\nCMD OK\r\n"});
 }
 
-TEST_F(AAPLayer, BadLengthsAndReadErrorsAreLoggedAndSkipped) {
+TEST_F(AAPLayer, BadLengthsAndReadErrorsAreSkipped) {
     AAPOnTransportEvent(3, kXportAttach, 0, 0);
-    const LogSince log;
-    deliverMsg({0x81, 0x80, 0x80, 0x81, 0x41});
-    EXPECT_EQ(log.count("kAAPMaxMsgLength exceeded (2097153 2097152)\n"), 1);
+    deliverMsg("\x81\x80\x80\x81\x41");   // a length one over the limit
     ASSERT_EQ(seen.messages.size(), 1u);  // the byte after the bad length starts afresh
-    EXPECT_EQ(seen.messages[0].first, 65);
+    EXPECT_EQ(seen.messages[0].first, 0x41);
 
     transport.readMsgResult = -3;
-    deliverMsg({0x34});
-    EXPECT_EQ(log.count("xport readMsg error -3\n"), 1);
+    deliverMsg("\x34");
     EXPECT_EQ(seen.messages.size(), 1u);
 }
 
-TEST_F(AAPLayer, TextRepliesSplitOverEventsAreReportedOnceWhole) {
+// A reply ends at its status line, which may be split across events at any byte: also while a
+// reply over the size limit is being dropped, when only a short tail of it is kept.
+TEST_F(AAPLayer, StatusLineSplitAtAnyByteEndsTheReply) {
     AAPOnTransportEvent(3, kXportAttach, 0, 0);
-    const std::vector<std::vector<std::string>> replies = {
-        {"X\r\nY\r\nCMD OK\r\n"},
-        {"X\r\nY\r", "\nCM", "D O", "K\r", "\n"},
-        {"X\r\nCMD Fail!", "\r\n"},
-        {"X\r\nY\r\nCMD OK\r\nafter"},  // the rest of the event goes with it, then is gone
-    };
-    for (const auto& parts : replies) {
-        seen.replies.clear();
-        std::string whole;
-        for (const std::string& part : parts) {
-            EXPECT_TRUE(seen.replies.empty()) << whole;
-            deliverText(part);
-            whole += part;
+    const std::string next = "SN2\r\nCMD OK\r\n";
+    for (const std::string status : {"CMD OK\r\n", "CMD Fail!\r\n"}) {
+        for (size_t split = 1; split < status.size(); ++split) {
+            for (const bool overLimit : {false, true}) {
+                SCOPED_TRACE(::testing::Message()
+                             << "split after " << split << " of " << status.size()
+                             << (overLimit ? ", over the limit" : ""));
+                seen.replies.clear();
+                const std::string head = overLimit ? std::string(kAAPTextReplyLimit + 1, 'a') : "";
+                for (size_t at = 0; at < head.size(); at += 4096) {
+                    deliverText(head.substr(at, 4096));
+                }
+                deliverText("X\r\n" + status.substr(0, split));
+                EXPECT_TRUE(seen.replies.empty());
+                // The rest of the event goes with the reply, then is gone.
+                deliverText(status.substr(split) + "rest");
+                deliverText(next);
+                std::vector<std::string> expected{next};
+                if (!overLimit) {
+                    expected.insert(expected.begin(), "X\r\n" + status + "rest");
+                }
+                EXPECT_EQ(seen.replies, expected);
+            }
         }
-        EXPECT_EQ(seen.replies, std::vector<std::string>{whole});
     }
 }
 
-TEST_F(AAPLayer, TextBeyondTheLimitIsDroppedNotGathered) {
-    AAPOnTransportEvent(3, kXportAttach, 0, 0);
-    const LogSince log;
-    const std::string chunk(4096, 'a');
-    for (uint32_t sent = 0; sent <= kAAPTextReplyLimit; sent += uint32_t(chunk.size())) {
-        deliverText(chunk);
-    }
-    EXPECT_EQ(log.count("AAPOnTransportEvent: text reply beyond 65536 bytes, dropping it\n"), 1);
-    for (int i = 0; i < 64; ++i) {
-        deliverText(chunk);
-    }
-    deliverText("tail\r\nCMD O");
-    deliverText("K\r\n");
-    EXPECT_TRUE(seen.replies.empty());
-    EXPECT_EQ(log.count("AAPOnTransportEvent: dropped a text reply of"), 1);
-
-    deliverText("SN1\r\nY\r\nCMD OK\r\n");
-    EXPECT_EQ(seen.replies, std::vector<std::string>{"SN1\r\nY\r\nCMD OK\r\n"});
+// A long command goes out in chunks; once one is not sent, the ones after it would reach the
+// reader as a command with a hole in it.
+TEST(AAPSendText, StopsAtTheFirstChunkThatWasNotSent) {
+    const ATPTimings saved = ATPTimingsForTest();
+    ATPTimingsForTest().addDelayMs = 0;
+    ATPTimingsForTest().retransmitTickMs = 3600000;
+    ATPTimingsForTest().creditWaitMs = 1;  // no credit comes during a wait
+    ATPTimingsForTest().pingRetries = 1;
+    struct Reader {
+        std::vector<std::string> texts;
+        int32_t id = -1;
+        MALTransATP transport;  // last: it may still write as it goes
+    } reader;
+    // The reader grants credit only on the ping after a sender has given up.
+    reader.transport.setReportWriterForTest(
+        [](HidDeviceEntry*, uint32_t, const uint8_t* packet, int32_t, void* context) {
+            auto* self = static_cast<Reader*>(context);
+            if (packet[0] == kATPTextOut) {
+                self->texts.emplace_back(packet + 2, packet + 2 + packet[1]);
+            } else if (packet[0] == kATPPing) {
+                uint8_t grant[kATPPacketSize] = {kATPWindowSize, 1, 1};
+                self->transport.OnReceiveReport(self->id, grant, kATPPacketSize);
+            }
+            return true;
+        },
+        &reader);
+    HidDeviceEntry entry{};
+    reader.id = reader.transport.AddSerHidDevice(&entry);  // starts with credit for one packet
+    AAPResetForTest();
+    AAPSetTransportForTest(&reader.transport);
+    AAPOnTransportEvent(uint32_t(reader.id), kXportAttach, 0, 0);
+    const std::string first(62, 'a');  // what one text packet carries
+    AAPSendText((first + std::string(62, 'b') + "ccc").c_str());
+    EXPECT_EQ(reader.texts, std::vector<std::string>{first});
+    AAPSetTransportForTest(nullptr);
+    AAPResetForTest();
+    ATPTimingsForTest() = saved;
 }
 
 TEST(AAPInit, CreatesAndOpensTheTransportOnce) {

@@ -13,31 +13,25 @@
 
 using Bytes = std::vector<uint8_t>;
 
-// The log sink is chosen at the first message, so the file is set before any test runs.
+// The log sink is chosen at the first message, so the file is set before any test runs. It lies
+// in a folder of its own, removed at the end.
 class LogFile : public ::testing::Environment {
 public:
-    static std::string& path() {
+    static std::string& folder() {
         static std::string value;
         return value;
     }
     static std::string text() {
-        std::ifstream file(path(), std::ios::binary);
+        std::ifstream file(folder() + "/debug.log", std::ios::binary);
         return std::string((std::istreambuf_iterator<char>(file)), {});
     }
     void SetUp() override {
         folder() = TestMakeTempDir("lumora-protocol-test");
-        path() = folder() + "/debug.log";
-        TestSetEnv("LUMORA_DEBUG_LOG", path().c_str());
+        TestSetEnv("LUMORA_DEBUG_LOG", (folder() + "/debug.log").c_str());
     }
     void TearDown() override {
         std::error_code ignored;
         std::filesystem::remove_all(folder(), ignored);
-    }
-
-private:
-    static std::string& folder() {
-        static std::string value;
-        return value;
     }
 };
 
