@@ -101,11 +101,15 @@ void HidReadThread(void* argument) {
                 if (inBatch && owner->hidBatchEndCallback) {
                     owner->hidBatchEndCallback(entry, entry->context);
                 }
+                const bool rest = inBatch && HidTimingsForTest().readPauseMs > 0;
                 inBatch = false;
-                if (result == HidReadResult::drained) {
-                    continue;
+                if (result != HidReadResult::drained) {
+                    break;
                 }
-                break;
+                if (rest) {
+                    OsSleep(HidTimingsForTest().readPauseMs);
+                }
+                continue;
             }
             if (size != kHidReportSize) {
                 DebugLog(0, "Read Thread: report of %d bytes dropped from %s\n", size, entry->path);

@@ -61,8 +61,29 @@ bool isRefusal(int error) {
 // of stream, -1 with errno on failure.
 ssize_t receive(HidDevice* device, uint8_t (&report)[kHidReportSize]) {
     if (device->framing == HidFdFraming::reportIdIncluded) {
-        // MSG_TRUNC makes recv return the datagram's real size even when it is cut.
-        return recv(device->fd.get(), report, sizeof report, MSG_TRUNC | MSG_DONTWAIT);
+        if (device->batchNext == device->batchCount) {
+            mmsghdr messages[HidDevice::kBatch] = {};
+            iovec parts[HidDevice::kBatch];
+            for (int i = 0; i < HidDevice::kBatch; ++i) {
+                parts[i] = {device->batch[i], kHidReportSize};
+                messages[i].msg_hdr.msg_iov = &parts[i];
+                messages[i].msg_hdr.msg_iovlen = 1;
+            }
+            // MSG_TRUNC makes each length the datagram's real size even when it is cut.
+            const int n = recvmmsg(device->fd.get(), messages, HidDevice::kBatch,
+                                   MSG_TRUNC | MSG_DONTWAIT, nullptr);
+            if (n <= 0) {
+                return n;
+            }
+            for (int i = 0; i < n; ++i) {
+                device->batchSizes[i] = messages[i].msg_len;
+            }
+            device->batchCount = n;
+            device->batchNext = 0;
+        }
+        const int i = device->batchNext++;
+        memcpy(report, device->batch[i], kHidReportSize);
+        return ssize_t(device->batchSizes[i]);  // 0: the peer closed the connection
     }
     uint8_t buffer[kHidrawReadBuffer];
     const ssize_t n = ::read(device->fd.get(), buffer, sizeof buffer);

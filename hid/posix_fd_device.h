@@ -27,6 +27,13 @@ struct HidDevice {
     std::atomic<bool> interrupted{false};
     HidFdFraming framing;
     bool isSocket;  // send with MSG_NOSIGNAL, so a closed peer never raises SIGPIPE
+    // Datagrams taken off a socket in one call and handed out one by one (read thread only):
+    // during a transfer they queue up, and a call per report would be most of its cost.
+    static constexpr int kBatch = 16;
+    uint8_t batch[kBatch][kHidReportSize];
+    uint32_t batchSizes[kBatch];  // as sent, before any cut
+    int batchCount = 0;
+    int batchNext = 0;
 };
 
 // Wraps an open fd; null (fd closed) when the wake fd cannot be made.

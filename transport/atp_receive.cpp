@@ -181,6 +181,8 @@ void MALTransATP::receiveData(ATPDevice* rec, const uint8_t* packet) {
     rec->msgRingFull = false;
     RingBufferWrite(&rec->msgRing, data.payload, data.length);
     rec->rxExpected = ATPNextSeq(data.seq);
+    // Posted before the timer is armed: a tick that finds the timer set also sees the post.
+    const bool messageEnd = data.length < kATPMaxDataPayload;
+    postMessageData(rec, messageEnd || RingBufferCount(&rec->msgRing) >= rec->msgRing.capacity / 2);
     armTimer(rec, &ATPDevice::ackTimer);
-    postEvent(kEvtMsgData, rec->deviceId);
 }

@@ -452,6 +452,7 @@ void MALTransATP::AckTimerCallback(OsTimer* timer, void* argument) {
         return;
     }
     ATPDeviceUse use = ATPDeviceUse::adopt(rec);
+    rec->owner->wakeForTickData();
     const uint8_t expected = rec->rxExpected;
     const bool forced = OsAtomicExchange(&rec->outOfSequence, 0) != 0;
     if (forced || rec->lastAckSent != expected) {
@@ -462,6 +463,7 @@ void MALTransATP::AckTimerCallback(OsTimer* timer, void* argument) {
     // Nothing to acknowledge: stop. Data that came while this tick looked found the timer
     // still set and armed nothing, so look once more after letting go of it.
     rec->owner->idleTimer(rec, &ATPDevice::ackTimer, timer);
+    rec->owner->wakeForTickData();
     // The flag is only ever exchanged; raised again, the next timer's tick answers it.
     const bool raised = OsAtomicExchange(&rec->outOfSequence, 0) != 0;
     if (raised) {

@@ -158,6 +158,31 @@ void MALTransATP::postEvent(uint32_t type, uint64_t value, uint32_t generation) 
     OsSetEvent(eventSignal_);
 }
 
+void MALTransATP::postMessageData(ATPDevice* rec, bool urgent) {
+    const ATPPostResult result = events_.post(kEvtMsgData, rec->deviceId);
+    if (result == ATPPostResult::dropped || !eventSignal_) {
+        return;
+    }
+    if (urgent) {
+        // Also when merged: the queued event may be waiting for the tick.
+        if (result == ATPPostResult::queued || tickWakeOwed_.exchange(false)) {
+            if (tDeliveringReports) {
+                wakeOwed_ = true;
+            } else {
+                OsSetEvent(eventSignal_);
+            }
+        }
+    } else if (result == ATPPostResult::queued) {
+        tickWakeOwed_ = true;
+    }
+}
+
+void MALTransATP::wakeForTickData() {
+    if (tickWakeOwed_.exchange(false)) {
+        OsSetEvent(eventSignal_);
+    }
+}
+
 void MALTransATP::wakeOwedEventThread() {
     if (wakeOwed_.exchange(false)) {
         OsSetEvent(eventSignal_);

@@ -82,6 +82,13 @@ public:
     // Wakes the event thread for what read threads posted without waking it. The HID layer's
     // batch end on a read thread.
     void wakeOwedEventThread();
+    // A full packet in the middle of a message: its event wakes the event thread at the next
+    // acknowledgement tick (at most 5 ms later), so a long answer costs one wake per tick
+    // rather than one per run of reports. A message's last packet, or a ring half full, wakes
+    // it at once. Read thread.
+    void postMessageData(ATPDevice* rec, bool urgent);
+    // The acknowledgement tick's part of that. Timer threads.
+    void wakeForTickData();
     // Runs every queued event on the calling thread. The event thread's body, and tests that
     // stand in for it.
     void dispatchPendingEvents();
@@ -177,8 +184,9 @@ private:
     // kATPDataIn: acknowledgement, sequence and checksum checks, then the message ring.
     void receiveData(ATPDevice* rec, const uint8_t* packet);
 
-    OsHandle eventSignal_;               // auto reset; wakes the event thread
-    std::atomic<bool> wakeOwed_{false};  // a read thread posted without setting eventSignal_
+    OsHandle eventSignal_;                   // auto reset; wakes the event thread
+    std::atomic<bool> wakeOwed_{false};      // a read thread posted without setting eventSignal_
+    std::atomic<bool> tickWakeOwed_{false};  // message data posted for the next ack tick
     std::atomic<bool> running_{false};
     std::atomic<uint8_t> transportByte_{0};
     // Slot pointers are published before deviceCount_ grows and never change afterwards.
