@@ -1,5 +1,5 @@
-// Settings, sensor folders, the user's messages and saving, with the settings file in a
-// temporary folder named by XDG_CONFIG_DIRS.
+// Settings, sensor folders, the user's messages and saving a download, with the settings file in
+// a temporary folder named by XDG_CONFIG_DIRS.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -9,17 +9,15 @@
 #include <QSettings>
 
 #include "export/decrypter.h"
+#include "export/download_save.h"
 #include "export/file_util.h"
 #include "export/settings_path.h"
 #include "export_test_support.h"
 
 namespace {
 
-// What a save writes: the four members around records.
-QByteArray savedShape(const QByteArray& records) {
-    return R"({"events":[],"factory_config":[],"hostDateTime":{},"records":)" + records + "}";
-}
-const QByteArray kDocument = savedShape(R"([{"10":"5","90":"S1\r\n"}])");
+const QByteArray kDocument =
+    R"({"events":[],"factory_config":[],"hostDateTime":{},"records":[{"90":"S1\r\n"}]})";
 
 // A FileUtil whose system settings folder is a temporary one, named through XDG_CONFIG_DIRS as
 // at start-up; it records what FileUtil tells the user.
@@ -44,9 +42,6 @@ struct FileUtilTest : ::testing::Test {
     }
     QStringList entries(const QString& folder) const {
         return QDir(tmp(folder)).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::Hidden);
-    }
-    QByteArray decrypted(const QString& path) const {
-        return decryptDownloadFile(testKey(2048).key.get(), readBytes(path)).document;
     }
 
     QTemporaryDir dir;
@@ -96,13 +91,9 @@ TEST_F(FileUtilTest, EachUserMessage) {
         std::function<void(FileUtil&, const FileUtilTest&)> action;
         const char* message;  // %1 is the temporary folder
     } cases[] = {
-        {"missing/data/", "", [](FileUtil& f, auto&) { f.ensureSensorDir("S1"); },
-         "Could not create the sensor path %1/missing/data/S1"},
         {"missing/data/", "",  // reported, then saved all the same
          [](FileUtil& f, auto& t) { EXPECT_TRUE(f.write(t.tmp("x"), kDocument)); },
          "Could not create the data path %1/missing/data"},
-        {"data/", "", [](FileUtil& f, auto& t) { EXPECT_FALSE(f.write(t.tmp("no/x"), "{}")); },
-         "Could not save the sensor file. Check the permissions on the diretory for %1/data"},
         {"", "", [](FileUtil& f, auto&) { EXPECT_TRUE(f.readAll("").isNull()); },
          "Could not read file"},
         {"", "none.pem", [](FileUtil& f, auto& t) { EXPECT_FALSE(f.write(t.tmp("y"), "{}")); },
@@ -125,7 +116,7 @@ TEST_F(FileUtilTest, EachUserMessage) {
         c.action(files, *this);
         EXPECT_EQ(messages, QStringList(QString(c.message).arg(tmp({}))));
     }
-    EXPECT_EQ(entries({}), QStringList({"data", "LumoraConnector", "x"}));  // y never written
+    EXPECT_EQ(entries({}), QStringList({"LumoraConnector", "x"}));  // y never written
 }
 
 TEST_F(FileUtilTest, RefusesSensorIdsThatAreNotPlainNames) {
@@ -202,12 +193,13 @@ TEST_F(FileUtilTest, SetupProblemsAreSaidWithTheirFixAndUtf8IsRead) {
     EXPECT_EQ(files.ensureSensorDir("S1"), tmp("donn\u00e9es/S1"));
 }
 
-TEST_F(FileUtilTest, DataPathMissingThenNextSaveSucceedsAndReplacesOnlyWhole) {
+// With the data folder missing, the first save makes it but fails, and the next one succeeds.
+TEST_F(FileUtilTest, ASaveGoesToTheSensorFolderUnderItsTimeAndReplacesOnlyWhole) {
     configure("data/");
+    const QDateTime now(QDate(2026, 12, 5), QTime(8, 15, 30, 123), Qt::UTC);
     const QString name = "S1_2026-12-05T081530.123Z_data.json";
-    const QString path = files.combineSensorDirAndFilename("S1", name);
-    EXPECT_EQ(path, tmp("data/S1/") + name);
-    EXPECT_FALSE(files.write(path, kDocument));
+    QString problem;
+    EXPECT_EQ(saveDownload(files, kDocument, "S1", now, &problem), "");
     EXPECT_EQ(messages, QStringList({"Could not create the sensor path " + tmp("data/S1"),
                                      "Could not save the sensor file. Check the permissions on "
                                      "the diretory for " +
@@ -215,17 +207,21 @@ TEST_F(FileUtilTest, DataPathMissingThenNextSaveSucceedsAndReplacesOnlyWhole) {
     EXPECT_EQ(entries("data"), QStringList());
 
     messages.clear();
-    EXPECT_EQ(files.combineSensorDirAndFilename("S1", name), path);
-    EXPECT_TRUE(files.write(path, kDocument));
-    EXPECT_TRUE(files.write(path, kDocument));  // replaces
+    EXPECT_EQ(saveDownload(files, kDocument, "S1", now, &problem), tmp("data/S1/") + name);
+    EXPECT_EQ(saveDownload(files, kDocument, "S1", now, &problem), tmp("data/S1/") + name);
     EXPECT_TRUE(messages.isEmpty());
-    EXPECT_EQ(decrypted(path), kDocument);
-    EXPECT_TRUE(ownerOnly(path));
+    EXPECT_EQ(problem, "");
+    EXPECT_EQ(
+        decryptDownloadFile(testKey(2048).key.get(), readBytes(tmp("data/S1/") + name)).document,
+        kDocument);
+    EXPECT_TRUE(ownerOnly(tmp("data/S1/") + name));
+    EXPECT_EQ(saveDownload(files, kDocument, QString(), now, &problem), "");
+    EXPECT_TRUE(problem.contains("no sensor id")) << qPrintable(problem);
 
-    const QByteArray saved = readBytes(path);
+    const QByteArray saved = readBytes(tmp("data/S1/") + name);
     configure("data/", "none.pem");  // a failed save leaves the earlier file as it was
-    EXPECT_FALSE(files.write(path, "{}"));
-    EXPECT_EQ(readBytes(path), saved);
+    EXPECT_EQ(saveDownload(files, "{}", "S1", now, &problem), "");
+    EXPECT_EQ(readBytes(tmp("data/S1/") + name), saved);
     EXPECT_EQ(entries("data/S1"), QStringList(name));
 }
 
