@@ -72,6 +72,9 @@ public:
     // Runs on the sending thread after each send is recorded, with its index and bytes.
     using Hook = std::function<void(size_t index, const std::string& bytes)>;
 
+    // The client's sending thread outlives every test: no hook may run on a fake that is gone.
+    ~FakeReader() { settle(); }
+
     int32_t writeText(uint32_t, const uint8_t* text, uint32_t length) override {
         record(std::string(text, text + length));
         return int32_t(length);
