@@ -11,15 +11,12 @@
 #include <thread>
 #include <utility>
 
-#include "client/device_client.h"
-#include "client/reader_callbacks.h"
 #include "tests/client/fake_reader.h"
 
 namespace {
 
 // Month names follow the system locale; the expected texts are the C locale's.
 const bool kCLocale = setenv("LC_ALL", "C", 1) == 0;
-constexpr int kNeverRepeatMs = 10 * 60 * 1000;
 using Outcome = DeviceClient::Outcome;
 using Result = std::pair<std::string, Outcome>;
 using Request = std::function<std::string(DeviceClient&)>;
@@ -39,30 +36,20 @@ const Request kSerialNumber = TextOf(&DeviceClient::requestSerialNumber);
 const Request kSchema = TextOf(&DeviceClient::requestSchema);
 const Request kDateTime = TextOf(&DeviceClient::requestDateTime);
 const Request kCalibration = [](DeviceClient& c) { return Json(c.requestCalibrationConfig(1)); };
+const Bytes kClock = {9, 8, 7, 5, 3, 0xE5, 0x07, 0};
 const std::string kClockText = "05 Mar 2021 07:08:09";
 
 class DeviceClientTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(kCLocale);
-        AAPResetForTest();
-        DeviceClient::resetForTest();
-        DeviceClient::setRequestRepeatMsForTest(kNeverRepeatMs);
-        AAPSetTransportForTest(&fake);
-        AAPInit(onReaderAttached, onReaderRemoved, onReaderTextReply, onReaderMessage,
-                onReaderDebugPrint, nullptr);
-        client = DeviceClient::instance();
-        connections = {
-            QObject::connect(client, &DeviceClient::onConnected, [this] { ++connects; }),
-            QObject::connect(client, &DeviceClient::onDisconnected, [this] { ++disconnects; })};
-    }
-    void TearDown() override {
-        fake.deliver({Removal()});
-        for (const auto& c : connections) {
-            QObject::disconnect(c);
-        }
-        AAPSetTransportForTest(nullptr);
-        AAPResetForTest();
+        // Direct: the reader's removal may come from the sending thread.
+        QObject::connect(
+            client, &DeviceClient::onConnected, &counter, [this] { ++connects; },
+            Qt::DirectConnection);
+        QObject::connect(
+            client, &DeviceClient::onDisconnected, &counter, [this] { ++disconnects; },
+            Qt::DirectConnection);
     }
 
     // Runs request on a thread of its own, the fake's hook as it stands.
@@ -100,8 +87,8 @@ protected:
     }
 
     FakeReader fake;
-    DeviceClient* client = nullptr;
-    std::vector<QMetaObject::Connection> connections;
+    DeviceClient* const client = DeviceClient::instance();
+    QObject counter;  // the counting connections end with it, before the fake removes the reader
     std::atomic<int> connects{0};
     std::atomic<int> disconnects{0};
 };

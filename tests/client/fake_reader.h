@@ -1,6 +1,6 @@
-// A stand-in for the transport and the reader behind it, under the real AAP layer: it records
-// every send and hands the layer what a test delivers, on the delivering thread (which then
-// plays the transport's event thread). Also the worked example's schema and records.
+// A stand-in for the transport and the reader behind it, under the real AAP layer and device
+// client: it records every send and hands the layer what a test delivers, on the delivering
+// thread (which then plays the transport's event thread). Also the schema and records it sends.
 #pragma once
 
 #include <algorithm>
@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "client/device_client.h"
+#include "client/reader_callbacks.h"
 #include "protocol/aap_layer.h"
 #include "protocol/aap_message.h"
 #include "tests/support/null_transport.h"
@@ -20,6 +22,7 @@ using Bytes = std::vector<uint8_t>;
 constexpr uint32_t kReader = 1;
 // Upper bound on any wait, so a fault fails the test instead of hanging it.
 constexpr auto kPatience = std::chrono::seconds(20);
+constexpr int kNeverRepeatMs = 10 * 60 * 1000;
 
 inline std::string Encoded(uint16_t type, const Bytes& payload = {}) {
     const AAPMessage message(type, payload.data(), uint32_t(payload.size()));
@@ -33,8 +36,7 @@ const Bytes kHeaderTable = {0, 0, 0, 0,    0xFF, 0, 2, 0, 2, 0, 0, 0,    0,
 const Bytes kBodyTable = {0, 0, 0, 0,    5, 0,    0, 0, 2, 0, 0x5A, 0, 0,
                           0, 0, 3, 0x50, 0, 0x64, 0, 5, 0, 4, 2,    4, 0};
 const Bytes kConfigTable = {0, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0xC8, 0, 0, 0, 0, 0, 0x10, 0};
-const Bytes kConfigRecord = {1, 0xE8, 0x03};          // {"200":"1000"}
-const Bytes kClock = {9, 8, 7, 5, 3, 0xE5, 0x07, 0};  // 05 Mar 2021 07:08:09
+const Bytes kConfigRecord = {1, 0xE8, 0x03};  // {"200":"1000"}
 
 // Record number n of a table as the reader sends it, and its JSON: sensor "ABC", field 100 -1.
 inline Bytes Record(uint8_t table, uint8_t n) {
@@ -72,8 +74,23 @@ public:
     // Runs on the sending thread after each send is recorded, with its index and bytes.
     using Hook = std::function<void(size_t index, const std::string& bytes)>;
 
+    // The transport of a fresh AAP layer and client, which never repeat a request.
+    FakeReader() {
+        AAPResetForTest();
+        DeviceClient::resetForTest();
+        DeviceClient::setRequestRepeatMsForTest(kNeverRepeatMs);
+        DeviceClient::instance();
+        AAPSetTransportForTest(this);
+        AAPInit(onReaderAttached, onReaderRemoved, onReaderTextReply, onReaderMessage,
+                onReaderDebugPrint, nullptr);
+    }
     // The client's sending thread outlives every test: no hook may run on a fake that is gone.
-    ~FakeReader() { settle(); }
+    ~FakeReader() {
+        settle();
+        deliver({Removal()});
+        AAPSetTransportForTest(nullptr);
+        AAPResetForTest();
+    }
 
     int32_t writeText(uint32_t, const uint8_t* text, uint32_t length) override {
         record(std::string(text, text + length));

@@ -9,8 +9,6 @@
 #include <QTimer>
 #include <memory>
 
-#include "client/device_client.h"
-#include "client/reader_callbacks.h"
 #include "export/download_mediator.h"
 #include "tests/client/fake_reader.h"
 
@@ -27,13 +25,6 @@ const std::vector<std::string> kWholeDownload = {kSchema, kConfigSchema, kTable6
 class DownloadWorkerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        AAPResetForTest();
-        DeviceClient::resetForTest();
-        DeviceClient::setRequestRepeatMsForTest(10 * 60 * 1000);
-        DeviceClient::instance();
-        AAPSetTransportForTest(&fake);
-        AAPInit(onReaderAttached, onReaderRemoved, onReaderTextReply, onReaderMessage,
-                onReaderDebugPrint, nullptr);
         mediator = std::make_unique<DownloadMediator>();
         QObject::connect(mediator.get(), &DownloadMediator::onResultsReady,
                          [this](QByteArray text, QString sensorId) {
@@ -47,8 +38,6 @@ protected:
         fake.deliver({Removal()});
         // Waits for a download still running, before the transport goes.
         mediator.reset();
-        AAPSetTransportForTest(nullptr);
-        AAPResetForTest();
     }
 
     // The reader answers each request as it is sent, with table 6 and 7 holding these many
