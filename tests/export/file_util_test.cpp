@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QRegularExpression>
 #include <QSettings>
+#include <QTimeZone>
 
 #include "export/decrypter.h"
 #include "export/download_save.h"
@@ -71,13 +72,11 @@ TEST_F(FileUtilTest, DefaultsXdgFolderAndSensorFolderRules) {
 
     unsetenv("XDG_CONFIG_DIRS");
     EXPECT_EQ(applySettingsPathFromEnvironment(), "");
-    setenv("XDG_CONFIG_DIRS", ":relative:/b/:/c", 1);  // none holds the file: the first absolute
-    EXPECT_EQ(applySettingsPathFromEnvironment(), "/b/");
     // Desktops put their own entry first: the first entry holding the file wins.
     setenv("XDG_CONFIG_DIRS", qPrintable("/nonexistent:" + tmp({}) + ":/etc/xdg"), 1);
     EXPECT_EQ(applySettingsPathFromEnvironment(), tmp({}));
-    setenv("XDG_CONFIG_DIRS", ":relative:/b/:/c", 1);
-    applySettingsPathFromEnvironment();
+    setenv("XDG_CONFIG_DIRS", ":relative:/b/:/c", 1);  // none holds the file: the first absolute
+    EXPECT_EQ(applySettingsPathFromEnvironment(), "/b/");
     EXPECT_EQ(
         QSettings(QSettings::IniFormat, QSettings::SystemScope, "LumoraConnector", "Configuration")
             .fileName(),
@@ -196,7 +195,8 @@ TEST_F(FileUtilTest, SetupProblemsAreSaidWithTheirFixAndUtf8IsRead) {
 // With the data folder missing, the first save makes it but fails, and the next one succeeds.
 TEST_F(FileUtilTest, ASaveGoesToTheSensorFolderUnderItsTimeAndReplacesOnlyWhole) {
     configure("data/");
-    const QDateTime now(QDate(2026, 12, 5), QTime(8, 15, 30, 123), Qt::UTC);
+    // Named by the UTC time, colons left out.
+    const QDateTime now(QDate(2026, 12, 5), QTime(9, 15, 30, 123), QTimeZone("Europe/Paris"));
     const QString name = "S1_2026-12-05T081530.123Z_data.json";
     QString problem;
     EXPECT_EQ(saveDownload(files, kDocument, "S1", now, &problem), "");
