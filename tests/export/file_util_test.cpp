@@ -93,8 +93,6 @@ TEST_F(FileUtilTest, EachUserMessage) {
         {"missing/data/", "",  // reported, then saved all the same
          [](FileUtil& f, auto& t) { EXPECT_TRUE(f.write(t.tmp("x"), kDocument)); },
          "Could not create the data path %1/missing/data"},
-        {"", "", [](FileUtil& f, auto&) { EXPECT_TRUE(f.readAll("").isNull()); },
-         "Could not read file"},
         {"", "none.pem", [](FileUtil& f, auto& t) { EXPECT_FALSE(f.write(t.tmp("y"), "{}")); },
          "Could not load the public key %1/none.pem: No such file or directory. The sensor file "
          "was not saved."},
@@ -198,6 +196,7 @@ TEST_F(FileUtilTest, ASaveGoesToTheSensorFolderUnderItsTimeAndReplacesOnlyWhole)
     // Named by the UTC time, colons left out.
     const QDateTime now(QDate(2026, 12, 5), QTime(9, 15, 30, 123), QTimeZone("Europe/Paris"));
     const QString name = "S1_2026-12-05T081530.123Z_data.json";
+    const QString path = tmp("data/S1/") + name;
     QString problem;
     EXPECT_EQ(saveDownload(files, kDocument, "S1", now, &problem), "");
     EXPECT_EQ(messages, QStringList({"Could not create the sensor path " + tmp("data/S1"),
@@ -207,27 +206,20 @@ TEST_F(FileUtilTest, ASaveGoesToTheSensorFolderUnderItsTimeAndReplacesOnlyWhole)
     EXPECT_EQ(entries("data"), QStringList());
 
     messages.clear();
-    EXPECT_EQ(saveDownload(files, kDocument, "S1", now, &problem), tmp("data/S1/") + name);
-    EXPECT_EQ(saveDownload(files, kDocument, "S1", now, &problem), tmp("data/S1/") + name);
+    EXPECT_EQ(saveDownload(files, kDocument, "S1", now, &problem), path);
+    EXPECT_EQ(saveDownload(files, kDocument, "S1", now, &problem), path);
     EXPECT_TRUE(messages.isEmpty());
     EXPECT_EQ(problem, "");
-    EXPECT_EQ(
-        decryptDownloadFile(testKey(2048).key.get(), readBytes(tmp("data/S1/") + name)).document,
-        kDocument);
-    EXPECT_TRUE(ownerOnly(tmp("data/S1/") + name));
+    EXPECT_EQ(decryptDownloadFile(testKey(2048).key.get(), readBytes(path)).document, kDocument);
+    EXPECT_TRUE(ownerOnly(path));
     EXPECT_EQ(saveDownload(files, kDocument, QString(), now, &problem), "");
     EXPECT_TRUE(problem.contains("no sensor id")) << qPrintable(problem);
 
-    const QByteArray saved = readBytes(tmp("data/S1/") + name);
+    const QByteArray saved = readBytes(path);
     configure("data/", "none.pem");  // a failed save leaves the earlier file as it was
     EXPECT_EQ(saveDownload(files, "{}", "S1", now, &problem), "");
-    EXPECT_EQ(readBytes(tmp("data/S1/") + name), saved);
+    EXPECT_EQ(readBytes(path), saved);
     EXPECT_EQ(entries("data/S1"), QStringList(name));
-}
-
-TEST_F(FileUtilTest, TextConversions) {
-    EXPECT_EQ(files.asByteArrayInLatin1("a\u00e9\u20ac"), "a\xe9?");
-    EXPECT_EQ(files.asByteArrayInUtf16("ab"), QByteArray("a\0b\0", 4));
 }
 
 }  // namespace
