@@ -146,8 +146,8 @@ private:
             sent_.push_back(bytes);
             hook = hook_;
             hooksRunning_ += hook ? 1 : 0;
+            changed_.notify_all();
         }
-        changed_.notify_all();
         if (hook) {
             hook(index, bytes);
             std::lock_guard<std::mutex> lock(mutex_);
