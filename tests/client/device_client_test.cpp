@@ -1,567 +1,292 @@
 // The device client and the application's reader callbacks through the real AAP layer, with a
-// stand-in transport. The test thread plays the transport's event thread; requests run on threads
-// of their own.
+// stand-in transport. Requests run on threads of their own; the reader answers on the sending
+// thread right after a given send, so no answer races a repeat.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <QJsonDocument>
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
-#include <functional>
 #include <future>
-#include <mutex>
-#include <string>
+#include <map>
 #include <thread>
-#include <vector>
+#include <utility>
 
-#include "client/device_client.h"
-#include "client/reader_callbacks.h"
-#include "protocol/aap_layer.h"
-#include "protocol/aap_message.h"
-#include "tests/support/null_transport.h"
-#include "transport/mal_transport_manager.h"
+#include "tests/client/fake_reader.h"
 
 namespace {
 
 // Month names follow the system locale; the expected texts are the C locale's.
 const bool kCLocale = setenv("LC_ALL", "C", 1) == 0;
-
-using Bytes = std::vector<uint8_t>;
-constexpr uint32_t kReader = 1;
-// Upper bound on any wait, so a fault fails the test instead of hanging it.
-constexpr auto kPatience = std::chrono::seconds(20);
-constexpr int kNeverRepeatMs = 10 * 60 * 1000;
-
-std::string Encoded(uint16_t type, const Bytes& payload = {}) {
-    const AAPMessage message(type, payload.data(), uint32_t(payload.size()));
-    return std::string(message.encoded().begin(), message.encoded().end());
-}
-
-// Stands in for the transport: records every send and hands the AAP layer what a test delivers.
-// Sends come from request threads, reads from the test thread.
-class FakeTransport final : public NullTransport {
-public:
-    int32_t writeText(uint32_t, const uint8_t* text, uint32_t length) override {
-        record(std::string(text, text + length));
-        return int32_t(length);
-    }
-    int32_t writeMsg(uint32_t, uint32_t, const uint8_t* bytes, uint32_t length) override {
-        record(std::string(bytes, bytes + length));
-        return 0;
-    }
-    int32_t readText(uint32_t, uint8_t* buffer, uint32_t size) override {
-        return int32_t(take(buffer, size));
-    }
-    int32_t readMsg(uint32_t, uint32_t, uint8_t* buffer, uint32_t* size) override {
-        *size = take(buffer, *size);
-        return 0;
-    }
-
-    std::vector<std::string> sends() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return sent_;
-    }
-    bool waitForSends(size_t count) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        return changed_.wait_for(lock, kPatience, [&] { return sent_.size() >= count; });
-    }
-    void deliver(const std::string& bytes, uint32_t event) {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            incoming_ = bytes;
-        }
-        AAPOnTransportEvent(kReader, event, uint32_t(bytes.size()), 0);
-    }
-
-    // Runs on the sender's thread after each send is recorded, with the send's index.
-    std::function<void(size_t)> onSend;
-
-private:
-    void record(std::string bytes) {
-        size_t index;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            index = sent_.size();
-            sent_.push_back(std::move(bytes));
-        }
-        changed_.notify_all();
-        if (onSend) {
-            onSend(index);
-        }
-    }
-    uint32_t take(uint8_t* buffer, uint32_t size) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        const uint32_t n = std::min<uint32_t>(size, uint32_t(incoming_.size()));
-        std::copy_n(incoming_.begin(), n, buffer);
-        incoming_.erase(0, n);
-        return n;
-    }
-
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<std::string> sent_;
-    std::string incoming_;
-};
+using Outcome = DeviceClient::Outcome;
+using Result = std::pair<std::string, Outcome>;
+using Request = std::function<std::string(DeviceClient&)>;
+// What the reader sends right after the request's send number i (from 0).
+using Script = std::map<size_t, std::vector<Event>>;
 
 std::string Json(const QJsonArray& array) {
     return QJsonDocument(array).toJson(QJsonDocument::Compact).toStdString();
 }
-
-// The worked example: a header table (record type 255, 2 words, fields 0 and 8) and the body
-// table of record type 5 (text field 90, signed field 100), and one record of it.
-const Bytes kHeaderTable = {0, 0, 0, 0,    0xFF, 0, 2, 0, 2, 0, 0, 0,    0,
-                            0, 0, 0, 0x10, 0,    8, 0, 1, 0, 0, 0, 0x10, 0};
-const Bytes kBodyTable = {0, 0, 0, 0,    5, 0,    0, 0, 2, 0, 0x5A, 0, 0,
-                          0, 0, 3, 0x50, 0, 0x64, 0, 5, 0, 4, 2,    4, 0};
-const Bytes kRecord = {7, 0, 5, 0, 'A', 'B', 'C', 0, 0, 0, 0, 0, 0, 0, 0xF0, 0};
-const char kRecordJson[] = R"({"0":"7","100":"-1","8":"5","90":"ABC\r\n"})";
-const Bytes kOtherRecord = {9, 0, 5, 0, 'X', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x30, 0};
-const char kOtherRecordJson[] = R"({"0":"9","100":"3","8":"5","90":"X\r\n"})";
-const Bytes kConfigTable = {0, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0xC8, 0, 0, 0, 0, 0, 0x10, 0};
-const Bytes kConfigRecord = {1, 0xE8, 0x03};
-const Bytes kClock = {9, 8, 7, 5, 3, 0xE5, 0x07, 0};
-
-Bytes WithTable(uint8_t table, const Bytes& record) {
-    Bytes out(record.size() + 1, table);
-    std::copy(record.begin(), record.end(), out.begin() + 1);
-    return out;
+Request TextOf(QString (DeviceClient::*request)()) {
+    return [request](DeviceClient& c) { return (c.*request)().toStdString(); };
 }
+Request Records(uint8_t table) {
+    return [table](DeviceClient& c) { return Json(c.requestDatabaseRecords(table)); };
+}
+const Request kSerialNumber = TextOf(&DeviceClient::requestSerialNumber);
+const Request kSchema = TextOf(&DeviceClient::requestSchema);
+const Request kDateTime = TextOf(&DeviceClient::requestDateTime);
+const Request kCalibration = [](DeviceClient& c) { return Json(c.requestCalibrationConfig(1)); };
+const Bytes kClock = {9, 8, 7, 5, 3, 0xE5, 0x07, 0};
+const std::string kClockText = "05 Mar 2021 07:08:09";
 
 class DeviceClientTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(kCLocale);
-        AAPResetForTest();
-        DeviceClient::resetForTest();
-        DeviceClient::setRequestRepeatMsForTest(kNeverRepeatMs);
-        AAPSetTransportForTest(&fake);
-        AAPInit(onReaderAttached, onReaderRemoved, onReaderTextReply, onReaderMessage,
-                onReaderDebugPrint, nullptr);
-        client = DeviceClient::instance();
-        connections = {
-            QObject::connect(client, &DeviceClient::onConnected, [this] { ++connects; }),
-            QObject::connect(client, &DeviceClient::onDisconnected, [this] { ++disconnects; })};
-    }
-    void TearDown() override {
-        remove();
-        for (const auto& c : connections) {
-            QObject::disconnect(c);
-        }
-        AAPSetTransportForTest(nullptr);
-        AAPResetForTest();
+        // Direct: the reader's removal may come from the sending thread.
+        QObject::connect(
+            client, &DeviceClient::onConnected, &counter, [this] { ++connects; },
+            Qt::DirectConnection);
+        QObject::connect(
+            client, &DeviceClient::onDisconnected, &counter, [this] { ++disconnects; },
+            Qt::DirectConnection);
     }
 
-    void attach(uint32_t id = kReader) { AAPOnTransportEvent(id, kXportAttach, 0, 0); }
-    void remove(uint32_t id = kReader) { AAPOnTransportEvent(id, kXportRemove, 0, 0); }
-    void deliver(uint16_t type, const Bytes& payload = {}) {
-        fake.deliver(Encoded(type, payload), kXportMsgData);
-    }
-    void deliverText(const std::string& text) { fake.deliver(text, kXportTextData); }
-
-    template <class F>
-    auto start(F request) {
-        return std::async(std::launch::async, request);
-    }
-    template <class T>
-    T finish(std::future<T>& result) {
+    // Runs request on a thread of its own, the fake's hook as it stands.
+    Result call(const Request& request) {
+        auto result = std::async(std::launch::async, [this, request] {
+            const std::string value = request(*client);
+            return Result(value, client->lastRequestOutcome());
+        });
         if (result.wait_for(kPatience) != std::future_status::ready) {
             ADD_FAILURE() << "the request did not return";
-            remove();
+            fake.deliver({Removal()});
         }
         return result.get();
     }
-    // Runs a request whose first attempt sends sendCount messages, then answers it.
-    template <class F>
-    auto serve(F request, size_t sendCount, const std::function<void()>& answer) {
-        const size_t before = fake.sends().size();
-        auto result = start([this, request] {
-            auto value = request();
-            EXPECT_TRUE(client->lastRequestAnswered());
-            return value;
+    // As call, the reader following script; returns once the reader has done so.
+    Result run(const Request& request, const Script& script = {}) {
+        const size_t base = fake.sends().size();
+        fake.setHook([this, base, script](size_t index, const std::string&) {
+            const auto at = script.find(index - base);
+            if (at != script.end()) {
+                fake.deliver(at->second);
+            }
         });
-        EXPECT_TRUE(fake.waitForSends(before + sendCount));
-        answer();
-        return finish(result);
+        const Result result = call(request);
+        EXPECT_TRUE(fake.settle());
+        return result;
+    }
+    std::string serve(const Request& request, const Script& script) {
+        const Result result = run(request, script);
+        EXPECT_EQ(result.second, Outcome::answered);
+        return result.first;
     }
     void serveSchema() {
-        serve([this] { return client->requestSchema(); }, 2,
-              [this] {
-                  deliver(52, kHeaderTable);
-                  deliver(52, kBodyTable);
-                  deliver(52);
-              });
-    }
-    // The next request's first attempt repeats after ms; its second one waits for good.
-    void repeatOnceAfter(int ms, size_t sendsPerAttempt) {
-        DeviceClient::setGiveUpPeriodsForTest(1000);
-        DeviceClient::setRequestRepeatMsForTest(ms);
-        const size_t last = fake.sends().size() + 2 * sendsPerAttempt - 1;
-        fake.onSend = [last](size_t index) {
-            if (index == last) {
-                DeviceClient::setRequestRepeatMsForTest(kNeverRepeatMs);
-            }
-        };
+        serve(kSchema, {{1, {Msg(52, kHeaderTable), Msg(52, kBodyTable), Msg(52)}}});
     }
 
-    FakeTransport fake;
-    DeviceClient* client = nullptr;
-    std::vector<QMetaObject::Connection> connections;
+    FakeReader fake;
+    DeviceClient* const client = DeviceClient::instance();
+    QObject counter;  // the counting connections end with it, before the fake removes the reader
     std::atomic<int> connects{0};
     std::atomic<int> disconnects{0};
 };
 
-struct RequestCase {
-    const char* name;
-    std::function<std::string(DeviceClient&)> run;
-    std::string command;  // the first send of an attempt
-    bool typed;           // followed by type 125
-    const char* emptyResult;
-};
-
-std::vector<RequestCase> AllRequests() {
-    auto text = [](QString (DeviceClient::*request)()) {
-        return [request](DeviceClient& c) { return (c.*request)().toStdString(); };
-    };
-    return {
-        {"serial number", text(&DeviceClient::requestSerialNumber), "$sn?\r\n", false, ""},
-        {"subject name", text(&DeviceClient::requestSubjectName), "$ptname?\r\n", false, ""},
-        {"schema", text(&DeviceClient::requestSchema), Encoded(52), true, ""},
-        {"configuration schema", text(&DeviceClient::requestConfigurationSchema), Encoded(84), true,
-         ""},
-        {"table 6", [](DeviceClient& c) { return Json(c.requestDatabaseRecords(6)); },
-         Encoded(49, {6}), true, "[]"},
-        {"date-time", text(&DeviceClient::requestDateTime), Encoded(65), true, ""},
-        {"calibration 1", [](DeviceClient& c) { return Json(c.requestCalibrationConfig(1)); },
-         Encoded(81, {1}), true, "[]"},
-    };
-}
-
 TEST_F(DeviceClientTest, EveryRequestReturnsEmptyWithoutReaderAndWhenTheReaderIsRemoved) {
+    const struct {
+        const char* name;
+        Request request;
+        std::vector<std::string> sends;  // one attempt
+        const char* emptyResult;
+    } cases[] = {
+        {"serial number", kSerialNumber, {"$sn?\r\n"}, ""},
+        {"subject name", TextOf(&DeviceClient::requestSubjectName), {"$ptname?\r\n"}, ""},
+        {"schema", kSchema, {Encoded(52), Encoded(125)}, ""},
+        {"configuration schema",
+         TextOf(&DeviceClient::requestConfigurationSchema),
+         {Encoded(84), Encoded(125)},
+         ""},
+        {"table 6", Records(6), {Encoded(49, {6}), Encoded(125)}, "[]"},
+        {"date-time", kDateTime, {Encoded(65), Encoded(125)}, ""},
+        {"calibration 1", kCalibration, {Encoded(81, {1}), Encoded(125)}, "[]"},
+    };
     int removals = 0;
-    for (const RequestCase& c : AllRequests()) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const size_t before = fake.sends().size();
-        const auto runAndTell = [&] {
-            const std::string result = c.run(*client);
-            return std::make_pair(result, client->lastRequestAnswered());
-        };
-        EXPECT_EQ(start(runAndTell).get(), std::make_pair(std::string(c.emptyResult), false));
+        EXPECT_EQ(run(c.request), Result(c.emptyResult, Outcome::noReader));
         EXPECT_EQ(fake.sends().size(), before) << "sent with no reader";
 
-        attach();
-        auto result = start(runAndTell);
-        ASSERT_TRUE(fake.waitForSends(before + (c.typed ? 2 : 1)));
-        EXPECT_EQ(fake.sends()[before], c.command);
-        if (c.typed) {
-            EXPECT_EQ(fake.sends()[before + 1], Encoded(125));
-        }
-        remove();
-        EXPECT_EQ(finish(result), std::make_pair(std::string(c.emptyResult), false));
-        EXPECT_EQ(disconnects.load(), ++removals);
+        fake.attach();
+        EXPECT_EQ(run(c.request, {{c.sends.size() - 1, {Removal()}}}),
+                  Result(c.emptyResult, Outcome::noReader));
+        const std::vector<std::string> sends = fake.sends();
+        EXPECT_EQ(std::vector<std::string>(sends.begin() + before, sends.end()), c.sends);
+        EXPECT_EQ(connects.load(), ++removals);
+        EXPECT_EQ(disconnects.load(), removals);
     }
 }
 
 TEST_F(DeviceClientTest, ARequestOnTheEventThreadReturnsAtOnce) {
-    attach();  // this thread now plays the event thread
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(client->requestSerialNumber().toStdString(), "");
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "Request refused: made on the reader's event thread\n");
+    fake.attach();                                // this thread now plays the event thread
+    DeviceClient::setRequestRepeatMsForTest(50);  // should it wait, it gives up soon
+    EXPECT_EQ(client->requestSerialNumber(), "");
     EXPECT_TRUE(fake.sends().empty());
 }
 
-// The callbacks as AAPInit calls them, seen from the client's signals.
-using ReaderCallbacksTest = DeviceClientTest;
-
-TEST_F(ReaderCallbacksTest, OnlyTheAdoptedReaderIsAnnounced) {
-    attach(kReader);
-    attach(kReader + 1);
-    remove(kReader + 1);
-    EXPECT_EQ(connects.load(), 1);
-    EXPECT_EQ(disconnects.load(), 0);
-    remove(kReader);
-    EXPECT_EQ(disconnects.load(), 1);
-}
-
 TEST_F(DeviceClientTest, RecordsComeBackInArrivalOrderDecodedAgainstTheSchema) {
-    attach();
-    auto records = [this] { return Json(client->requestDatabaseRecords(6)); };
-
+    fake.attach();
     // Before any schema, record answers are dropped and the request keeps repeating.
-    repeatOnceAfter(1, 2);
-    testing::internal::CaptureStdout();
-    auto early = start(records);
-    ASSERT_TRUE(fake.waitForSends(2));
-    deliver(49, WithTable(6, kRecord));
-    deliver(49);
-    ASSERT_TRUE(fake.waitForSends(4)) << "an answer without schema completed the request";
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "Error No Schema Table\r\nError No Schema Table\r\n");
-    remove();
-    EXPECT_EQ(finish(early), "[]");
+    DeviceClient::setGiveUpPeriodsForTest(1000);
+    DeviceClient::setRequestRepeatMsForTest(50);
+    EXPECT_EQ(run(Records(6), {{1, RecordsAnswer(6, 1)}, {3, {Removal()}}}),
+              Result("[]", Outcome::noReader));
     EXPECT_FALSE(client->hasResults());
-    fake.onSend = nullptr;
+    DeviceClient::setRequestRepeatMsForTest(kNeverRepeatMs);
 
-    attach();
+    fake.attach();
     EXPECT_FALSE(client->hasSchema());
     serveSchema();
     EXPECT_TRUE(client->hasSchema());
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(serve(records, 2,
-                    [this] {
-                        deliver(49, WithTable(6, kRecord));
-                        deliver(49, WithTable(6, kOtherRecord));
-                        deliver(49);
-                    }),
-              std::string("[") + kRecordJson + "," + kOtherRecordJson + "]");
+    EXPECT_EQ(serve(Records(6), {{1, {Msg(49, Record(6, 9)), Msg(49, Record(6, 7)), Msg(49)}}}),
+              "[" + RecordJson(9) + "," + RecordJson(7) + "]");
     EXPECT_TRUE(client->hasResults());
-    // The next answer starts from an empty list, and so does the record count.
-    EXPECT_EQ(serve(records, 2,
-                    [this] {
-                        deliver(49, WithTable(6, kOtherRecord));
-                        deliver(49);
-                    }),
-              std::string("[") + kOtherRecordJson + "]");
-    EXPECT_EQ(serve(records, 2, [this] { deliver(49); }), "[]");
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "\rRecords: 1\rRecords: 2\rRecords: 1");
+    // The next answer starts from an empty list.
+    EXPECT_EQ(serve(Records(6), {{1, RecordsAnswer(6, 1)}}), "[" + RecordJson(0) + "]");
+    EXPECT_EQ(serve(Records(6), {{1, {Msg(49)}}}), "[]");
 
     // The flags outlive the reader.
-    remove();
-    attach();
+    fake.deliver({Removal()});
+    fake.attach();
     EXPECT_TRUE(client->hasSchema());
     EXPECT_TRUE(client->hasResults());
 }
 
-TEST_F(DeviceClientTest, SchemaTheDecoderCannotFullyUseGivesFewerMembers) {
-    const Bytes headerWithoutType = {0, 0, 0, 0, 0xFF, 0, 2, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0x10, 0};
-    // Declares three fields and holds two.
-    Bytes shortBody = kBodyTable;
-    shortBody[8] = 3;
-    const std::string all = std::string("[") + kRecordJson + "]";
-    const struct {
-        const char* name;
-        std::vector<Bytes> schema;
-        std::string json;
-    } cases[] = {
-        {"no header table", {kBodyTable}, "[{}]"},
-        {"header without field 8", {headerWithoutType, kBodyTable}, "[{}]"},
-        {"body table shorter than its count", {kHeaderTable, shortBody}, all},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        attach();
-        serve([this] { return client->requestSchema(); }, 2,
-              [&] {
-                  for (const Bytes& table : c.schema) {
-                      deliver(52, table);
-                  }
-                  deliver(52);
-              });
-        EXPECT_EQ(serve([this] { return Json(client->requestDatabaseRecords(6)); }, 2,
-                        [this] {
-                            deliver(49, WithTable(6, kRecord));
-                            deliver(49);
-                        }),
-                  c.json);
-        remove();
-    }
-}
-
-TEST_F(DeviceClientTest, AnAnswerCompletedDuringTheSendIsNotLost) {
-    attach();
-    // The whole answer arrives while the request still sends, before it waits.
-    fake.onSend = [this](size_t index) {
-        if (index == 1) {
-            deliver(52, kHeaderTable);
-            deliver(52);
-        }
-    };
-    auto result = start([this] { return client->requestSchema(); });
-    finish(result);
-    EXPECT_TRUE(client->hasSchema());
-    EXPECT_EQ(fake.sends().size(), 2u);
-}
-
-TEST_F(DeviceClientTest, AnswersAndRemovalFlowWhileASendIsBlocked) {
-    attach();
-    std::promise<void> release;
-    std::shared_future<void> released = release.get_future().share();
-    fake.onSend = [released](size_t) { released.wait(); };
-    auto request = start([this] { return client->requestSerialNumber(); });
-    ASSERT_TRUE(fake.waitForSends(1));
-
-    auto events = std::async(std::launch::async, [this] {
-        deliver(52, kHeaderTable);
-        deliver(65, kClock);
-        remove();
-    });
-    const bool flowed = events.wait_for(kPatience) == std::future_status::ready;
-    release.set_value();
-    EXPECT_TRUE(flowed) << "the event thread waited for the blocked send";
-    EXPECT_EQ(finish(request), "");
-    EXPECT_EQ(disconnects.load(), 1);
-}
-
-TEST_F(DeviceClientTest, ARequestWithoutUsableAnswerSendsAgainAndCompletes) {
-    attach();
+// Each attempt gets one repeat period of silence before the request sends again.
+TEST_F(DeviceClientTest, AnAttemptLeftWithoutItsOwnAnswerIsRepeatedUntilAnswered) {
+    fake.attach();
     serveSchema();
-    serve([this] { return client->requestConfigurationSchema(); }, 2,
-          [this] {
-              deliver(84, kConfigTable);
-              deliver(84);
-          });
-    serve([this] { return client->requestDatabaseRecords(7); }, 2, [this] { deliver(49); });
-
+    serve(TextOf(&DeviceClient::requestConfigurationSchema),
+          {{1, {Msg(84, kConfigTable), Msg(84)}}});
+    serve(Records(7), {{1, {Msg(49)}}});  // calibration completes only after a records answer
+    DeviceClient::setGiveUpPeriodsForTest(1000);
+    DeviceClient::setRequestRepeatMsForTest(50);
+    const Event record0 = Msg(49, Record(6, 0));
+    const std::vector<Event> wholeAnswers = {record0, Msg(49), Msg(49, Record(6, 9)), Msg(49)};
     const struct {
         const char* name;
-        std::function<std::string()> request;
-        size_t sendsPerAttempt;
-        std::function<void()> nonAnswer;
-        std::function<void()> answer;
+        Request request;
+        Script script;
         std::string result;
-        std::string trace;
+        int attempts;
     } cases[] = {
-        {"AAP_Error", [this] { return client->requestDateTime().toStdString(); }, 2,
-         [this] { deliver(126); }, [this] { deliver(65, kClock); }, "05 Mar 2021 07:08:09",
-         "Received AAP_Error from meter - something went wrong with our request\n"
-         "7:8:9 5/3/2021 v:0\r\nCMD OK\r\n"},
-        {"short date-time answer", [this] { return client->requestDateTime().toStdString(); }, 2,
-         [this] { deliver(65, Bytes(kClock.begin(), kClock.end() - 1)); },
-         [this] { deliver(65, kClock); }, "05 Mar 2021 07:08:09",
-         "Ignored a date-time answer of 7 bytes\n7:8:9 5/3/2021 v:0\r\nCMD OK\r\n"},
-        {"empty calibration answer", [this] { return Json(client->requestCalibrationConfig(1)); },
-         2, [this] { deliver(81); }, [this] { deliver(81, kConfigRecord); }, R"([{"200":"1000"}])",
-         "\rRecords: 1"},
+        {"AAP_Error", kDateTime, {{1, {Msg(126)}}, {3, {Msg(65, kClock)}}}, kClockText, 2},
+        {"short date-time answer",
+         kDateTime,
+         {{1, {Msg(65, Bytes(kClock.begin(), kClock.end() - 1))}}, {3, {Msg(65, kClock)}}},
+         kClockText,
+         2},
+        {"empty calibration answer",
+         kCalibration,
+         {{1, {Msg(81)}}, {3, {Msg(81, kConfigRecord)}}},
+         R"([{"200":"1000"}])",
+         2},
+        // The reader ignores the first command and answers the second; its reply is taken as
+        // the late one to the first, until a silent repeat period shows that no more are owed.
+        {"reply to the oldest command",
+         kSerialNumber,
+         {{1, {Text("OLD\r\nFW 1\r\nCMD OK\r\n")}}, {2, {Text("NEW\r\nFW 1\r\nCMD OK\r\n")}}},
+         "NEW",
+         3},
+        // Answers of an earlier attempt never mix into the current one.
+        {"whole earlier answer after the repeat",
+         Records(6),
+         {{3, wholeAnswers}},
+         "[" + RecordJson(9) + "]",
+         2},
+        {"earlier answer cut by the repeat",
+         Records(6),
+         {{1, {record0}}, {3, wholeAnswers}},
+         "[" + RecordJson(9) + "]",
+         2},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const size_t before = fake.sends().size();
-        repeatOnceAfter(50, c.sendsPerAttempt);
-        testing::internal::CaptureStdout();
-        auto result = start(c.request);
-        ASSERT_TRUE(fake.waitForSends(before + c.sendsPerAttempt));
-        c.nonAnswer();
-        ASSERT_TRUE(fake.waitForSends(before + 2 * c.sendsPerAttempt));
-        c.answer();
-        EXPECT_EQ(finish(result), c.result);
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), c.trace);
-        EXPECT_EQ(fake.sends()[before], fake.sends()[before + c.sendsPerAttempt]);
-        fake.onSend = nullptr;
+        EXPECT_EQ(serve(c.request, c.script), c.result);
+        const std::vector<std::string> sends = fake.sends();
+        ASSERT_GT(sends.size(), before + 1);
+        const size_t perAttempt = sends[before + 1] == Encoded(125) ? 2 : 1;
+        ASSERT_EQ(sends.size(), before + c.attempts * perAttempt);
+        for (size_t i = before + perAttempt; i < sends.size(); ++i) {
+            EXPECT_EQ(sends[i], sends[i - perAttempt]) << "a repeat sent something else";
+        }
     }
 }
 
 // A reader that stayed plugged in but fell silent, or granted no credit, kept every request
 // waiting for ever.
 TEST_F(DeviceClientTest, ARequestGivesUpAfterThreeSilentRepeatPeriodsEvenWhileItsSendWaits) {
-    attach();
+    fake.attach();
+    DeviceClient::setRequestRepeatMsForTest(50);
+    size_t before = fake.sends().size();
+    EXPECT_EQ(run(kSerialNumber), Result("", Outcome::notAnswering));
+    // Fewer when the machine is slow to send: a send not done by a repeat is not repeated.
+    EXPECT_TRUE(fake.waitForSends(before + 1));
+    EXPECT_LE(fake.sends().size(), before + 3);
+
+    // No credit: the send waits. Answers and the removal still flow, and end the request.
+    DeviceClient::setRequestRepeatMsForTest(kNeverRepeatMs);
     std::promise<void> release;
     std::shared_future<void> released = release.get_future().share();
-    const struct {
-        const char* name;
-        bool sendBlocks;
-        size_t sends;  // the first attempt and its two repeats, or the one send that waits
-    } cases[] = {{"silent reader", false, 3}, {"no credit", true, 1}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        const size_t before = fake.sends().size();
-        fake.onSend = [released, blocks = c.sendBlocks](size_t) {
-            if (blocks) {
-                released.wait();
-            }
-        };
-        DeviceClient::setRequestRepeatMsForTest(50);
-        testing::internal::CaptureStdout();
-        auto result = start([this] {
-            const QString value = client->requestSerialNumber();
-            return std::make_pair(value.toStdString(), client->lastRequestOutcome());
-        });
-        EXPECT_EQ(finish(result),
-                  std::make_pair(std::string(), DeviceClient::Outcome::notAnswering));
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), "The reader stopped answering\n");
-        // Fewer when the machine is slow to send: a send not done by a repeat is not repeated.
-        EXPECT_GE(fake.sends().size(), before + 1);
-        EXPECT_LE(fake.sends().size(), before + c.sends);
-    }
-    // Once the waiting send is through, the next request is answered as usual.
+    fake.setHook([released](size_t, const std::string&) { released.wait(); });
+    before = fake.sends().size();
+    auto waiting = std::async(std::launch::async, [this] { return call(kSerialNumber); });
+    ASSERT_TRUE(fake.waitForSends(before + 1));
+    auto events = std::async(std::launch::async, [this] {
+        fake.deliver({Msg(52, kHeaderTable), Msg(65, kClock), Removal()});
+    });
+    EXPECT_EQ(events.wait_for(kPatience), std::future_status::ready)
+        << "the event thread waited for the blocked send";
+    EXPECT_EQ(waiting.get(), Result("", Outcome::noReader));
+    // A request whose send queues behind the waiting one gives up all the same.
+    fake.attach();
+    DeviceClient::setRequestRepeatMsForTest(50);
+    EXPECT_EQ(call(kSerialNumber), Result("", Outcome::notAnswering));
+    EXPECT_EQ(fake.sends().size(), before + 1);
     release.set_value();
     DeviceClient::setRequestRepeatMsForTest(kNeverRepeatMs);
-    EXPECT_EQ(serve([this] { return client->requestSerialNumber().toStdString(); }, 1,
-                    [this] { deliverText("S1\r\nFW\r\nCMD OK\r\n"); }),
-              "S1");
-    fake.onSend = nullptr;
-}
-
-TEST_F(DeviceClientTest, AReplyBelongsToTheOldestCommandStillUnanswered) {
-    attach();
-    // The reader ignores the first command and answers the second; its reply is taken as the
-    // late one to the first, until a silent repeat period shows that no more are owed.
-    DeviceClient::setGiveUpPeriodsForTest(1000);
-    DeviceClient::setRequestRepeatMsForTest(50);
-    fake.onSend = [this](size_t index) {
-        if (index == 1) {
-            deliverText("OLD\r\nFW 1\r\nCMD OK\r\n");
-        } else if (index == 2) {
-            DeviceClient::setRequestRepeatMsForTest(kNeverRepeatMs);
-        }
-    };
-    auto result = start([this] { return client->requestSerialNumber(); });
-    ASSERT_TRUE(fake.waitForSends(3));
-    deliverText("NEW\r\nFW 1\r\nCMD OK\r\n");
-    EXPECT_EQ(finish(result), "NEW");
-    EXPECT_EQ(fake.sends(), std::vector<std::string>(3, "$sn?\r\n"));
-}
-
-TEST_F(DeviceClientTest, AnswersOfAnEarlierAttemptNeverMixIntoTheCurrentOne) {
-    attach();
-    serveSchema();
-    const struct {
-        const char* name;
-        bool partBeforeRepeat;
-    } cases[] = {{"whole earlier answer after the repeat", false},
-                 {"earlier answer cut by the repeat", true}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        const size_t before = fake.sends().size();
-        repeatOnceAfter(50, 2);
-        auto result = start([this] { return Json(client->requestDatabaseRecords(6)); });
-        ASSERT_TRUE(fake.waitForSends(before + 2));
-        if (c.partBeforeRepeat) {
-            deliver(49, WithTable(6, kRecord));
-        }
-        ASSERT_TRUE(fake.waitForSends(before + 4));
-        // The first attempt's answer (or its rest), then the second attempt's.
-        deliver(49, WithTable(6, kRecord));
-        deliver(49);
-        deliver(49, WithTable(6, kOtherRecord));
-        deliver(49);
-        EXPECT_EQ(finish(result), std::string("[") + kOtherRecordJson + "]");
-        fake.onSend = nullptr;
-    }
+    // Once the waiting send and the one behind it are through, the next request is answered.
+    ASSERT_TRUE(fake.waitForSends(before + 2));
+    ASSERT_TRUE(fake.settle());
+    EXPECT_EQ(serve(kSerialNumber, {{0, {Text("S1\r\nFW\r\nCMD OK\r\n")}}}), "S1");
 }
 
 TEST_F(DeviceClientTest, AnAnswerStillArrivingIsNotCutShortByTheRepeat) {
-    attach();
+    fake.attach();
     serveSchema();
+    fake.setHook(nullptr);
     DeviceClient::setRequestRepeatMsForTest(200);
-    auto result = start([this] { return Json(client->requestDatabaseRecords(6)); });
+    size_t next = fake.sends().size() + 2;
+    auto result = std::async(std::launch::async, [this] { return call(Records(6)); });
     // Parts come for longer than one repeat period. A stall may still let a repeat through, so
     // every attempt is answered in full; a repeat blind to the progress would let none end.
     const auto deadline = std::chrono::steady_clock::now() + kPatience;
-    for (size_t next = fake.sends().size() + 2;
-         std::chrono::steady_clock::now() < deadline && fake.waitForSends(next);) {
+    while (std::chrono::steady_clock::now() < deadline && fake.waitForSends(next)) {
         next = fake.sends().size() + 2;  // the sends of a repeat, should there be one
         for (int i = 0; i < 15 && fake.sends().size() + 2 == next; ++i) {
-            deliver(49, WithTable(6, kRecord));
+            fake.deliver({Msg(49, Record(6, 0))});
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
-        deliver(49);
+        fake.deliver({Msg(49)});
         if (result.wait_for(std::chrono::milliseconds(100)) == std::future_status::ready) {
             break;
         }
     }
-    EXPECT_EQ(QJsonDocument::fromJson(QByteArray::fromStdString(finish(result))).array().size(),
-              15);
+    const Result records = result.get();
+    EXPECT_EQ(records.second, Outcome::answered);
+    EXPECT_EQ(QJsonDocument::fromJson(QByteArray::fromStdString(records.first)).array().size(), 15);
 }
 
 }  // namespace

@@ -3,52 +3,29 @@
 #include <gtest/gtest.h>
 
 #include <QEventLoop>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QThread>
+#include <QRegularExpression>
 #include <QTimer>
-#include <condition_variable>
-#include <deque>
-#include <functional>
 #include <memory>
-#include <mutex>
-#include <string>
-#include <thread>
-#include <vector>
 
-#include "client/device_client.h"
-#include "client/reader_callbacks.h"
 #include "export/download_mediator.h"
-#include "protocol/aap_layer.h"
-#include "protocol/aap_message.h"
-#include "tests/support/null_transport.h"
-#include "transport/mal_transport_manager.h"
+#include "tests/client/fake_reader.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-constexpr uint32_t kReader = 1;
-// Upper bound on any wait, so a fault fails the test instead of hanging it.
-constexpr int kPatienceMs = 20000;
-constexpr int kNeverRepeatMs = 10 * 60 * 1000;
-
-std::string Encoded(uint16_t type, const Bytes& payload = {}) {
-    const AAPMessage message(type, payload.data(), uint32_t(payload.size()));
-    return std::string(message.encoded().begin(), message.encoded().end());
-}
-
-// A header table (record type 255: fields 0 and 8) and record type 5 (text field 90, signed
-// field 100); the configuration table of record type 1 (field 200).
-const Bytes kHeaderTable = {0, 0, 0, 0,    0xFF, 0, 2, 0, 2, 0, 0, 0,    0,
-                            0, 0, 0, 0x10, 0,    8, 0, 1, 0, 0, 0, 0x10, 0};
-const Bytes kBodyTable = {0, 0, 0, 0,    5, 0,    0, 0, 2, 0, 0x5A, 0, 0,
-                          0, 0, 3, 0x50, 0, 0x64, 0, 5, 0, 4, 2,    4, 0};
-const Bytes kConfigTable = {0, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0xC8, 0, 0, 0, 0, 0, 0x10, 0};
-const Bytes kConfigRecord = {1, 0xE8, 0x03};
-
-// Record number n of a table, sensor "ABC".
-Bytes Record(uint8_t table, uint8_t n) {
-    return {table, n, 0, 5, 0, 'A', 'B', 'C', 0, 0, 0, 0, 0, 0, 0, 0xF0, 0};
+// The sensor id and document that a download of table6 and table7 records gives, without its
+// "hostDateTime"; the empty text without sensor id when table 6 is empty.
+QString Outcome(int table6, int table7) {
+    const auto list = [](int count) {
+        QStringList records;
+        for (int n = 0; n < count; ++n) {
+            records.append(QString::fromStdString(RecordJson(n)));
+        }
+        return records.join(',');
+    };
+    return table6 == 0
+               ? " "
+               : R"(ABC {"events":[)" + list(table7) +
+                     R"(],"factory_config":[{"200":"1000"}],"records":[)" + list(table6) + "]}";
 }
 
 const std::string kSchema = Encoded(52);
@@ -56,250 +33,106 @@ const std::string kConfigSchema = Encoded(84);
 const std::string kTable6 = Encoded(49, {6});
 const std::string kCalibration = Encoded(81, {1});
 const std::string kTable7 = Encoded(49, {7});
-const std::string kEndOfRequest = Encoded(125);
-
-// Stands in for the transport and the reader behind it. Its own thread plays the transport's
-// event thread: it answers each request in order, and attaches and removes the reader.
-class FakeReader final : public NullTransport {
-public:
-    FakeReader() : thread_([this] { run(); }) {}
-    ~FakeReader() {
-        post(nullptr);
-        thread_.join();
-    }
-
-    int table6Records = 3;
-    int table7Records = 2;
-
-    // Runs task on the reader's thread, after everything posted before it.
-    void post(std::function<void()> task) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        tasks_.push_back(std::move(task));
-        changed_.notify_all();
-    }
-    void attach() {
-        post([] { AAPOnTransportEvent(kReader, kXportAttach, 0, 0); });
-    }
-    // The reader goes away on receiving request, instead of answering it.
-    void removeOn(const std::string& request) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        removeOn_ = request;
-    }
-    // The requests received so far, type 125 left out.
-    std::vector<std::string> requests() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return requests_;
-    }
-    std::vector<std::string> senderThreads() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return senderThreads_;
-    }
-
-    int32_t writeMsg(uint32_t, uint32_t, const uint8_t* bytes, uint32_t length) override {
-        std::string request(bytes, bytes + length);
-        if (request == kEndOfRequest) {
-            return 0;
-        }
-        std::lock_guard<std::mutex> lock(mutex_);
-        requests_.push_back(request);
-        senderThreads_.push_back(QThread::currentThread()->objectName().toStdString());
-        const bool remove = request == removeOn_;
-        if (remove) {
-            removeOn_.clear();
-        }
-        tasks_.push_back([this, request, remove] {
-            if (remove) {
-                AAPOnTransportEvent(kReader, kXportRemove, 0, 0);
-            } else {
-                answer(request);
-            }
-        });
-        changed_.notify_all();
-        return 0;
-    }
-    int32_t readMsg(uint32_t, uint32_t, uint8_t* buffer, uint32_t* size) override {
-        const uint32_t n = std::min<uint32_t>(*size, uint32_t(incoming_.size()));
-        std::copy_n(incoming_.begin(), n, buffer);
-        incoming_.erase(0, n);
-        *size = n;
-        return 0;
-    }
-
-private:
-    void run() {
-        for (;;) {
-            std::function<void()> task;
-            {
-                std::unique_lock<std::mutex> lock(mutex_);
-                changed_.wait(lock, [this] { return !tasks_.empty(); });
-                task = std::move(tasks_.front());
-                tasks_.pop_front();
-            }
-            if (!task) {
-                return;
-            }
-            task();
-        }
-    }
-    // Reader's thread only, as incoming_.
-    void deliver(uint16_t type, const Bytes& payload = {}) {
-        incoming_ = Encoded(type, payload);
-        AAPOnTransportEvent(kReader, kXportMsgData, uint32_t(incoming_.size()), 0);
-    }
-    void answer(const std::string& request) {
-        if (request == kSchema) {
-            deliver(52, kHeaderTable);
-            deliver(52, kBodyTable);
-            deliver(52);
-        } else if (request == kConfigSchema) {
-            deliver(84, kConfigTable);
-            deliver(84);
-        } else if (request == kTable6 || request == kTable7) {
-            const bool six = request == kTable6;
-            for (int n = 0; n < (six ? table6Records : table7Records); ++n) {
-                deliver(49, Record(six ? 6 : 7, uint8_t(n)));
-            }
-            deliver(49);
-        } else if (request == kCalibration) {
-            deliver(81, kConfigRecord);
-        } else {
-            deliver(126);
-        }
-    }
-
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::deque<std::function<void()>> tasks_;
-    std::vector<std::string> requests_;
-    std::vector<std::string> senderThreads_;
-    std::string removeOn_;
-    std::string incoming_;
-    std::thread thread_;
-};
+const QString kReaderGone =
+    "aborted: The reader was disconnected before the download finished. Nothing was saved.";
+const std::vector<std::string> kWholeDownload = {kSchema, kConfigSchema, kTable6, kCalibration,
+                                                 kTable7};
 
 class DownloadWorkerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        AAPResetForTest();
-        DeviceClient::resetForTest();
-        DeviceClient::setRequestRepeatMsForTest(kNeverRepeatMs);
-        DeviceClient::instance();
-        AAPSetTransportForTest(&reader);
-        AAPInit(onReaderAttached, onReaderRemoved, onReaderTextReply, onReaderMessage,
-                onReaderDebugPrint, nullptr);
         mediator = std::make_unique<DownloadMediator>();
         QObject::connect(mediator.get(), &DownloadMediator::onResultsReady,
                          [this](QByteArray text, QString sensorId) {
-                             documents.append(QString::fromLatin1(text));
-                             sensorIds.append(sensorId);
-                             changed();
+                             outcomes.append(sensorId + " " +
+                                             QString::fromLatin1(text).remove(QRegularExpression(
+                                                 R"("hostDateTime":\{[^}]*\},)")));
                          });
         QObject::connect(mediator.get(), &DownloadMediator::onDownloadAborted,
-                         [this](QString reason) {
-                             aborts.append(reason);
-                             changed();
-                         });
+                         [this](QString reason) { outcomes.append("aborted: " + reason); });
     }
     void TearDown() override {
-        reader.post([] { AAPOnTransportEvent(kReader, kXportRemove, 0, 0); });
+        fake.deliver({Removal()});
         // Waits for a download still running, before the transport goes.
         mediator.reset();
-        AAPSetTransportForTest(nullptr);
-        AAPResetForTest();
     }
 
-    // Runs this thread's event loop until the mediator has emitted `count` results in all.
-    bool waitForOutcomes(int count) {
-        expected = count;
-        if (documents.size() + aborts.size() < count) {
-            QEventLoop loop;
-            running = &loop;
-            QTimer::singleShot(kPatienceMs, &loop, [&] { loop.exit(1); });
-            loop.exec();
-            running = nullptr;
-        }
-        return documents.size() + aborts.size() == count;
+    // The reader answers each request as it is sent, with table 6 and 7 holding these many
+    // records; on removedOn it goes away instead.
+    void answer(int table6, int table7, const std::string& removedOn = {}) {
+        fake.setHook([=](size_t, const std::string& request) {
+            if (request == removedOn) {
+                fake.deliver({Removal()});
+            } else if (request == kSchema) {
+                fake.deliver({Msg(52, kHeaderTable), Msg(52, kBodyTable), Msg(52)});
+            } else if (request == kConfigSchema) {
+                fake.deliver({Msg(84, kConfigTable), Msg(84)});
+            } else if (request == kTable6 || request == kTable7) {
+                const bool six = request == kTable6;
+                fake.deliver(RecordsAnswer(six ? 6 : 7, six ? table6 : table7));
+            } else if (request == kCalibration) {
+                fake.deliver({Msg(81, kConfigRecord)});
+            }
+        });
     }
-    void changed() {
-        if (running && documents.size() + aborts.size() >= expected) {
-            running->quit();
-        }
-    }
-    // The reader adopted and the client told, before a download starts.
-    void attachReader() {
-        bool connected = false;
+    // Downloads and waits until the mediator has told `count` outcomes in all.
+    bool download(int count) {
         QEventLoop loop;
-        auto connection =
-            QObject::connect(DeviceClient::instance(), &DeviceClient::onConnected, &loop, [&] {
-                connected = true;
+        const auto told = [&] {
+            if (outcomes.size() >= count) {
                 loop.quit();
-            });
-        reader.attach();
-        QTimer::singleShot(kPatienceMs, &loop, &QEventLoop::quit);
+            }
+        };
+        QObject::connect(mediator.get(), &DownloadMediator::onResultsReady, &loop, told);
+        QObject::connect(mediator.get(), &DownloadMediator::onDownloadAborted, &loop, told);
+        QTimer::singleShot(std::chrono::milliseconds(kPatience).count(), &loop, &QEventLoop::quit);
+        emit mediator->beginDownload();
         loop.exec();
-        QObject::disconnect(connection);
-        ASSERT_TRUE(connected);
+        return fake.settle() && outcomes.size() == count;
     }
-    void expectDocument(const QString& text) {
-        const QJsonObject document = QJsonDocument::fromJson(text.toUtf8()).object();
-        EXPECT_EQ(document.keys(),
-                  QStringList({"events", "factory_config", "hostDateTime", "records"}));
-        const QJsonArray records = document["records"].toArray();
-        ASSERT_EQ(records.size(), reader.table6Records);
-        EXPECT_EQ(
-            records[1].toObject(),
-            QJsonDocument::fromJson(R"({"0":"1","100":"-1","8":"5","90":"ABC\r\n"})").object());
-        EXPECT_EQ(document["events"].toArray().size(), reader.table7Records);
-        EXPECT_EQ(document["factory_config"].toArray(),
-                  QJsonDocument::fromJson(R"([{"200":"1000"}])").array());
+    // The requests sent since the first `from`, type 125 left out.
+    std::vector<std::string> requests(size_t from = 0) {
+        std::vector<std::string> sent;
+        for (const std::string& bytes : fake.sends()) {
+            if (bytes != Encoded(125)) {
+                sent.push_back(bytes);
+            }
+        }
+        return std::vector<std::string>(sent.begin() + std::min(from, sent.size()), sent.end());
     }
 
-    FakeReader reader;
+    FakeReader fake;
     std::unique_ptr<DownloadMediator> mediator;
-    QStringList documents;
-    QStringList sensorIds;
-    QStringList aborts;
-    QEventLoop* running = nullptr;
-    int expected = 0;
+    QStringList outcomes;
 };
 
-const std::vector<std::string> kWholeDownload = {kSchema, kConfigSchema, kTable6, kCalibration,
-                                                 kTable7};
-
-TEST_F(DownloadWorkerTest, TwoBeginDownloadsInARowGiveTwoDocumentsOneAfterTheOther) {
-    attachReader();
-    emit mediator->beginDownload();
-    emit mediator->beginDownload();
-    ASSERT_TRUE(waitForOutcomes(2));
-    ASSERT_EQ(documents.size(), 2);
-    for (const QString& document : documents) {
-        expectDocument(document);
+TEST_F(DownloadWorkerTest, DocumentsOfTwoDownloadsInARow) {
+    const struct {
+        const char* name;
+        int table6;
+        int table7;
+        std::vector<std::string> requests;
+    } cases[] = {
+        {"records and events", 3, 2, kWholeDownload},
+        {"no events", 3, 0, kWholeDownload},
+        // The empty text, which the window reports as "the sensor has no data".
+        {"empty table 6", 0, 2, {kSchema, kConfigSchema, kTable6}},
+    };
+    fake.attach();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        outcomes.clear();
+        const size_t before = requests().size();
+        answer(c.table6, c.table7);
+        // The second is queued behind the first: downloads never overlap.
+        emit mediator->beginDownload();
+        ASSERT_TRUE(download(2));
+        EXPECT_EQ(outcomes,
+                  QStringList({Outcome(c.table6, c.table7), Outcome(c.table6, c.table7)}));
+        std::vector<std::string> twice = c.requests;
+        twice.insert(twice.end(), c.requests.begin(), c.requests.end());
+        EXPECT_EQ(requests(before), twice);
     }
-    EXPECT_EQ(sensorIds, QStringList({"ABC", "ABC"}));
-    std::vector<std::string> twice = kWholeDownload;
-    twice.insert(twice.end(), kWholeDownload.begin(), kWholeDownload.end());
-    EXPECT_EQ(reader.requests(), twice);
-    // Sent from the client's own thread, so that a wait for credit stays bounded.
-    EXPECT_EQ(reader.senderThreads(), std::vector<std::string>(10, "reader-sender"));
-}
-
-TEST_F(DownloadWorkerTest, EmptyTable6GivesTheEmptyTextAndNothingMoreIsAsked) {
-    reader.table6Records = 0;
-    attachReader();
-    emit mediator->beginDownload();
-    ASSERT_TRUE(waitForOutcomes(1));
-    EXPECT_EQ(documents, QStringList({""}));
-    EXPECT_TRUE(sensorIds[0].isNull());
-    EXPECT_EQ(reader.requests(), std::vector<std::string>({kSchema, kConfigSchema, kTable6}));
-}
-
-TEST_F(DownloadWorkerTest, EmptyTable7IsAnEmptyArray) {
-    reader.table7Records = 0;
-    attachReader();
-    emit mediator->beginDownload();
-    ASSERT_TRUE(waitForOutcomes(1));
-    ASSERT_EQ(documents.size(), 1);
-    expectDocument(documents[0]);
 }
 
 // A reader removed during a download used to end in the empty text, which the window reports as
@@ -319,29 +152,21 @@ TEST_F(DownloadWorkerTest, ReaderRemovedMidDownloadAbortsAndTheNextDownloadRuns)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        documents.clear();
-        aborts.clear();
-        const size_t before = reader.requests().size();
+        outcomes.clear();
+        const size_t before = requests().size();
         if (!c.removedOn.empty()) {
-            reader.removeOn(c.removedOn);
-            attachReader();
+            answer(3, 2, c.removedOn);
+            fake.attach();
         }
-        emit mediator->beginDownload();
-        ASSERT_TRUE(waitForOutcomes(1));
-        EXPECT_EQ(documents, QStringList());
-        ASSERT_EQ(aborts.size(), 1);
-        EXPECT_TRUE(aborts[0].contains("disconnected")) << qPrintable(aborts[0]);
-        const std::vector<std::string> all = reader.requests();
-        const std::vector<std::string> sent(all.begin() + before, all.end());
-        EXPECT_EQ(sent, std::vector<std::string>(kWholeDownload.begin(),
-                                                 kWholeDownload.begin() + c.requestsSent));
-
-        attachReader();
-        emit mediator->beginDownload();
-        ASSERT_TRUE(waitForOutcomes(2));
-        ASSERT_EQ(documents.size(), 1);
-        expectDocument(documents[0]);
-        reader.post([] { AAPOnTransportEvent(kReader, kXportRemove, 0, 0); });
+        ASSERT_TRUE(download(1));
+        EXPECT_EQ(requests(before),
+                  std::vector<std::string>(kWholeDownload.begin(),
+                                           kWholeDownload.begin() + c.requestsSent));
+        answer(3, 2);
+        fake.attach();
+        ASSERT_TRUE(download(2));
+        EXPECT_EQ(outcomes, QStringList({kReaderGone, Outcome(3, 2)}));
+        fake.deliver({Removal()});
     }
 }
 

@@ -1,5 +1,5 @@
-// Settings, sensor folders, the user's messages and saving, with the settings file in a
-// temporary folder named by XDG_CONFIG_DIRS.
+// Settings, sensor folders, the user's messages and saving a download, with the settings file in
+// a temporary folder named by XDG_CONFIG_DIRS.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -7,19 +7,18 @@
 #include <QDir>
 #include <QRegularExpression>
 #include <QSettings>
+#include <QTimeZone>
 
 #include "export/decrypter.h"
+#include "export/download_save.h"
 #include "export/file_util.h"
 #include "export/settings_path.h"
 #include "export_test_support.h"
 
 namespace {
 
-// What a save writes: the four members around records.
-QByteArray savedShape(const QByteArray& records) {
-    return R"({"events":[],"factory_config":[],"hostDateTime":{},"records":)" + records + "}";
-}
-const QByteArray kDocument = savedShape(R"([{"10":"5","90":"S1\r\n"}])");
+const QByteArray kDocument =
+    R"({"events":[],"factory_config":[],"hostDateTime":{},"records":[{"90":"S1\r\n"}]})";
 
 // A FileUtil whose system settings folder is a temporary one, named through XDG_CONFIG_DIRS as
 // at start-up; it records what FileUtil tells the user.
@@ -44,9 +43,6 @@ struct FileUtilTest : ::testing::Test {
     }
     QStringList entries(const QString& folder) const {
         return QDir(tmp(folder)).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::Hidden);
-    }
-    QByteArray decrypted(const QString& path) const {
-        return decryptDownloadFile(testKey(2048).key.get(), readBytes(path)).document;
     }
 
     QTemporaryDir dir;
@@ -76,13 +72,11 @@ TEST_F(FileUtilTest, DefaultsXdgFolderAndSensorFolderRules) {
 
     unsetenv("XDG_CONFIG_DIRS");
     EXPECT_EQ(applySettingsPathFromEnvironment(), "");
-    setenv("XDG_CONFIG_DIRS", ":relative:/b/:/c", 1);  // none holds the file: the first absolute
-    EXPECT_EQ(applySettingsPathFromEnvironment(), "/b/");
     // Desktops put their own entry first: the first entry holding the file wins.
     setenv("XDG_CONFIG_DIRS", qPrintable("/nonexistent:" + tmp({}) + ":/etc/xdg"), 1);
     EXPECT_EQ(applySettingsPathFromEnvironment(), tmp({}));
-    setenv("XDG_CONFIG_DIRS", ":relative:/b/:/c", 1);
-    applySettingsPathFromEnvironment();
+    setenv("XDG_CONFIG_DIRS", ":relative:/b/:/c", 1);  // none holds the file: the first absolute
+    EXPECT_EQ(applySettingsPathFromEnvironment(), "/b/");
     EXPECT_EQ(
         QSettings(QSettings::IniFormat, QSettings::SystemScope, "LumoraConnector", "Configuration")
             .fileName(),
@@ -96,15 +90,9 @@ TEST_F(FileUtilTest, EachUserMessage) {
         std::function<void(FileUtil&, const FileUtilTest&)> action;
         const char* message;  // %1 is the temporary folder
     } cases[] = {
-        {"missing/data/", "", [](FileUtil& f, auto&) { f.ensureSensorDir("S1"); },
-         "Could not create the sensor path %1/missing/data/S1"},
         {"missing/data/", "",  // reported, then saved all the same
          [](FileUtil& f, auto& t) { EXPECT_TRUE(f.write(t.tmp("x"), kDocument)); },
          "Could not create the data path %1/missing/data"},
-        {"data/", "", [](FileUtil& f, auto& t) { EXPECT_FALSE(f.write(t.tmp("no/x"), "{}")); },
-         "Could not save the sensor file. Check the permissions on the diretory for %1/data"},
-        {"", "", [](FileUtil& f, auto&) { EXPECT_TRUE(f.readAll("").isNull()); },
-         "Could not read file"},
         {"", "none.pem", [](FileUtil& f, auto& t) { EXPECT_FALSE(f.write(t.tmp("y"), "{}")); },
          "Could not load the public key %1/none.pem: No such file or directory. The sensor file "
          "was not saved."},
@@ -125,7 +113,7 @@ TEST_F(FileUtilTest, EachUserMessage) {
         c.action(files, *this);
         EXPECT_EQ(messages, QStringList(QString(c.message).arg(tmp({}))));
     }
-    EXPECT_EQ(entries({}), QStringList({"data", "LumoraConnector", "x"}));  // y never written
+    EXPECT_EQ(entries({}), QStringList({"LumoraConnector", "x"}));  // y never written
 }
 
 TEST_F(FileUtilTest, RefusesSensorIdsThatAreNotPlainNames) {
@@ -202,12 +190,15 @@ TEST_F(FileUtilTest, SetupProblemsAreSaidWithTheirFixAndUtf8IsRead) {
     EXPECT_EQ(files.ensureSensorDir("S1"), tmp("donn\u00e9es/S1"));
 }
 
-TEST_F(FileUtilTest, DataPathMissingThenNextSaveSucceedsAndReplacesOnlyWhole) {
+// With the data folder missing, the first save makes it but fails, and the next one succeeds.
+TEST_F(FileUtilTest, ASaveGoesToTheSensorFolderUnderItsTimeAndReplacesOnlyWhole) {
     configure("data/");
+    // Named by the UTC time, colons left out.
+    const QDateTime now(QDate(2026, 12, 5), QTime(9, 15, 30, 123), QTimeZone("Europe/Paris"));
     const QString name = "S1_2026-12-05T081530.123Z_data.json";
-    const QString path = files.combineSensorDirAndFilename("S1", name);
-    EXPECT_EQ(path, tmp("data/S1/") + name);
-    EXPECT_FALSE(files.write(path, kDocument));
+    const QString path = tmp("data/S1/") + name;
+    QString problem;
+    EXPECT_EQ(saveDownload(files, kDocument, "S1", now, &problem), "");
     EXPECT_EQ(messages, QStringList({"Could not create the sensor path " + tmp("data/S1"),
                                      "Could not save the sensor file. Check the permissions on "
                                      "the diretory for " +
@@ -215,23 +206,20 @@ TEST_F(FileUtilTest, DataPathMissingThenNextSaveSucceedsAndReplacesOnlyWhole) {
     EXPECT_EQ(entries("data"), QStringList());
 
     messages.clear();
-    EXPECT_EQ(files.combineSensorDirAndFilename("S1", name), path);
-    EXPECT_TRUE(files.write(path, kDocument));
-    EXPECT_TRUE(files.write(path, kDocument));  // replaces
+    EXPECT_EQ(saveDownload(files, kDocument, "S1", now, &problem), path);
+    EXPECT_EQ(saveDownload(files, kDocument, "S1", now, &problem), path);
     EXPECT_TRUE(messages.isEmpty());
-    EXPECT_EQ(decrypted(path), kDocument);
+    EXPECT_EQ(problem, "");
+    EXPECT_EQ(decryptDownloadFile(testKey(2048).key.get(), readBytes(path)).document, kDocument);
     EXPECT_TRUE(ownerOnly(path));
+    EXPECT_EQ(saveDownload(files, kDocument, QString(), now, &problem), "");
+    EXPECT_TRUE(problem.contains("no sensor id")) << qPrintable(problem);
 
     const QByteArray saved = readBytes(path);
     configure("data/", "none.pem");  // a failed save leaves the earlier file as it was
-    EXPECT_FALSE(files.write(path, "{}"));
+    EXPECT_EQ(saveDownload(files, "{}", "S1", now, &problem), "");
     EXPECT_EQ(readBytes(path), saved);
     EXPECT_EQ(entries("data/S1"), QStringList(name));
-}
-
-TEST_F(FileUtilTest, TextConversions) {
-    EXPECT_EQ(files.asByteArrayInLatin1("a\u00e9\u20ac"), "a\xe9?");
-    EXPECT_EQ(files.asByteArrayInUtf16("ab"), QByteArray("a\0b\0", 4));
 }
 
 }  // namespace
