@@ -121,7 +121,7 @@ TEST_F(DeviceClientTest, EveryRequestReturnsEmptyWithoutReaderAndWhenTheReaderIs
         fake.attach();
         EXPECT_EQ(run(c.request, {{c.sends.size() - 1, {Removal()}}}),
                   Result(c.emptyResult, Outcome::noReader));
-        const std::vector<std::string> sends = fake.sends();
+        const std::vector<std::string> sends = fake.sentBytes();
         EXPECT_EQ(std::vector<std::string>(sends.begin() + before, sends.end()), c.sends);
         EXPECT_EQ(connects.load(), ++removals);
         EXPECT_EQ(disconnects.load(), removals);
@@ -215,7 +215,7 @@ TEST_F(DeviceClientTest, AnAttemptLeftWithoutItsOwnAnswerIsRepeatedUntilAnswered
         SCOPED_TRACE(c.name);
         const size_t before = fake.sends().size();
         EXPECT_EQ(serve(c.request, c.script), c.result);
-        const std::vector<std::string> sends = fake.sends();
+        const std::vector<std::string> sends = fake.sentBytes();
         ASSERT_GT(sends.size(), before + 1);
         const size_t perAttempt = sends[before + 1] == Encoded(125) ? 2 : 1;
         ASSERT_EQ(sends.size(), before + c.attempts * perAttempt);

@@ -3,11 +3,7 @@
 // thread (which then plays the transport's event thread). Also the schema and records it sends.
 #pragma once
 
-#include <algorithm>
 #include <chrono>
-#include <condition_variable>
-#include <functional>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -15,13 +11,12 @@
 #include "client/reader_callbacks.h"
 #include "protocol/aap_layer.h"
 #include "protocol/aap_message.h"
-#include "tests/support/null_transport.h"
+#include "tests/support/recording_transport.h"
 #include "transport/mal_transport_manager.h"
 
 using Bytes = std::vector<uint8_t>;
 constexpr uint32_t kReader = 1;
-// Upper bound on any wait, so a fault fails the test instead of hanging it.
-constexpr auto kPatience = std::chrono::seconds(20);
+constexpr auto kPatience = RecordingTransport::kPatience;
 constexpr int kNeverRepeatMs = 10 * 60 * 1000;
 
 inline std::string Encoded(uint16_t type, const Bytes& payload = {}) {
@@ -69,11 +64,8 @@ inline std::vector<Event> RecordsAnswer(uint8_t table, int count) {
     return events;
 }
 
-class FakeReader final : public NullTransport {
+class FakeReader final : public RecordingTransport {
 public:
-    // Runs on the sending thread after each send is recorded, with its index and bytes.
-    using Hook = std::function<void(size_t index, const std::string& bytes)>;
-
     // The transport of a fresh AAP layer and client, which never repeat a request.
     FakeReader() {
         AAPResetForTest();
@@ -92,81 +84,11 @@ public:
         AAPResetForTest();
     }
 
-    int32_t writeText(uint32_t, const uint8_t* text, uint32_t length) override {
-        record(std::string(text, text + length));
-        return int32_t(length);
-    }
-    int32_t writeMsg(uint32_t, uint32_t, const uint8_t* bytes, uint32_t length) override {
-        record(std::string(bytes, bytes + length));
-        return 0;
-    }
-    int32_t readText(uint32_t, uint8_t* buffer, uint32_t size) override {
-        return int32_t(take(buffer, size));
-    }
-    int32_t readMsg(uint32_t, uint32_t, uint8_t* buffer, uint32_t* size) override {
-        *size = take(buffer, *size);
-        return 0;
-    }
-
     void attach() { AAPOnTransportEvent(kReader, kXportAttach, 0, 0); }
+    using RecordingTransport::deliver;
     void deliver(const std::vector<Event>& events) {
         for (const Event& event : events) {
-            {
-                std::lock_guard<std::mutex> lock(mutex_);
-                incoming_ = event.bytes;
-            }
-            AAPOnTransportEvent(kReader, event.kind, uint32_t(event.bytes.size()), 0);
+            deliver(kReader, event.kind, event.bytes);
         }
     }
-    void setHook(Hook hook) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        hook_ = std::move(hook);
-    }
-    std::vector<std::string> sends() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return sent_;
-    }
-    bool waitForSends(size_t count) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        return changed_.wait_for(lock, kPatience, [&] { return sent_.size() >= count; });
-    }
-    // Waits until no hook runs, so that the next event comes from one thread at a time.
-    bool settle() {
-        std::unique_lock<std::mutex> lock(mutex_);
-        return changed_.wait_for(lock, kPatience, [&] { return hooksRunning_ == 0; });
-    }
-
-private:
-    void record(const std::string& bytes) {
-        Hook hook;
-        size_t index;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            index = sent_.size();
-            sent_.push_back(bytes);
-            hook = hook_;
-            hooksRunning_ += hook ? 1 : 0;
-            changed_.notify_all();
-        }
-        if (hook) {
-            hook(index, bytes);
-            std::lock_guard<std::mutex> lock(mutex_);
-            --hooksRunning_;
-            changed_.notify_all();
-        }
-    }
-    uint32_t take(uint8_t* buffer, uint32_t size) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        const uint32_t n = std::min<uint32_t>(size, uint32_t(incoming_.size()));
-        std::copy_n(incoming_.begin(), n, buffer);
-        incoming_.erase(0, n);
-        return n;
-    }
-
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<std::string> sent_;
-    std::string incoming_;
-    Hook hook_;
-    int hooksRunning_ = 0;
 };

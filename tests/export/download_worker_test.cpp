@@ -93,7 +93,7 @@ protected:
     // The requests sent since the first `from`, type 125 left out.
     std::vector<std::string> requests(size_t from = 0) {
         std::vector<std::string> sent;
-        for (const std::string& bytes : fake.sends()) {
+        for (const std::string& bytes : fake.sentBytes()) {
             if (bytes != Encoded(125)) {
                 sent.push_back(bytes);
             }

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "fake_transport.h"
 #include "protocol_test_support.h"
 #include "tests/hid/temp_dir.h"
+#include "tests/support/recording_transport.h"
 #include "transport/atp_packet.h"
 #include "transport/mal_trans_atp.h"
 
@@ -41,11 +41,11 @@ protected:
         AAPResetForTest();
     }
     void deliverMsg(const std::string& bytes, uint32_t deviceId = 3) {
-        transport.deliver(bytes, kXportMsgData, deviceId);
+        transport.deliver(deviceId, kXportMsgData, bytes);
     }
-    void deliverText(const std::string& text) { transport.deliver(text, kXportTextData, 3); }
+    void deliverText(const std::string& text) { transport.deliver(3, kXportTextData, text); }
 
-    FakeTransport transport;
+    RecordingTransport transport;
     Seen seen;
 };
 
@@ -83,7 +83,7 @@ TEST_F(AAPLayer, SendsGoOnlyToTheAdoptedReader) {
     AAPSendMessage(AAPMessage(49, &table, 1));
     AAPSendText("$sn?\r\n");
     AAPSendText(nullptr);
-    const std::vector<FakeTransport::Send> sends = transport.sends();
+    const std::vector<RecordingTransport::Send> sends = transport.sends();
     ASSERT_EQ(sends.size(), 2u);
     EXPECT_EQ(sends[0].deviceId, 7u);
     EXPECT_EQ(sends[0].bytes, "\x81\x31\x06");
