@@ -1,15 +1,14 @@
 // parseRecData. Input: a flags byte (bit 0: a configuration record; bit 4: round trip), then
-//
 // - without bit 4: bits 1 to 3 count the tables, each a length byte and that many bytes; the
-//   rest is the record. Tables and record are exact-size copies, so ASan sees any read past
-//   their ends. Each entry must be one that a descriptor of the first table of its record type
-//   allows, and no longer than the record;
+//   rest is the record. All are exact-size copies, so ASan sees any read past their ends. Each
+//   entry must be one a descriptor of the first table of its record type allows;
 // - with bit 4: fields (kind, width, shift, then value or content) that this target lays out in
 //   a schema and a record of its own by the format's rules; each must decode to what went in.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -77,34 +76,24 @@ bool Allows(const Bytes& table, size_t at, const RecordEntry& e, size_t size) {
 }
 
 void CheckAnyInput(const std::vector<Bytes>& tables, const DecodedRecord& decoded) {
-    const Bytes& record = decoded.payload;
-    // The first table of each record type; a configuration record's first byte, signed, names
-    // the only one it may use.
-    std::map<uint32_t, const Bytes*> first;
-    for (const Bytes& t : tables) {
-        const uint32_t type = Little(t, 4, 2);
-        if (t.size() >= 10 && !first.count(type) &&
-            (!decoded.configuration || (!record.empty() && int8_t(record[0]) == int32_t(type)))) {
-            first[type] = &t;
-        }
-    }
     for (const auto& item : decoded.entries) {
+        // Only the first table of a record type counts; a configuration record's first byte,
+        // signed, names the one it may use.
+        std::set<uint32_t> seen;
         bool allowed = false;
-        for (const auto& table : first) {
-            const Bytes& t = *table.second;
+        for (const Bytes& t : tables) {
+            const uint32_t type = Little(t, 4, 2);
+            if (t.size() < 10 || !seen.insert(type).second ||
+                (decoded.configuration && int8_t(decoded.payload.at(0)) != int32_t(type))) {
+                continue;
+            }
             for (size_t at = 10; at + 8 <= t.size() && at < 10 + 8 * Little(t, 8, 2); at += 8) {
-                allowed = allowed || Allows(t, at, item.second, record.size());
+                allowed = allowed || Allows(t, at, item.second, decoded.payload.size());
             }
         }
         FUZZ_CHECK(item.first == item.second.id && allowed);
     }
 }
-
-struct Input {
-    const uint8_t* at;
-    size_t left;
-    uint8_t next() { return left != 0 ? (--left, *at++) : 0; }
-};
 
 // A table's head; descriptors follow (id, word, shift, type, width).
 Bytes Table(uint16_t type, uint16_t headerWords, uint16_t count) {
@@ -113,62 +102,58 @@ Bytes Table(uint16_t type, uint16_t headerWords, uint16_t count) {
     return t;
 }
 
-// What went into a field: a number as it must come back, masked and sign-extended, or bytes.
-struct Sent {
-    uint8_t type;
-    uint32_t value;
-    Bytes bytes;
-};
-
-void CheckRoundTrip(Input in, bool configuration) {
-    const uint16_t headerWords = 1 + in.next() % 8;
-    uint16_t recType = configuration ? in.next() % 128 : uint16_t(in.next() | in.next() << 8);
+void CheckRoundTrip(const uint8_t* data, size_t left, bool configuration) {
+    auto next = [&data, &left]() -> uint8_t { return left != 0 ? (--left, *data++) : 0; };
+    const uint16_t headerWords = 1 + next() % 8;
+    uint16_t recType = next();
+    recType = configuration ? recType % 128 : recType | next() << 8;
     recType = recType == kHeaderRecordType ? 256 : recType;
     Bytes record;
     Put(&record, recType, configuration ? 1 : 2);
     record.resize(configuration ? 1 : 2 * headerWords);
     const size_t base = record.size();
     Bytes body = Table(recType, 0, 0);
-    std::map<int32_t, Sent> sent;
+    // What each field must decode to; a bytes field's text holds its raw bytes.
+    std::map<int32_t, RecordEntry> sent;
     bool ended = false;  // by a text without its NUL, which runs to the end of the record
-    for (uint16_t id = 100; in.left != 0 && !ended && id < 200; ++id) {
-        const uint8_t kind = in.next();
-        Sent s{uint8_t(kind % 16), 0, {}};
+    for (int32_t id = 100; left != 0 && !ended && id < 200; ++id) {
+        const uint8_t kind = next();
+        RecordEntry& e = sent[id] = {id, uint32_t(kind % 16), 0, ""};
         const size_t word = (record.size() - base) / 2;
         uint32_t width = 0, shift = 0;
-        if (s.type == kFieldText || s.type == kFieldBytes) {
-            const bool text = s.type == kFieldText;
+        if (e.type == kFieldText || e.type == kFieldBytes) {
+            const bool text = e.type == kFieldText;
             ended = text && kind & 0x80;
-            for (size_t n = text ? in.next() % 64 : in.next(); n != 0; --n) {
-                s.bytes.push_back(text ? std::max<uint8_t>(in.next(), '?') : in.next());
+            for (size_t n = text ? next() % 64 : next(); n != 0; --n) {
+                e.text += char(text ? std::max<uint8_t>(next(), '?') : next());
             }
             // A text may reach past its width, up to its NUL.
-            width = 8 * (text ? in.next() % (s.bytes.size() + (ended ? 1 : 2)) : s.bytes.size());
-            record.insert(record.end(), s.bytes.begin(), s.bytes.end());
+            width = 8 * (text ? next() % (e.text.size() + (ended ? 1 : 2)) : e.text.size());
+            record.insert(record.end(), e.text.begin(), e.text.end());
             record.resize(record.size() + (text && !ended));
+            e.text += text ? "\r\n" : "";
         } else {
-            width = in.next() % 33;
-            shift = in.next() % 32;
+            width = next() % 33;
+            shift = next() % 32;
             uint32_t v = 0;
             for (int i = 0; i < 4; ++i) {
-                v |= uint32_t(in.next()) << (8 * i);
+                v |= uint32_t(next()) << (8 * i);
             }
             // The word holds room bits above the shift; the field's bits beyond them read as
             // copies of the word's top bit.
             const uint32_t room = 32 - shift;
             v &= ~Above(std::min(width, room));
             v |= width > room && (v >> (room - 1)) & 1 ? Above(room) : 0;
-            const bool negative = s.type == kFieldSigned && width != 0 && (v >> (width - 1)) & 1;
-            s.value = (v & ~Above(width)) | (negative ? Above(width) : 0);
+            const bool negative = e.type == kFieldSigned && width != 0 && (v >> (width - 1)) & 1;
+            e.value = (v & ~Above(width)) | (negative ? Above(width) : 0);
             // Only the bytes its bits reach: the next field, or the record's end, fills the word.
             Put(&record, uint32_t(v << shift), int(std::min<uint32_t>(4, (shift + width + 7) / 8)));
         }
         if (!ended) {
             record.resize(base + (record.size() - base + 1) / 2 * 2);  // whole words
         }
-        Put(&body, id, 2), Put(&body, word, 2), Put(&body, shift, 1), Put(&body, s.type, 1);
-        Put(&body, width, 2);
-        sent[id] = s;
+        Put(&body, uint32_t(id), 2), Put(&body, word, 2), Put(&body, shift, 1);
+        Put(&body, e.type, 1), Put(&body, width, 2);
     }
     body[8] = uint8_t(sent.size());
     SchemaList schema;
@@ -176,7 +161,7 @@ void CheckRoundTrip(Input in, bool configuration) {
         Bytes header = Table(kHeaderRecordType, headerWords, 1);
         Put(&header, uint64_t(kRecTypeFieldId) | 16ull << 48, 8);  // word 0, type 0, width 16
         schema.emplace_back(header);
-        sent[kRecTypeFieldId] = {0, recType, {}};
+        sent[kRecTypeFieldId] = {kRecTypeFieldId, 0, recType, ""};
     }
     schema.emplace_back(body);
 
@@ -186,14 +171,11 @@ void CheckRoundTrip(Input in, bool configuration) {
     for (const auto& item : sent) {
         const auto got = decoded.entries.find(item.first);
         FUZZ_CHECK(got != decoded.entries.end() && got->second.type == item.second.type);
-        const RecordEntry& e = got->second;
-        const Bytes& bytes = item.second.bytes;
-        if (e.type == kFieldText) {
-            FUZZ_CHECK(e.text == std::string(bytes.begin(), bytes.end()) + "\r\n");
-        } else if (e.type == kFieldBytes) {
-            FUZZ_CHECK(FromHexLines(e.text) == bytes);
+        const RecordEntry &e = got->second, &want = item.second;
+        if (e.type == kFieldBytes) {
+            FUZZ_CHECK(FromHexLines(e.text) == Bytes(want.text.begin(), want.text.end()));
         } else {
-            FUZZ_CHECK(e.value == item.second.value && e.text.empty());
+            FUZZ_CHECK(e.text == want.text && (e.type == kFieldText || e.value == want.value));
         }
     }
 }
@@ -204,23 +186,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) {
         return 0;
     }
-    const bool configuration = data[0] & 1;
     if (data[0] & 0x10) {
-        CheckRoundTrip({data + 1, size - 1}, configuration);
+        CheckRoundTrip(data + 1, size - 1, data[0] & 1);
         return 0;
     }
     size_t at = 1;
     std::vector<Bytes> tables;
-    SchemaList schema;
     for (int t = 0; t < ((data[0] >> 1) & 7) && at < size; ++t) {
         const size_t declared = data[at++];
-        const size_t length = std::min(declared, size - at);
-        tables.emplace_back(data + at, data + at + length);
-        schema.emplace_back(tables.back());
-        at += length;
+        tables.emplace_back(data + at, data + at + std::min(declared, size - at));
+        at += tables.back().size();
     }
+    const SchemaList schema(tables.begin(), tables.end());
     const Bytes record(data + at, data + size);
-    const DecodedRecord decoded(schema, record.data(), uint32_t(record.size()), configuration);
+    const DecodedRecord decoded(schema, record.data(), uint32_t(record.size()), data[0] & 1);
     FUZZ_CHECK(decoded.payload == record);
     CheckAnyInput(tables, decoded);
     return 0;
