@@ -50,7 +50,7 @@ Bytes Head(const LinkPacket& p, size_t n) {
 class SimLinkTest : public ::testing::Test {
 protected:
     // A link the host has started, with streamPackets full data packets waiting to go. Its
-    // first word is the credit it grants, which the end-to-end tests make scarce.
+    // first packet grants the host its credit, which the end-to-end tests make scarce.
     void startLink(uint32_t window, size_t streamPackets) {
         options.window = window;
         options.hostWindow = 1;
