@@ -45,10 +45,8 @@ bool CheckWrite(HidDeviceEntry*, uint32_t, const uint8_t* packet, int32_t length
 }
 
 int Deliver(uint32_t deviceId, uint32_t event, uint32_t count, uint32_t reserved) {
-    FUZZ_CHECK(deviceId == gRun->readerId);
-    FUZZ_CHECK(event >= kXportAttach && event <= kXportMsgData);
-    FUZZ_CHECK(event != kXportTextData || count <= kATPTextRingSize);
-    FUZZ_CHECK(event != kXportMsgData || count <= kATPMsgRingSize);
+    FUZZ_CHECK(deviceId == gRun->readerId && event >= kXportAttach && event <= kXportMsgData);
+    FUZZ_CHECK(count <= (event == kXportTextData ? kATPTextRingSize : kATPMsgRingSize));
     return AAPOnTransportEvent(deviceId, event, count, reserved);
 }
 
@@ -142,10 +140,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     transport.dispatchPendingEvents();
 
     ATPDevice* reader = const_cast<ATPDevice*>(transport.deviceAt(run.readerId));
-    FUZZ_CHECK(RingBufferCount(&reader->msgRing) == 0);
-    FUZZ_CHECK(RingBufferCount(&reader->textRing) == 0);
-    FUZZ_CHECK(run.messageBytes <= run.dataIn);
-    FUZZ_CHECK(run.textBytes <= run.textIn);
+    FUZZ_CHECK(RingBufferCount(&reader->msgRing) == 0 && RingBufferCount(&reader->textRing) == 0);
+    FUZZ_CHECK(run.messageBytes <= run.dataIn && run.textBytes <= run.textIn);
     gRun = nullptr;
     return 0;
 }
