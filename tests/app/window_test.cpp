@@ -31,11 +31,8 @@
 
 namespace {
 
-const QString kWaiting = "Please Connect the Reader.";
 const QString kConnected = "The reader is connected.";
 const QString kDisconnected = "The reader is disconnected.";
-const QString kNoClock = "<device not connected>";
-const QString kNoData = "No data to report from the Sensor.";
 
 // Every file below the data folder, relative to it.
 QStringList savedFiles() {
@@ -145,11 +142,6 @@ protected:
         return document;
     }
 
-    QVariantMap dragMimeData() const {
-        QObject* draggable = item("draggable");
-        return QQmlProperty(draggable, "Drag.mimeData", qmlContext(draggable)).read().toMap();
-    }
-
     std::unique_ptr<QQmlApplicationEngine> engine_;
     QQuickWindow* window_ = nullptr;
     DownloadMediator* mediator_ = nullptr;
@@ -160,8 +152,8 @@ protected:
 TEST_F(ConnectorWindow, StartsWaitingForTheReaderWithGetDataDisabled) {
     EXPECT_EQ(window_->title(), "Norvane Lumora Kelo Connector");
     EXPECT_EQ(window_->size(), QSize(600, 380));
-    EXPECT_EQ(text("lblStatus1"), kWaiting);
-    EXPECT_EQ(text("lblReaderDateTime"), kNoClock);
+    EXPECT_EQ(text("lblStatus1"), "Please Connect the Reader.");
+    EXPECT_EQ(text("lblReaderDateTime"), "<device not connected>");
     EXPECT_EQ(text("lblSerialNumber"), "");
     EXPECT_EQ(text("lblStatus7"), LUMORA_VERSION);
     EXPECT_EQ(text("lblReaderSerialNumber"), "");
@@ -177,14 +169,14 @@ TEST_F(ConnectorWindow, StartsWaitingForTheReaderWithGetDataDisabled) {
 TEST_F(ConnectorWindow, ArrivalShowsTheReadersSerialAndClockAndEnablesGetData) {
     const struct {
         std::array<uint8_t, 8> clock;  // second, minute, hour, day, month, year low and high
-        const char* text;
+        QString text;
     } cases[] = {
         {{27, 41, 9, 14, 6, 0xE8, 0x07, 0}, "14 Jun 2024 09:41:27"},
         {{9, 8, 7, 5, 3, 0xE5, 0x07, 0}, "05 Mar 2021 07:08:09"},
         {{59, 59, 23, 31, 12, 0xCF, 0x07, 0}, "31 Dec 1999 23:59:59"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.text);
+        SCOPED_TRACE(c.text.toStdString());
         auto scenario = std::make_shared<Scenario>(*MakeDefaultScenario({}));
         scenario->clock = c.clock;
         ReaderSim& reader = plugReader(scenario);
@@ -242,7 +234,9 @@ TEST_F(ConnectorWindow, GetDataSavesTheEncryptedDocumentOffersItsFileUrlUntilRem
     ASSERT_EQ(decrypted.status, DecryptStatus::decrypted) << qPrintable(decrypted.message);
     EXPECT_EQ(decrypted.document, document.toLatin1());
 
-    const QVariantMap mime = dragMimeData();
+    QObject* draggable = item("draggable");
+    const QVariantMap mime =
+        QQmlProperty(draggable, "Drag.mimeData", qmlContext(draggable)).read().toMap();
     EXPECT_EQ(mime.keys(), QStringList{"text/uri-list"});
     EXPECT_EQ(mime["text/uri-list"].toString(), "file://" + QDir::cleanPath(path));
 
@@ -264,7 +258,7 @@ TEST_F(ConnectorWindow, EmptyTableSixShowsNoDataAndSavesNothing) {
     const QString document = download();
     EXPECT_EQ(document, "");
     ASSERT_TRUE(visible("errorDialog"));
-    EXPECT_EQ(text("errorDialog"), kNoData);
+    EXPECT_EQ(text("errorDialog"), "No data to report from the Sensor.");
     EXPECT_FALSE(visible("progressDialog"));
     EXPECT_FALSE(visible("transferDialog"));
     EXPECT_FALSE(flag("timer1", "running"));

@@ -99,7 +99,7 @@ Scenario makeScenario() {
     }
     for (int i = 0; i < kEvents; ++i) {
         Record r;
-        r.number(0, i + 1).number(110, 1 + i).number(112, i % 2 ? -32768 + i : 32767 - i);
+        r.number(0, i + 1).number(110, 1 + i).number(112, i % 2 ? -32769 + i : 32767 - i);
         events.append(QJsonObject{{"recordType", 17}, {"fields", r.fields}});
         r.members["8"] = "17";
         eventMembers.append(r.members);
