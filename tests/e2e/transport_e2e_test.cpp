@@ -286,7 +286,7 @@ TEST_P(TransportStream, MessageStreamArrivesCompleteAndInOrder) {
     EXPECT_EQ(counters.dataDropped > 0, c.drop > 0);
     EXPECT_EQ(counters.dataCorrupted > 0, c.corrupt > 0);
     EXPECT_EQ(counters.dataDuplicated > 0, c.duplicate > 0);
-    EXPECT_EQ(counters.fastResends > 0, c.drop > 0);
+    EXPECT_TRUE(c.drop == 0 || counters.fastResends > 0);
 }
 INSTANTIATE_TEST_SUITE_P(Links, TransportStream, ::testing::ValuesIn(kStreamCases),
                          [](const auto& info) { return std::string(info.param.name); });
