@@ -149,7 +149,7 @@ protected:
     std::unique_ptr<ReaderSim> reader_;
 };
 
-TEST_F(ConnectorWindow, StartsWaitingForTheReaderWithGetDataDisabled) {
+TEST_F(ConnectorWindow, StartsWaitingForTheReaderWithGetDataDisabledAndPlainTextLabels) {
     EXPECT_EQ(window_->title(), "Norvane Lumora Kelo Connector");
     EXPECT_EQ(window_->size(), QSize(600, 380));
     EXPECT_EQ(text("lblStatus1"), "Please Connect the Reader.");
@@ -164,6 +164,11 @@ TEST_F(ConnectorWindow, StartsWaitingForTheReaderWithGetDataDisabled) {
     // A click on the disabled button starts nothing.
     clickGetData();
     EXPECT_FALSE(visible("progressDialog"));
+    // A serial number in markup was rendered, a remote image fetched included.
+    for (const char* name : {"lblStatus1", "lblReaderSerialNumber", "lblSerialNumber",
+                             "lblReaderDateTime", "lblFileName", "lblRecordCount", "errorText"}) {
+        EXPECT_EQ(item(name)->property("textFormat").toInt(), Qt::PlainText) << name;
+    }
 }
 
 TEST_F(ConnectorWindow, ArrivalShowsTheReadersSerialAndClockAndEnablesGetData) {
@@ -384,14 +389,6 @@ TEST_F(ConnectorWindow, AnUnusableSetUpIsSaidAtStartAndOnGetDataAndNothingIsDown
     EXPECT_EQ(text("errorDialog"), problem);
     EXPECT_FALSE(visible("progressDialog"));
     EXPECT_FALSE(requested(reader.state(), 52));
-}
-
-// A serial number in markup was rendered, a remote image fetched included.
-TEST_F(ConnectorWindow, TextFromTheReaderTheDocumentOrTheDiskIsPlainText) {
-    for (const char* name : {"lblStatus1", "lblReaderSerialNumber", "lblSerialNumber",
-                             "lblReaderDateTime", "lblFileName", "lblRecordCount", "errorText"}) {
-        EXPECT_EQ(item(name)->property("textFormat").toInt(), Qt::PlainText) << name;
-    }
 }
 
 // The bar moves by 10 a second and the counter is never reset: the first download stops the
