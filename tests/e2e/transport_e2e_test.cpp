@@ -10,7 +10,6 @@
 #include <future>
 #include <memory>
 #include <mutex>
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -186,6 +185,78 @@ protected:
                    kPatienceMs);
     }
 
+    // Downloads a readings answer of at least bytes over a link with these faults and compares
+    // it with the simulator's own.
+    void streamReadings(size_t bytes, double drop, double corrupt, double duplicate) {
+        DefaultScenarioParams params;
+        params.records = ReadingsFor(bytes);
+        ReaderSimOptions options;
+        options.scenario = MakeDefaultScenario(params);
+        options.window = 64;
+        options.dropP = drop;
+        options.corruptP = corrupt;
+        options.duplicateP = duplicate;
+        const std::vector<uint8_t> expected = AnswerTo(options.scenario, ReadingsRequest());
+        ReaderSim* sim = plugReader("stream", options);
+        ASSERT_NE(sim, nullptr);
+        ASSERT_TRUE(openAndAttach());
+        ASSERT_EQ(writeMsg(0, ReadingsRequest()), 0);
+        ASSERT_TRUE(recorder.waitFor(
+            [&](const Seen& s) { return s.messages.size() >= expected.size(); }, kStreamPatienceMs))
+            << recorder.seen().messages.size() << " of " << expected.size() << " bytes";
+        const std::vector<uint8_t> received = recorder.seen().messages;
+        const auto diff =
+            std::mismatch(received.begin(), received.end(), expected.begin(), expected.end());
+        EXPECT_TRUE(diff.first == received.end() && diff.second == expected.end())
+            << "differs from byte " << diff.first - received.begin() << " of " << received.size();
+        // Every kind of fault really happened, and the host asked for what it missed.
+        const LinkCounters counters = sim->state().counters;
+        EXPECT_EQ(counters.dataDropped > 0, drop > 0);
+        EXPECT_EQ(counters.dataCorrupted > 0, corrupt > 0);
+        EXPECT_EQ(counters.dataDuplicated > 0, duplicate > 0);
+        EXPECT_TRUE(drop == 0 || counters.fastResends > 0);
+    }
+
+    // Sends a message of type 200 of bytes with a clock request right behind it (so a lost or
+    // extra byte at the boundary shows): both reach the reader whole and in order, and both
+    // answers come back.
+    void sendLargeThenClock(uint8_t hostWindow, uint64_t loseHostPacket, size_t bytes) {
+        ReaderSimOptions options;
+        options.scenario = MakeDefaultScenario(DefaultScenarioParams());
+        options.hostWindow = hostWindow;
+        options.loseHostPacket = loseHostPacket;
+        ReaderSim* sim = plugReader("r", options);
+        ASSERT_NE(sim, nullptr);
+        ASSERT_TRUE(openAndAttach());
+
+        std::vector<uint8_t> payload(bytes);
+        for (size_t i = 0; i < payload.size(); ++i) {
+            payload[i] = static_cast<uint8_t>(i * 7 + (i >> 8));
+        }
+        const std::vector<uint8_t> large = AapEncode(200, payload);
+        const std::vector<uint8_t> clock = AapEncode(kAapClock, nullptr, 0);
+        ASSERT_EQ(writeMsg(0, large), 0);
+        ASSERT_EQ(writeMsg(0, clock), 0);
+        ASSERT_TRUE(sim->waitUntil([](const ReaderSimState& s) { return s.requests.size() >= 2; },
+                                   kPatienceMs));
+        const ReaderSimState state = sim->state();
+        ASSERT_EQ(state.requests.size(), 2u);
+        EXPECT_EQ(state.requests[0].type, 200);
+        EXPECT_TRUE(state.requests[0].payload == payload);
+        EXPECT_EQ(state.requests[1].type, kAapClock);
+        EXPECT_EQ(state.counters.hostDataLost, loseHostPacket ? 1u : 0u);
+        if (!loseHostPacket) {
+            // Each packet went once: 56 bytes apiece, then the clock request's own.
+            EXPECT_EQ(state.counters.hostDataAccepted, (large.size() + 55) / 56 + 1);
+        }
+        std::vector<uint8_t> answers = AnswerTo(options.scenario, large);
+        const std::vector<uint8_t> clockAnswer = AnswerTo(options.scenario, clock);
+        answers.insert(answers.end(), clockAnswer.begin(), clockAnswer.end());
+        ASSERT_TRUE(
+            recorder.waitFor([&](const Seen& s) { return s.messages.size() >= answers.size(); }));
+        EXPECT_EQ(recorder.seen().messages, answers);
+    }
+
     Recorder recorder{&transport};
     MALTransATP transport;
     hidInterface* hid = nullptr;
@@ -244,113 +315,26 @@ TEST_F(TransportE2e, ReadersAttachTakeFreeIdsAndAttachAgainWhenPluggedBack) {
     EXPECT_EQ(recorder.seen().ids(kXportRemove), std::vector<uint32_t>{0});
 }
 
-struct StreamCase {
-    const char* name;
-    size_t bytes;
-    double drop, corrupt, duplicate;
-};
-// A quarter of the clean size on the faulty link: when a resent packet is lost again, the reader
-// waits for its 300 ms timer, which costs about 30 s per MiB at these rates.
-const StreamCase kStreamCases[] = {{"CleanLinkOneMiB", kMiB, 0, 0, 0},
-                                   {"FaultyLink", kMiB / 4, 0.05, 0.02, 0.02}};
-void PrintTo(const StreamCase& c, std::ostream* out) {
-    *out << c.name;
+TEST_F(TransportE2e, MessageStreamOfOneMiBArrivesCompleteAndInOrder) {
+    streamReadings(kMiB, 0, 0, 0);
 }
-class TransportStream : public TransportE2e, public ::testing::WithParamInterface<StreamCase> {};
 
-TEST_P(TransportStream, MessageStreamArrivesCompleteAndInOrder) {
-    const StreamCase& c = GetParam();
-    DefaultScenarioParams params;
-    params.records = ReadingsFor(c.bytes);
-    ReaderSimOptions options;
-    options.scenario = MakeDefaultScenario(params);
-    options.window = 64;
-    options.dropP = c.drop;
-    options.corruptP = c.corrupt;
-    options.duplicateP = c.duplicate;
-    const std::vector<uint8_t> expected = AnswerTo(options.scenario, ReadingsRequest());
-    ReaderSim* sim = plugReader("stream", options);
-    ASSERT_NE(sim, nullptr);
-    ASSERT_TRUE(openAndAttach());
-    ASSERT_EQ(writeMsg(0, ReadingsRequest()), 0);
-    ASSERT_TRUE(recorder.waitFor(
-        [&](const Seen& s) { return s.messages.size() >= expected.size(); }, kStreamPatienceMs))
-        << recorder.seen().messages.size() << " of " << expected.size() << " bytes";
-    const std::vector<uint8_t> received = recorder.seen().messages;
-    const auto diff =
-        std::mismatch(received.begin(), received.end(), expected.begin(), expected.end());
-    EXPECT_TRUE(diff.first == received.end() && diff.second == expected.end())
-        << "differs from byte " << diff.first - received.begin() << " of " << received.size();
-    // Every kind of fault really happened, and the host asked for what it missed.
-    const LinkCounters counters = sim->state().counters;
-    EXPECT_EQ(counters.dataDropped > 0, c.drop > 0);
-    EXPECT_EQ(counters.dataCorrupted > 0, c.corrupt > 0);
-    EXPECT_EQ(counters.dataDuplicated > 0, c.duplicate > 0);
-    EXPECT_TRUE(c.drop == 0 || counters.fastResends > 0);
+// A quarter of the clean size: when a resent packet is lost again, the reader waits for its
+// 300 ms timer, which costs about 30 s per MiB at these rates.
+TEST_F(TransportE2e, MessageStreamSurvivesDropsCorruptionAndDuplicates) {
+    streamReadings(kMiB / 4, 0.05, 0.02, 0.02);
 }
-INSTANTIATE_TEST_SUITE_P(Links, TransportStream, ::testing::ValuesIn(kStreamCases),
-                         [](const auto& info) { return std::string(info.param.name); });
 
-struct HostMessageCase {
-    const char* name;
-    uint8_t hostWindow;
-    uint64_t loseHostPacket;
-    size_t bytes;
-};
-const HostMessageCase kHostMessageCases[] = {
-    // Each packet waits for the credit the reader grants on receiving the one before.
-    {"ScarceCredit", 1, 0, 64 * 1024 + 1},
-    // The reader rejects, and credits, everything after a lost packet (sequence number 3); a
-    // host that ran more than half the sequence space ahead would take the loss for acknowledged.
-    {"LostPacket", 4, 4, 200 * kATPMaxDataPayload},
-};
-void PrintTo(const HostMessageCase& c, std::ostream* out) {
-    *out << c.name;
+// Each packet waits for the credit the reader grants on receiving the one before.
+TEST_F(TransportE2e, HostMessagesArriveCompleteWhileReaderCreditIsScarce) {
+    sendLargeThenClock(1, 0, 64 * 1024 + 1);
 }
-class TransportHostMessage : public TransportE2e,
-                             public ::testing::WithParamInterface<HostMessageCase> {};
 
-// A message of type 200 with a clock request right behind it (so a lost or extra byte at the
-// boundary shows) reaches the reader whole and in order, and both answers come back.
-TEST_P(TransportHostMessage, LongHostMessageArrivesWholeAndTheLinkLivesOn) {
-    const HostMessageCase& c = GetParam();
-    ReaderSimOptions options;
-    options.scenario = MakeDefaultScenario(DefaultScenarioParams());
-    options.hostWindow = c.hostWindow;
-    options.loseHostPacket = c.loseHostPacket;
-    ReaderSim* sim = plugReader("r", options);
-    ASSERT_NE(sim, nullptr);
-    ASSERT_TRUE(openAndAttach());
-
-    std::vector<uint8_t> payload(c.bytes);
-    for (size_t i = 0; i < payload.size(); ++i) {
-        payload[i] = static_cast<uint8_t>(i * 7 + (i >> 8));
-    }
-    const std::vector<uint8_t> large = AapEncode(200, payload);
-    const std::vector<uint8_t> clock = AapEncode(kAapClock, nullptr, 0);
-    ASSERT_EQ(writeMsg(0, large), 0);
-    ASSERT_EQ(writeMsg(0, clock), 0);
-    ASSERT_TRUE(sim->waitUntil([](const ReaderSimState& s) { return s.requests.size() >= 2; },
-                               kPatienceMs));
-    const ReaderSimState state = sim->state();
-    ASSERT_EQ(state.requests.size(), 2u);
-    EXPECT_EQ(state.requests[0].type, 200);
-    EXPECT_TRUE(state.requests[0].payload == payload);
-    EXPECT_EQ(state.requests[1].type, kAapClock);
-    EXPECT_EQ(state.counters.hostDataLost, c.loseHostPacket ? 1u : 0u);
-    if (!c.loseHostPacket) {
-        // Each packet went once: 56 bytes apiece, then the clock request's own.
-        EXPECT_EQ(state.counters.hostDataAccepted, (large.size() + 55) / 56 + 1);
-    }
-    std::vector<uint8_t> answers = AnswerTo(options.scenario, large);
-    const std::vector<uint8_t> clockAnswer = AnswerTo(options.scenario, clock);
-    answers.insert(answers.end(), clockAnswer.begin(), clockAnswer.end());
-    ASSERT_TRUE(
-        recorder.waitFor([&](const Seen& s) { return s.messages.size() >= answers.size(); }));
-    EXPECT_EQ(recorder.seen().messages, answers);
+// The reader rejects, and credits, everything after a lost packet (sequence number 3); a host
+// that ran more than half the sequence space ahead would take the loss for acknowledged.
+TEST_F(TransportE2e, LongHostMessageWithALostPacketArrivesWholeAndTheLinkLivesOn) {
+    sendLargeThenClock(4, 4, 200 * kATPMaxDataPayload);
 }
-INSTANTIATE_TEST_SUITE_P(Links, TransportHostMessage, ::testing::ValuesIn(kHostMessageCases),
-                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(TransportE2e, RemovalWithDataEventsQueuedDeliversThemFirst) {
     ReaderSimOptions options;
