@@ -49,6 +49,8 @@ int main(int argc, char** argv) {
     setenv("XDG_CONFIG_DIRS", qPrintable(folders.config()), 1);
     setenv("LUMORA_DEBUG_LOG", qPrintable(folders.base + "/debug.log"), 1);
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    // The reader's clock shows month names of the system locale.
+    setenv("LC_ALL", "C", 1);
     // Build machines have no OpenGL.
     setenv("QT_QUICK_BACKEND", "software", 1);
 

@@ -4,7 +4,6 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <cstdio>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -12,9 +11,8 @@
 #include "hid/hid.h"
 #include "protocol/aap_layer.h"
 #include "sim_answers.h"
-#include "temp_dir.h"
+#include "sim_folder.h"
 #include "tools/reader-sim/aap_stream.h"
-#include "tools/reader-sim/reader_sim.h"
 #include "transport/mal_trans_atp.h"
 
 namespace {
@@ -58,19 +56,10 @@ void OnMessage(const AAPMessage* message, void*) {
 }
 
 TEST(ProtocolE2e, RequestsAndTextCommandsGetTheReadersAnswers) {
-    const TempDir folder;
-    const std::string log = folder.path() + ".log";
-    TestSetEnv("LUMORA_HID_SOCKET_DIR", folder.path().c_str());
-    TestSetEnv("LUMORA_DEBUG_LOG", log.c_str());
     HidTimingsForTest().scanIntervalMs = 50;
     ATPTimingsForTest().addDelayMs = 0;
-
-    ReaderSimOptions options;
-    options.dir = folder.path();
-    options.log = false;
-    ReaderSim reader(options);
-    std::string error;
-    ASSERT_TRUE(reader.start(&error)) << error;
+    const std::unique_ptr<ReaderSim> reader = PlugReader("reader");
+    ASSERT_NE(reader, nullptr);
     AAPInit(OnAttach, nullptr, OnText, OnMessage, nullptr, nullptr);
     ASSERT_TRUE(heard.waitFor([] { return heard.attached; }));
 
@@ -97,8 +86,6 @@ TEST(ProtocolE2e, RequestsAndTextCommandsGetTheReadersAnswers) {
     EXPECT_EQ(heard.messages, expected);
 
     theTransport->close();
-    reader.stop();
-    std::remove(log.c_str());
 }
 
 }  // namespace
