@@ -1,5 +1,5 @@
 // What a built-in simulator scenario holds, as the bytes the reader sends, for the download's
-// end-to-end tests and benchmarks. Plain types only, for files that include the host's schema
+// benchmark. Plain types only, for files that include the host's schema
 // header, whose names clash with the simulator's.
 #pragma once
 
