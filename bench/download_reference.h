@@ -1,6 +1,6 @@
-// What a built-in simulator scenario holds, as the bytes the reader sends, for the download's
-// benchmark. Plain types only, for files that include the host's schema
-// header, whose names clash with the simulator's.
+// What a built-in simulator scenario holds, as the bytes the reader sends, for the download
+// benchmark. Plain types only, for files that include the host's schema header, whose names
+// clash with the simulator's.
 #pragma once
 
 #include <cstdint>
