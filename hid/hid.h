@@ -142,9 +142,5 @@ struct HidTimings {
     uint32_t openRetryLimitMs = 3000;  // ...for this long before its readThread gives up;
                                        // later scans try again, each time after a longer pause
     bool hotplugWake = true;
-    // After a run of reports, the read thread rests this long before reading on: the reports
-    // that come meanwhile are read in one wake instead of one wake each. Acknowledgements go
-    // out on their own 5 ms tick, so a burst read a little later is acknowledged no later.
-    uint32_t readPauseMs = 1;
 };
 HidTimings& HidTimingsForTest();

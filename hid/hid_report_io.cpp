@@ -101,14 +101,13 @@ void HidReadThread(void* argument) {
                 if (inBatch && owner->hidBatchEndCallback) {
                     owner->hidBatchEndCallback(entry, entry->context);
                 }
-                const bool rest = inBatch && HidTimingsForTest().readPauseMs > 0;
-                inBatch = false;
                 if (result != HidReadResult::drained) {
                     break;
                 }
-                if (rest) {
-                    OsSleep(HidTimingsForTest().readPauseMs);
+                if (inBatch) {
+                    backend.restAfterBatch(device);
                 }
+                inBatch = false;
                 continue;
             }
             if (size != kHidReportSize) {

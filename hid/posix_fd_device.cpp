@@ -163,6 +163,11 @@ HidReadResult HidFdDeviceRead(HidDevice* device, uint8_t (&report)[kHidReportSiz
     }
 }
 
+void HidFdDeviceRest(HidDevice* device) {
+    pollfd wake = {device->wake.get(), POLLIN, 0};
+    poll(&wake, 1, 1);
+}
+
 void HidFdDeviceInterrupt(HidDevice* device) {
     if (!device) {
         return;

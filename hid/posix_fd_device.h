@@ -41,6 +41,8 @@ HidDevice* HidFdDeviceOpen(UniqueFd fd, HidFdFraming framing, bool isSocket);
 // wait false: drained instead of waiting when no report is queued.
 HidReadResult HidFdDeviceRead(HidDevice* device, uint8_t (&report)[kHidReportSize], int& size,
                               bool wait = true);
+// Waits a millisecond, or until interrupted.
+void HidFdDeviceRest(HidDevice* device);
 void HidFdDeviceInterrupt(HidDevice* device);
 HidWriteResult HidFdDeviceWrite(HidDevice* device, const uint8_t (&report)[kHidReportSize],
                                 uint32_t timeoutMs, int& errorCode);
@@ -58,6 +60,7 @@ public:
                                int& size) override {
         return HidFdDeviceRead(device, report, size, false);
     }
+    void restAfterBatch(HidDevice* device) override { HidFdDeviceRest(device); }
     void interrupt(HidDevice* device, OsHandle) override { HidFdDeviceInterrupt(device); }
     HidWriteResult write(HidDevice* device, const uint8_t (&report)[kHidReportSize],
                          uint32_t timeoutMs, int& errorCode) override {
