@@ -1,11 +1,9 @@
 // What the window tests share: the folders and key that main sets up, and waiting for the
-// window without sleeping.
+// window.
 #pragma once
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QString>
-#include <QTimer>
+#include <QTest>
 #include <functional>
 #include <ostream>
 
@@ -31,17 +29,7 @@ QString appTestPrivateKey();
 // target.
 constexpr int kPatienceMs = 60000;
 
-// Runs the GUI thread's events until condition holds (true) or patienceMs has passed (false).
-// Blocks between events instead of polling; a timer ends the last wait.
-inline bool waitFor(const std::function<bool()>& condition, int patienceMs = kPatienceMs) {
-    const QDeadlineTimer deadline(patienceMs);
-    QTimer wake;
-    wake.start(patienceMs);
-    while (!condition()) {
-        if (deadline.hasExpired()) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    return true;
+// Runs the GUI thread's events until condition holds (true) or the patience has passed (false).
+inline bool waitFor(const std::function<bool()>& condition) {
+    return QTest::qWaitFor(condition, kPatienceMs);
 }
