@@ -9,6 +9,7 @@
 
 #include "app/connector_app.h"
 #include "app_test_support.h"
+#include "export_test_support.h"
 #include "tools/reader-sim/reader_sim.h"
 #include "transport/mal_trans_atp.h"
 
@@ -33,10 +34,7 @@ TEST(ConnectorStartup, MissingOrBrokenWindowEndsWithMinusOneAndNoTraffic) {
     ASSERT_TRUE(reader.start(&error)) << error;
 
     QTemporaryDir dir;
-    QFile broken(dir.filePath("broken.qml"));
-    ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
-    broken.write("import QtQuick 2.11\nItem {\n");
-    broken.close();
+    writeBytes(dir.filePath("broken.qml"), "import QtQuick 2.11\nItem {\n");
 
     for (const QUrl& window :
          {QUrl("qrc:/missing.qml"), QUrl::fromLocalFile(dir.filePath("broken.qml"))}) {

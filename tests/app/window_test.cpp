@@ -132,9 +132,6 @@ TEST_F(ConnectorWindow, StartsWaitingForTheReaderWithGetDataDisabledAndPlainText
     for (const char* dialog : {"errorDialog", "progressDialog", "transferDialog"}) {
         EXPECT_FALSE(visible(dialog)) << dialog;
     }
-    // A click on the disabled button starts nothing.
-    clickGetData();
-    EXPECT_FALSE(visible("progressDialog"));
     // A serial number in markup was rendered, a remote image fetched included.
     for (const char* name : {"lblStatus1", "lblReaderSerialNumber", "lblSerialNumber",
                              "lblReaderDateTime", "lblFileName", "lblRecordCount", "errorText"}) {
@@ -165,12 +162,11 @@ TEST_F(ConnectorWindow, ArrivalShowsSerialAndClockAndGetDataSavesTheDocumentAndO
         progressShown = visible("progressDialog") && flag("timer1", "running");
     });
     clickGetData();
-    ASSERT_TRUE(waitFor([&] { return visible("transferDialog") || visible("errorDialog"); }));
-    ASSERT_TRUE(visible("transferDialog")) << qPrintable(text("errorDialog"));
+    ASSERT_TRUE(waitFor([&] { return visible("transferDialog"); }))
+        << qPrintable(text("errorDialog"));
     EXPECT_TRUE(progressShown);
     EXPECT_FALSE(visible("progressDialog"));
     EXPECT_FALSE(flag("timer1", "running"));
-    ASSERT_FALSE(sensor.isEmpty());
     EXPECT_EQ(text("lblReaderSerialNumber"), sensor);
 
     const QStringList files = savedFiles();
@@ -214,10 +210,9 @@ TEST_F(ConnectorWindow, ArrivalShowsSerialAndClockAndGetDataSavesTheDocumentAndO
     EXPECT_TRUE(visible("transferDialog"));
 }
 
-// A download ended with nothing to save. A document that does not name its sensor used to stop
-// the completion handler with a script error, leaving the progress dialog open and the timer
-// running; a sensor id that cannot be a folder name, or a save that fails, used to open the
-// transfer dialog for a file never written.
+// A document that does not name its sensor used to stop the completion handler with a script
+// error, leaving the progress open; a sensor id that cannot be a folder name, or a save that
+// fails, used to open the transfer dialog for a file never written.
 TEST_F(ConnectorWindow, ADownloadWithNothingToSaveEndsTheProgressAndOffersNoFile) {
     const QByteArray document = R"({"records":[{"90":"S1\r\n"}]})";
     const struct {
@@ -317,9 +312,7 @@ TEST_F(ConnectorWindow, ProgressCounterCarriesOverFromOneDownloadToTheNext) {
 TEST_F(ConnectorWindow, AReaderThisUserMayNotOpenIsNamedOnTheStatusLine) {
     DenyingBackend backend;
     HidSetBackendForTest(&backend);
-    HidTimings& timings = HidTimingsForTest();
-    const HidTimings saved = timings;
-    timings.openRetryLimitMs = 100;
+    HidTimingsForTest().openRetryLimitMs = 100;
     const QString status = "A reader is plugged in at " +
                            QString::fromStdString(plugReader().socketPath()) +
                            " but this user may not open it: install the udev rule (see README) "
@@ -331,7 +324,7 @@ TEST_F(ConnectorWindow, AReaderThisUserMayNotOpenIsNamedOnTheStatusLine) {
     backend.deny = false;
     waitForArrival();
     HidSetBackendForTest(nullptr);
-    timings = saved;
+    HidTimingsForTest() = HidTimings();
 }
 
 }  // namespace

@@ -12,7 +12,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QRegularExpression>
 
 #include "export_test_support.h"
 
@@ -120,15 +119,13 @@ struct ProgramRun {
     QString err;
 };
 
-// One temporary world: the socket folder, the settings naming the data folder and the public
-// key, and at most one simulated reader.
+// A temporary world: socket folder, settings, data folder, key and at most one simulated reader.
 class Rig {
 public:
     Rig() {
-        QDir root(dir.path());
-        root.mkpath("sockets");
-        root.mkpath("config/LumoraConnector");
-        root.mkpath("data");
+        for (const char* folder : {"sockets", "config/LumoraConnector", "data"}) {
+            QDir(dir.path()).mkpath(folder);
+        }
         setKeyFile(testKey(2048).publicPem());
     }
     void setKeyFile(const QString& keyFile) {
@@ -225,15 +222,11 @@ TEST(DownloadE2eTest, SavesWhatTheReaderHoldsAndDecryptsBackToIt) {
             EXPECT_TRUE(run.err.contains(QString("lumora-download: ") + count))
                 << qPrintable(run.err);
         }
+        // In the folder of the sensor that member 90 names; the rest of the name and the file's
+        // permissions are the save's own tests'.
         const QString saved = run.out[2];
-        const QString sensor = rig.path("data/0M7Q3ABCDE/0M7Q3ABCDE");
-        EXPECT_TRUE(QRegularExpression("^" + QRegularExpression::escape(sensor) +
-                                       R"(_\d{4}-\d\d-\d\dT\d{6}\.\d{3}Z_data\.json$)")
-                        .match(saved)
-                        .hasMatch())
-            << qPrintable(saved);
+        EXPECT_TRUE(saved.startsWith(rig.path("data/0M7Q3ABCDE/0M7Q3ABCDE_"))) << qPrintable(saved);
         EXPECT_EQ(rig.savedFiles(), QStringList({saved}));
-        EXPECT_TRUE(ownerOnly(saved));
 
         QProcess decrypt;
         decrypt.start(LUMORA_DECRYPT_PROGRAM, {"--key", testKey(2048).privatePem(), saved});

@@ -30,8 +30,7 @@ struct Delivery {
     uint32_t count;
 };
 
-// Everything the event callback has been told, and the bytes it read from the rings then, of
-// all readers together: the tests that look at bytes have one reader.
+// What the event callback was told and read from the rings, of all readers together.
 struct Seen {
     std::vector<Delivery> deliveries;
     std::vector<uint8_t> messages;
@@ -126,9 +125,7 @@ class TransportE2e : public ::testing::Test {
 protected:
     void SetUp() override {
         ATPTimingsForTest().addDelayMs = 0;
-        HidTimings hid;
-        hid.scanIntervalMs = 50;
-        HidTimingsForTest() = hid;
+        HidTimingsForTest().scanIntervalMs = 50;
         gRecorder = &recorder;
         transport.setEventCallback(OnTransportEvent);
     }
