@@ -1,11 +1,9 @@
 // What the window tests share: the folders and key that main sets up, and waiting for the
-// window without sleeping.
+// window.
 #pragma once
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QString>
-#include <QTimer>
+#include <QTest>
 #include <functional>
 #include <ostream>
 
@@ -14,9 +12,8 @@ inline void PrintTo(const QString& text, std::ostream* out) {
     *out << '"' << text.toStdString() << '"';
 }
 
-// Set up by main before the application object exists: a short folder under /tmp holding the
-// simulated readers' sockets (LUMORA_HID_SOCKET_DIR), the settings (XDG_CONFIG_DIRS) and the
-// data folder the settings name.
+// Set up by main before the application exists: the simulated readers' sockets
+// (LUMORA_HID_SOCKET_DIR), the settings (XDG_CONFIG_DIRS) and the data folder they name.
 struct AppTestFolders {
     QString base;
     QString sockets() const { return base + "/sock"; }
@@ -27,21 +24,10 @@ const AppTestFolders& appTestFolders();
 // The private key that belongs to the configured public key.
 QString appTestPrivateKey();
 
-// A cap on waits, so that a broken window fails the test instead of hanging it; never a speed
-// target.
+// A cap on waits, so that a broken window fails instead of hanging; never a speed target.
 constexpr int kPatienceMs = 60000;
 
-// Runs the GUI thread's events until condition holds (true) or patienceMs has passed (false).
-// Blocks between events instead of polling; a timer ends the last wait.
-inline bool waitFor(const std::function<bool()>& condition, int patienceMs = kPatienceMs) {
-    const QDeadlineTimer deadline(patienceMs);
-    QTimer wake;
-    wake.start(patienceMs);
-    while (!condition()) {
-        if (deadline.hasExpired()) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    return true;
+// Runs the GUI thread's events until condition holds (true) or the patience has passed (false).
+inline bool waitFor(const std::function<bool()>& condition) {
+    return QTest::qWaitFor(condition, kPatienceMs);
 }

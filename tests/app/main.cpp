@@ -4,7 +4,6 @@
 #include <stdlib.h>
 
 #include <QDir>
-#include <QFile>
 #include <QGuiApplication>
 
 #include "app_test_support.h"
@@ -20,13 +19,11 @@ AppTestFolders folders;
 class KeyAndSettings : public ::testing::Environment {
 public:
     void SetUp() override {
-        const TestKey& key = testKey(2048);
         ASSERT_TRUE(QDir().mkpath(folders.config() + "/LumoraConnector"));
-        QFile ini(folders.config() + "/LumoraConnector/Configuration.ini");
-        ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
-        ini.write(QStringLiteral("[General]\ndata_dir=\"%1\"\npublic_key_file=\"%2\"\n")
-                      .arg(folders.data(), key.publicPem())
-                      .toUtf8());
+        writeBytes(folders.config() + "/LumoraConnector/Configuration.ini",
+                   QStringLiteral("[General]\ndata_dir=\"%1\"\npublic_key_file=\"%2\"\n")
+                       .arg(folders.data(), testKey(2048).publicPem())
+                       .toUtf8());
     }
 };
 

@@ -1,13 +1,10 @@
 // The window as lumora-connector starts it, driven like a user would, against the reader
-// simulator: what it shows, what it saves, and how it ends a download.
+// simulator: its labels, dialogs, button and messages, and the file it saves.
 #include <gtest/gtest.h>
 
 #include <QClipboard>
 #include <QDir>
 #include <QGuiApplication>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
 #include <QQmlProperty>
@@ -16,7 +13,7 @@
 #include <QRegularExpression>
 #include <QTest>
 #include <algorithm>
-#include <array>
+#include <functional>
 #include <memory>
 
 #include "app/connector_app.h"
@@ -33,6 +30,7 @@ namespace {
 
 const QString kConnected = "The reader is connected.";
 const QString kDisconnected = "The reader is disconnected.";
+const char kNotAnswering[] = "The reader does not answer. Unplug it and plug it in again.";
 
 // Every file below the data folder, relative to it.
 QStringList savedFiles() {
@@ -46,22 +44,27 @@ QStringList savedFiles() {
     return files;
 }
 
-std::shared_ptr<const Scenario> withReadings(uint32_t records) {
-    DefaultScenarioParams params;
-    params.records = records;
-    return MakeDefaultScenario(params);
-}
-
-bool requested(const ReaderSimState& state, uint16_t type) {
-    return std::any_of(state.requests.begin(), state.requests.end(),
-                       [type](const AapMessage& m) { return m.type == type; });
-}
-
 class ConnectorWindow : public ::testing::Test {
 protected:
     void SetUp() override {
         QDir(appTestFolders().data()).removeRecursively();
         ASSERT_TRUE(QDir().mkpath(appTestFolders().data()));
+        startWindow();
+    }
+
+    void TearDown() override {
+        // The next test's window must not hear this reader leave.
+        if (reader_) {
+            const bool present = window_->property("readerPresent").toBool();
+            reader_->stop();
+            if (present) {
+                EXPECT_TRUE(waitFor([&] { return text("lblStatus1") == kDisconnected; }));
+            }
+        }
+        engine_.reset();
+    }
+
+    void startWindow() {
         engine_ = std::make_unique<QQmlApplicationEngine>();
         ASSERT_EQ(startConnector(*engine_), 0);
         window_ = qobject_cast<QQuickWindow*>(engine_->rootObjects().value(0));
@@ -70,18 +73,6 @@ protected:
         mediator_ = qobject_cast<DownloadMediator*>(
             engine_->rootContext()->contextProperty("downloadMediator").value<QObject*>());
         ASSERT_NE(mediator_, nullptr);
-    }
-
-    void TearDown() override {
-        // The next test's window must not hear this reader leave.
-        if (reader_) {
-            const bool connected = text("lblStatus1") == kConnected;
-            reader_->stop();
-            if (connected) {
-                EXPECT_TRUE(waitFor([&] { return text("lblStatus1") == kDisconnected; }));
-            }
-        }
-        engine_.reset();
     }
 
     QObject* item(const char* name) const {
@@ -95,7 +86,7 @@ protected:
     }
     bool visible(const char* dialog) const { return flag(dialog, "visible"); }
 
-    ReaderSim& plugReader(std::shared_ptr<const Scenario> scenario = nullptr,
+    ReaderSim& plugReader(std::shared_ptr<const Scenario> scenario = MakeDefaultScenario({}),
                           int neverAnswer = -1) {
         static int readers = 0;
         ReaderSimOptions options;
@@ -103,8 +94,7 @@ protected:
         options.name = "window-" + std::to_string(++readers);
         options.log = false;
         options.neverAnswer = neverAnswer;
-        options.scenario = scenario ? scenario : MakeDefaultScenario({});
-        scenario_ = options.scenario;
+        options.scenario = scenario_ = scenario;
         reader_ = std::make_unique<ReaderSim>(options);
         std::string error;
         EXPECT_TRUE(reader_->start(&error)) << error;
@@ -121,25 +111,6 @@ protected:
         auto* button = qobject_cast<QQuickItem*>(item("btnGetData"));
         const QPointF centre = button->mapToScene(QPointF(button->width(), button->height()) / 2);
         QTest::mouseClick(window_, Qt::LeftButton, Qt::NoModifier, centre.toPoint());
-    }
-
-    // Runs one download and returns the document the window received.
-    QString download() {
-        QString document;
-        auto connection = QObject::connect(
-            mediator_, &DownloadMediator::onResultsReady,
-            [&](const QByteArray& results) { document = QString::fromLatin1(results); });
-        // Seen as the download begins: a short one may be over before the click returns.
-        bool progressShown = false;
-        auto begun = QObject::connect(mediator_, &DownloadMediator::beginDownload, [&] {
-            progressShown = visible("progressDialog") && flag("timer1", "running");
-        });
-        clickGetData();
-        EXPECT_TRUE(waitFor([&] { return visible("transferDialog") || visible("errorDialog"); }));
-        EXPECT_TRUE(progressShown);
-        QObject::disconnect(connection);
-        QObject::disconnect(begun);
-        return document;
     }
 
     std::unique_ptr<QQmlApplicationEngine> engine_;
@@ -161,9 +132,6 @@ TEST_F(ConnectorWindow, StartsWaitingForTheReaderWithGetDataDisabledAndPlainText
     for (const char* dialog : {"errorDialog", "progressDialog", "transferDialog"}) {
         EXPECT_FALSE(visible(dialog)) << dialog;
     }
-    // A click on the disabled button starts nothing.
-    clickGetData();
-    EXPECT_FALSE(visible("progressDialog"));
     // A serial number in markup was rendered, a remote image fetched included.
     for (const char* name : {"lblStatus1", "lblReaderSerialNumber", "lblSerialNumber",
                              "lblReaderDateTime", "lblFileName", "lblRecordCount", "errorText"}) {
@@ -171,56 +139,44 @@ TEST_F(ConnectorWindow, StartsWaitingForTheReaderWithGetDataDisabledAndPlainText
     }
 }
 
-TEST_F(ConnectorWindow, ArrivalShowsTheReadersSerialAndClockAndEnablesGetData) {
-    const struct {
-        std::array<uint8_t, 8> clock;  // second, minute, hour, day, month, year low and high
-        QString text;
-    } cases[] = {
-        {{27, 41, 9, 14, 6, 0xE8, 0x07, 0}, "14 Jun 2024 09:41:27"},
-        {{9, 8, 7, 5, 3, 0xE5, 0x07, 0}, "05 Mar 2021 07:08:09"},
-        {{59, 59, 23, 31, 12, 0xCF, 0x07, 0}, "31 Dec 1999 23:59:59"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.text.toStdString());
-        auto scenario = std::make_shared<Scenario>(*MakeDefaultScenario({}));
-        scenario->clock = c.clock;
-        ReaderSim& reader = plugReader(scenario);
-        waitForArrival();
-        EXPECT_EQ(text("lblStatus1"), kConnected);
-        EXPECT_EQ(text("lblSerialNumber").toStdString(), scenario->serial);
-        EXPECT_EQ(text("lblReaderDateTime"), c.text);
-        EXPECT_EQ(text("lblReaderSerialNumber"), "");
-        const ReaderSimState state = reader.state();
-        EXPECT_EQ(std::count(state.textCommands.begin(), state.textCommands.end(), "$sn?"), 1);
-        EXPECT_TRUE(requested(state, 65));
-        reader.stop();
-        ASSERT_TRUE(waitFor([&] { return text("lblStatus1") == kDisconnected; }));
-    }
-}
-
-TEST_F(ConnectorWindow, GetDataSavesTheEncryptedDocumentOffersItsFileUrlUntilRemoval) {
+TEST_F(ConnectorWindow, ArrivalShowsSerialAndClockAndGetDataSavesTheDocumentAndOffersIt) {
+    const QString clock = "14 Jun 2024 09:41:27";  // the simulated reader's
     ReaderSim& reader = plugReader();
     waitForArrival();
-    const QString document = download();
-    ASSERT_TRUE(visible("transferDialog")) << qPrintable(text("errorDialog"));
-    EXPECT_FALSE(visible("errorDialog"));
+    EXPECT_EQ(text("lblStatus1"), kConnected);
+    EXPECT_EQ(text("lblSerialNumber").toStdString(), scenario_->serial);
+    EXPECT_EQ(text("lblReaderDateTime"), clock);
+    EXPECT_EQ(text("lblReaderSerialNumber"), "");
+
+    QByteArray document;
+    QString sensor;
+    // Seen as the download begins: a short one may be over before the click returns.
+    bool progressShown = false;
+    QObject scope;
+    QObject::connect(mediator_, &DownloadMediator::onResultsReady, &scope,
+                     [&](const QByteArray& results, const QString& id) {
+                         document = results;
+                         sensor = id;
+                     });
+    QObject::connect(mediator_, &DownloadMediator::beginDownload, &scope, [&] {
+        progressShown = visible("progressDialog") && flag("timer1", "running");
+    });
+    clickGetData();
+    ASSERT_TRUE(waitFor([&] { return visible("transferDialog"); }))
+        << qPrintable(text("errorDialog"));
+    EXPECT_TRUE(progressShown);
     EXPECT_FALSE(visible("progressDialog"));
     EXPECT_FALSE(flag("timer1", "running"));
-
-    // The sensor is member "90" of the first record, without the text field's CR LF.
-    const QJsonArray records = QJsonDocument::fromJson(document.toUtf8())["records"].toArray();
-    ASSERT_FALSE(records.isEmpty());
-    const QString raw = records[0].toObject()["90"].toString();
-    EXPECT_TRUE(raw.endsWith("\r\n"));
-    const QString sensor = raw.trimmed();
     EXPECT_EQ(text("lblReaderSerialNumber"), sensor);
 
     const QStringList files = savedFiles();
     ASSERT_EQ(files.size(), 1) << qPrintable(files.join(", "));
-    const QRegularExpression name("^" + QRegularExpression::escape(sensor) + "/" +
-                                  QRegularExpression::escape(sensor) +
-                                  "_\\d{4}-\\d\\d-\\d\\dT\\d{6}\\.\\d{3}Z_data\\.json$");
-    EXPECT_TRUE(name.match(files[0]).hasMatch()) << qPrintable(files[0]);
+    const QString name = QRegularExpression::escape(sensor);
+    EXPECT_TRUE(QRegularExpression("^" + name + "/" + name +
+                                   R"(_\d{4}-\d\d-\d\dT\d{6}\.\d{3}Z_data\.json$)")
+                    .match(files[0])
+                    .hasMatch())
+        << qPrintable(files[0]);
     const QString path = appTestFolders().data() + files[0];
     // The whole path, for those who cannot drag: selectable and on the clipboard at a click.
     EXPECT_EQ(text("lblFileName"), path);
@@ -237,149 +193,84 @@ TEST_F(ConnectorWindow, GetDataSavesTheEncryptedDocumentOffersItsFileUrlUntilRem
     ASSERT_TRUE(key) << qPrintable(failure);
     const DecryptResult decrypted = decryptDownloadFile(key.get(), readBytes(path));
     ASSERT_EQ(decrypted.status, DecryptStatus::decrypted) << qPrintable(decrypted.message);
-    EXPECT_EQ(decrypted.document, document.toLatin1());
+    EXPECT_EQ(decrypted.document, document);
 
     QObject* draggable = item("draggable");
     const QVariantMap mime =
         QQmlProperty(draggable, "Drag.mimeData", qmlContext(draggable)).read().toMap();
-    EXPECT_EQ(mime.keys(), QStringList{"text/uri-list"});
     EXPECT_EQ(mime["text/uri-list"].toString(), "file://" + QDir::cleanPath(path));
 
     // Removal clears only the sensor's serial number; the file stays on offer.
-    const QString serial = text("lblSerialNumber");
-    const QString clock = text("lblReaderDateTime");
     reader.unplug();
     ASSERT_TRUE(waitFor([&] { return text("lblStatus1") == kDisconnected; }));
     EXPECT_EQ(text("lblReaderSerialNumber"), "");
-    EXPECT_EQ(text("lblSerialNumber"), serial);
+    EXPECT_EQ(text("lblSerialNumber").toStdString(), scenario_->serial);
     EXPECT_EQ(text("lblReaderDateTime"), clock);
     EXPECT_FALSE(flag("btnGetData", "enabled"));
     EXPECT_TRUE(visible("transferDialog"));
 }
 
-TEST_F(ConnectorWindow, EmptyTableSixShowsNoDataAndSavesNothing) {
-    plugReader(withReadings(0));
-    waitForArrival();
-    const QString document = download();
-    EXPECT_EQ(document, "");
-    ASSERT_TRUE(visible("errorDialog"));
-    EXPECT_EQ(text("errorDialog"), "No data to report from the Sensor.");
-    EXPECT_FALSE(visible("progressDialog"));
-    EXPECT_FALSE(visible("transferDialog"));
-    EXPECT_FALSE(flag("timer1", "running"));
-    EXPECT_TRUE(savedFiles().isEmpty());
-}
-
 // A document that does not name its sensor used to stop the completion handler with a script
-// error, leaving the progress dialog open and the timer running; a sensor id that cannot be a
-// folder name, or a save that fails, used to open the transfer dialog for a file never written.
-TEST_F(ConnectorWindow, CompletionThatCannotBeSavedShowsAnErrorAndOffersNoFile) {
+// error, leaving the progress open; a sensor id that cannot be a folder name, or a save that
+// fails, used to open the transfer dialog for a file never written.
+TEST_F(ConnectorWindow, ADownloadWithNothingToSaveEndsTheProgressAndOffersNoFile) {
     const QByteArray document = R"({"records":[{"90":"S1\r\n"}]})";
     const struct {
-        QByteArray document;
-        const char* sensorId;
-        const char* error;  // the error dialog's text starts with it
+        std::function<void()> end;
+        const char* error;  // the error dialog's text starts with it; null: no dialog
     } cases[] = {
-        {R"({"records":[{"9":"S1"}]})", "",
+        {[&] { emit mediator_->onResultsReady("", ""); }, "No data to report from the Sensor."},
+        {[&] { emit mediator_->onResultsReady(R"({"records":[{"9":"S1"}]})", ""); },
          "The reader's data does not name the sensor. Nothing was saved."},
-        {document, "../S1", ""},
-        {document, "S:1", ""},
+        {[&] { emit mediator_->onResultsReady(document, "../S1"); }, ""},
         // Without the data folder the sensor folder cannot be made.
-        {document, "S1", "Could not"},
+        {[&] {
+             QDir(appTestFolders().data()).removeRecursively();
+             emit mediator_->onResultsReady(document, "S1");
+         },
+         "Could not"},
+        // The reader's removal: its own handler tells the user.
+        {[&] { emit mediator_->onDownloadAborted("removed"); }, nullptr},
+        {[&] { emit mediator_->onReaderNotAnswering(); }, kNotAnswering},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.sensorId);
-        if (c.error == QString("Could not")) {
-            QDir(appTestFolders().data()).removeRecursively();
-        }
+        SCOPED_TRACE(c.error ? c.error : "no dialog");
         QMetaObject::invokeMethod(item("progressDialog"), "open");
         QMetaObject::invokeMethod(item("timer1"), "start");
-        emit mediator_->onResultsReady(c.document, c.sensorId);
-        EXPECT_TRUE(visible("errorDialog"));
-        EXPECT_TRUE(text("errorDialog").startsWith(c.error)) << qPrintable(text("errorDialog"));
-        EXPECT_FALSE(text("errorDialog").isEmpty());
+        c.end();
+        EXPECT_EQ(visible("errorDialog"), c.error != nullptr);
+        if (c.error) {
+            EXPECT_TRUE(text("errorDialog").startsWith(c.error)) << qPrintable(text("errorDialog"));
+            EXPECT_FALSE(text("errorDialog").isEmpty());
+        }
         EXPECT_FALSE(visible("progressDialog"));
         EXPECT_FALSE(flag("timer1", "running"));
         EXPECT_FALSE(visible("transferDialog"));
-        EXPECT_EQ(text("lblReaderSerialNumber"), c.sensorId);
         QMetaObject::invokeMethod(item("errorDialog"), "close");
     }
     EXPECT_TRUE(savedFiles().isEmpty());
 }
 
-// The reader's removal used to end the download with an empty result and so the misleading
-// "No data to report from the Sensor.".
-TEST_F(ConnectorWindow, ReaderRemovedDuringDownloadEndsItWithoutADialog) {
-    // Streams; far from done when the reader goes.
-    ReaderSim& reader = plugReader(withReadings(1000000));
-    waitForArrival();
-    bool aborted = false;
-    QObject::connect(mediator_, &DownloadMediator::onDownloadAborted, [&] { aborted = true; });
-    clickGetData();
-    ASSERT_TRUE(
-        reader.waitUntil([](const ReaderSimState& s) { return requested(s, 49); }, kPatienceMs));
-    reader.unplug();
-    ASSERT_TRUE(waitFor([&] { return aborted && text("lblStatus1") == kDisconnected; }));
-    EXPECT_FALSE(visible("errorDialog")) << qPrintable(text("errorDialog"));
-    EXPECT_FALSE(visible("transferDialog"));
-    EXPECT_FALSE(visible("progressDialog"));
-    EXPECT_FALSE(flag("timer1", "running"));
-    EXPECT_FALSE(flag("btnGetData", "enabled"));
-    EXPECT_TRUE(savedFiles().isEmpty());
-
-    // Plugged in again, the reader is greeted as usual.
-    reader.stop();
-    plugReader();
-    waitForArrival();
-    EXPECT_EQ(text("lblStatus1"), kConnected);
-}
-
-// The arrival's requests used to block the GUI thread for as long as the reader kept silent,
-// and a download waited for ever.
-TEST_F(ConnectorWindow, AReaderThatStopsAnsweringIsToldAndNothingIsSaved) {
-    const QString notAnswering = "The reader does not answer. Unplug it and plug it in again.";
+// The arrival's requests used to block the GUI thread for as long as the reader kept silent.
+TEST_F(ConnectorWindow, AReaderThatStopsAnsweringAtArrivalIsToldOnTheStatusLine) {
     DeviceClient::setRequestRepeatMsForTest(200);
-    const struct {
-        int neverAnswer;
-        bool download;
-    } cases[] = {{65, false}, {49, true}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.neverAnswer);
-        plugReader(nullptr, c.neverAnswer);
-        if (c.download) {
-            waitForArrival();
-            clickGetData();
-            EXPECT_TRUE(visible("progressDialog"));
-            ASSERT_TRUE(waitFor([&] { return visible("errorDialog"); }));
-            EXPECT_EQ(text("errorDialog"), notAnswering);
-            EXPECT_FALSE(visible("progressDialog"));
-            QMetaObject::invokeMethod(item("errorDialog"), "close");
-        } else {
-            ASSERT_TRUE(waitFor([&] { return text("lblStatus1") == notAnswering; }));
-            EXPECT_EQ(text("lblSerialNumber").toStdString(), scenario_->serial);
-        }
-        EXPECT_EQ(text("lblStatus1"), notAnswering);
-        EXPECT_FALSE(flag("btnGetData", "enabled"));
-        EXPECT_TRUE(savedFiles().isEmpty());
-        reader_->stop();
-        ASSERT_TRUE(waitFor([&] { return text("lblStatus1") == kDisconnected; }));
-    }
+    plugReader(MakeDefaultScenario({}), 65);  // never answers the clock
+    EXPECT_TRUE(waitFor([&] { return text("lblStatus1") == kNotAnswering; }));
+    EXPECT_EQ(text("lblSerialNumber").toStdString(), scenario_->serial);
+    EXPECT_FALSE(flag("btnGetData", "enabled"));
+    EXPECT_FALSE(visible("errorDialog"));
     DeviceClient::setRequestRepeatMsForTest(10000);
 }
 
 // A missing data folder used to show only once the download was done, and lost it.
 TEST_F(ConnectorWindow, AnUnusableSetUpIsSaidAtStartAndOnGetDataAndNothingIsDownloaded) {
-    const QString problem = "The data folder " + QDir(appTestFolders().data()).absolutePath() +
-                            " does not exist. Create it, or set data_dir in " +
-                            appTestFolders().config() +
-                            "/LumoraConnector/Configuration.ini to a folder that exists.";
     QDir(appTestFolders().data()).removeRecursively();
-    engine_ = std::make_unique<QQmlApplicationEngine>();
-    ASSERT_EQ(startConnector(*engine_), 0);
-    window_ = qobject_cast<QQuickWindow*>(engine_->rootObjects().value(0));
-    ASSERT_NE(window_, nullptr);
+    startWindow();
+    const QString problem = text("errorDialog");
     EXPECT_TRUE(visible("errorDialog"));
-    EXPECT_EQ(text("errorDialog"), problem);
+    EXPECT_TRUE(problem.startsWith(
+        "The data folder " + QDir(appTestFolders().data()).absolutePath() + " does not exist."))
+        << qPrintable(problem);
     QMetaObject::invokeMethod(item("errorDialog"), "close");
 
     ReaderSim& reader = plugReader();
@@ -388,7 +279,9 @@ TEST_F(ConnectorWindow, AnUnusableSetUpIsSaidAtStartAndOnGetDataAndNothingIsDown
     EXPECT_TRUE(visible("errorDialog"));
     EXPECT_EQ(text("errorDialog"), problem);
     EXPECT_FALSE(visible("progressDialog"));
-    EXPECT_FALSE(requested(reader.state(), 52));
+    const std::vector<AapMessage> requests = reader.state().requests;
+    EXPECT_TRUE(std::none_of(requests.begin(), requests.end(),
+                             [](const AapMessage& m) { return m.type == 52; }));
 }
 
 // The bar moves by 10 a second and the counter is never reset: the first download stops the
@@ -399,14 +292,11 @@ TEST_F(ConnectorWindow, ProgressCounterCarriesOverFromOneDownloadToTheNext) {
     // Ticks by hand: the test processes no events meanwhile, so the real timer never fires.
     auto tick = [&] { QMetaObject::invokeMethod(timer, "triggered"); };
     QMetaObject::invokeMethod(timer, "start");
-    for (int second = 1; second <= 9; ++second) {
+    for (int second = 1; second <= 10; ++second) {
         tick();
-        EXPECT_EQ(bar->property("value").toInt(), second * 10);
+        EXPECT_EQ(bar->property("value").toInt(), std::min(second, 9) * 10);
+        EXPECT_EQ(flag("timer1", "running"), second < 10);
     }
-    EXPECT_TRUE(flag("timer1", "running"));
-    tick();
-    EXPECT_FALSE(flag("timer1", "running"));
-    EXPECT_EQ(bar->property("value").toInt(), 90);
 
     QMetaObject::invokeMethod(timer, "start");
     const int expected[] = {10, 20, 30, 40, 50, 60, 70, 80, 90, 0, 10};
@@ -422,24 +312,19 @@ TEST_F(ConnectorWindow, ProgressCounterCarriesOverFromOneDownloadToTheNext) {
 TEST_F(ConnectorWindow, AReaderThisUserMayNotOpenIsNamedOnTheStatusLine) {
     DenyingBackend backend;
     HidSetBackendForTest(&backend);
-    HidTimings& timings = HidTimingsForTest();
-    const HidTimings saved = timings;
-    timings.openRetryLimitMs = 100;
-    plugReader();
-    EXPECT_TRUE(waitFor([&] { return text("lblStatus1").contains("may not open"); }));
-    const QString status = text("lblStatus1");
-    EXPECT_TRUE(status.startsWith("A reader is plugged in at " + appTestFolders().sockets() + "/"))
-        << qPrintable(status);
-    EXPECT_TRUE(
-        status.endsWith(" but this user may not open it: install the udev rule (see "
-                        "README) and plug it in again."))
-        << qPrintable(status);
+    HidTimingsForTest().openRetryLimitMs = 100;
+    const QString status = "A reader is plugged in at " +
+                           QString::fromStdString(plugReader().socketPath()) +
+                           " but this user may not open it: install the udev rule (see README) "
+                           "and plug it in again.";
+    EXPECT_TRUE(waitFor([&] { return text("lblStatus1") == status; }))
+        << qPrintable(text("lblStatus1"));
     EXPECT_FALSE(flag("btnGetData", "enabled"));
     // Access granted later, as when udev applies its rule late: found without a new plug-in.
     backend.deny = false;
     waitForArrival();
     HidSetBackendForTest(nullptr);
-    timings = saved;
+    HidTimingsForTest() = HidTimings();
 }
 
 }  // namespace

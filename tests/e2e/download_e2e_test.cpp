@@ -1,6 +1,5 @@
-// lumora-download against lumora-reader-sim through the socket device, each a process of its
-// own, with settings and key in a temporary folder; saved files are read back with
-// lumora-decrypt.
+// lumora-download against lumora-reader-sim, each a process of its own, with settings and key in
+// a temporary folder; saved files are read back with lumora-decrypt.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -13,7 +12,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QRegularExpression>
 
 #include "export_test_support.h"
 
@@ -121,28 +119,19 @@ struct ProgramRun {
     QString err;
 };
 
-// One temporary world: the socket folder, the settings naming the data folder and the public
-// key, and at most one simulated reader.
+// A temporary world: socket folder, settings, data folder, key and at most one simulated reader.
 class Rig {
 public:
     Rig() {
-        QDir root(dir.path());
-        root.mkpath("sockets");
-        root.mkpath("config/LumoraConnector");
-        root.mkpath("data");
+        for (const char* folder : {"sockets", "config/LumoraConnector", "data"}) {
+            QDir(dir.path()).mkpath(folder);
+        }
         setKeyFile(testKey(2048).publicPem());
     }
-    ~Rig() {
-        if (sim.state() != QProcess::NotRunning) {
-            sim.terminate();
-            sim.waitForFinished(kPatienceMs);
-        }
-    }
     void setKeyFile(const QString& keyFile) {
-        setSettings("[General]\ndata_dir=" + path("data/") + "\npublic_key_file=" + keyFile + "\n");
-    }
-    void setSettings(const QString& text) {
-        writeBytes(path("config/LumoraConnector/Configuration.ini"), text.toUtf8());
+        writeBytes(path("config/LumoraConnector/Configuration.ini"),
+                   ("[General]\ndata_dir=" + path("data/") + "\npublic_key_file=" + keyFile + "\n")
+                       .toUtf8());
     }
     QString path(const QString& name) const { return dir.filePath(name); }
 
@@ -199,19 +188,8 @@ public:
         return files;
     }
 
-    QJsonObject decrypt(const QString& file) const {
-        QProcess decrypt;
-        decrypt.start(LUMORA_DECRYPT_PROGRAM, {"--key", testKey(2048).privatePem(), file});
-        if (!decrypt.waitForFinished(kPatienceMs) || decrypt.exitCode() != 0) {
-            ADD_FAILURE() << "lumora-decrypt failed: "
-                          << decrypt.readAllStandardError().toStdString();
-            return {};
-        }
-        return QJsonDocument::fromJson(decrypt.readAllStandardOutput()).object();
-    }
-
     QTemporaryDir dir;
-    QProcess sim;
+    QProcess sim;  // killed, if still running, as the rig goes
 };
 
 TEST(DownloadE2eTest, SavesWhatTheReaderHoldsAndDecryptsBackToIt) {
@@ -244,17 +222,17 @@ TEST(DownloadE2eTest, SavesWhatTheReaderHoldsAndDecryptsBackToIt) {
             EXPECT_TRUE(run.err.contains(QString("lumora-download: ") + count))
                 << qPrintable(run.err);
         }
+        // In the folder of the sensor that member 90 names; the rest of the name and the file's
+        // permissions are the save's own tests'.
         const QString saved = run.out[2];
-        const QString sensor = rig.path("data/0M7Q3ABCDE/0M7Q3ABCDE");
-        EXPECT_TRUE(QRegularExpression("^" + QRegularExpression::escape(sensor) +
-                                       R"(_\d{4}-\d\d-\d\dT\d{6}\.\d{3}Z_data\.json$)")
-                        .match(saved)
-                        .hasMatch())
-            << qPrintable(saved);
+        EXPECT_TRUE(saved.startsWith(rig.path("data/0M7Q3ABCDE/0M7Q3ABCDE_"))) << qPrintable(saved);
         EXPECT_EQ(rig.savedFiles(), QStringList({saved}));
-        EXPECT_TRUE(ownerOnly(saved));
 
-        QJsonObject document = rig.decrypt(saved);
+        QProcess decrypt;
+        decrypt.start(LUMORA_DECRYPT_PROGRAM, {"--key", testKey(2048).privatePem(), saved});
+        ASSERT_TRUE(decrypt.waitForFinished(kPatienceMs));
+        ASSERT_EQ(decrypt.exitCode(), 0) << decrypt.readAllStandardError().toStdString();
+        QJsonObject document = QJsonDocument::fromJson(decrypt.readAllStandardOutput()).object();
         EXPECT_EQ(document.take("hostDateTime").toObject().keys(),
                   QStringList({"isDaylightTime", "localDateTime", "timeZoneName",
                                "timeZoneShortName", "utcOffSetInSec"}));
@@ -321,17 +299,12 @@ TEST(DownloadE2eTest, AReaderThisUserMayNotOpenIsNamedWithItsFix) {
     }
     Rig rig;
     ASSERT_TRUE(rig.plugReader({}));
-    // Everything readable by others, the data folder writable; the socket, like a hidraw node
-    // without the udev rule, only for its owner to open.
+    // Everything open to others but the socket, which, like a hidraw node without the udev rule,
+    // only its owner may open.
     const QString key = rig.path("public.pem");
     ASSERT_TRUE(QFile::copy(testKey(2048).publicPem(), key));
     rig.setKeyFile(key);
-    for (const QString& name : {QString(), QString("sockets"), QString("config"),
-                                QString("config/LumoraConnector"), QString("data")}) {
-        ASSERT_EQ(chmod(qPrintable(rig.path(name)), name == "data" ? 0777 : 0755), 0);
-    }
-    ASSERT_EQ(chmod(qPrintable(key), 0644), 0);
-    ASSERT_EQ(chmod(qPrintable(rig.path("config/LumoraConnector/Configuration.ini")), 0644), 0);
+    ASSERT_EQ(QProcess::execute("chmod", {"-R", "a+rwX", rig.path("")}), 0);
     const QStringList sockets = QDir(rig.path("sockets")).entryList(QDir::System);
     ASSERT_EQ(sockets.size(), 1);
     const QString socket = rig.path("sockets/" + sockets.first());

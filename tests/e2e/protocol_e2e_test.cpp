@@ -5,7 +5,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
-#include <string>
 #include <vector>
 
 #include "hid/hid.h"
@@ -25,7 +24,6 @@ struct Heard {
     std::mutex mutex;
     std::condition_variable changed;
     bool attached = false;
-    std::string text;
     std::vector<uint8_t> messages;  // every message received, encoded again, in order
 
     template <class Done>
@@ -41,12 +39,6 @@ void OnAttach(void*) {
     heard.changed.notify_all();
 }
 
-void OnText(const char* text, void*) {
-    std::lock_guard<std::mutex> lock(heard.mutex);
-    heard.text += text;
-    heard.changed.notify_all();
-}
-
 void OnMessage(const AAPMessage* message, void*) {
     const std::vector<uint8_t> encoded =
         AapEncode(message->type(), message->payload().data(), uint32_t(message->payload().size()));
@@ -55,19 +47,16 @@ void OnMessage(const AAPMessage* message, void*) {
     heard.changed.notify_all();
 }
 
-TEST(ProtocolE2e, RequestsAndTextCommandsGetTheReadersAnswers) {
+TEST(ProtocolE2e, RequestsGetTheReadersAnswers) {
     HidTimingsForTest().scanIntervalMs = 50;
     ATPTimingsForTest().addDelayMs = 0;
     const std::unique_ptr<ReaderSim> reader = PlugReader("reader");
     ASSERT_NE(reader, nullptr);
-    AAPInit(OnAttach, nullptr, OnText, OnMessage, nullptr, nullptr);
+    // Text commands and their replies: the transport's end-to-end tests.
+    AAPInit(OnAttach, nullptr, nullptr, OnMessage, nullptr, nullptr);
     ASSERT_TRUE(heard.waitFor([] { return heard.attached; }));
 
     const auto scenario = MakeDefaultScenario(DefaultScenarioParams());
-    AAPSendText("$sn?\r\n");
-    const std::string reply = ReplyTo(scenario, "$sn?\r\n");
-    EXPECT_TRUE(heard.waitFor([&] { return heard.text == reply; })) << heard.text;
-
     // A download's requests, one after the other as the device client sends them.
     struct Request {
         uint16_t type;

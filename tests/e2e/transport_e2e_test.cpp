@@ -30,8 +30,7 @@ struct Delivery {
     uint32_t count;
 };
 
-// Everything the event callback has been told, and the bytes it read from the rings then, of
-// all readers together: the tests that look at bytes have one reader.
+// What the event callback was told and read from the rings, of all readers together.
 struct Seen {
     std::vector<Delivery> deliveries;
     std::vector<uint8_t> messages;
@@ -126,9 +125,7 @@ class TransportE2e : public ::testing::Test {
 protected:
     void SetUp() override {
         ATPTimingsForTest().addDelayMs = 0;
-        HidTimings hid;
-        hid.scanIntervalMs = 50;
-        HidTimingsForTest() = hid;
+        HidTimingsForTest().scanIntervalMs = 50;
         gRecorder = &recorder;
         transport.setEventCallback(OnTransportEvent);
     }
@@ -150,20 +147,8 @@ protected:
 
     // Plugs a reader in the socket folder, kept until the test ends. Null on failure.
     ReaderSim* plugReader(const std::string& name, ReaderSimOptions options = {}) {
-        std::unique_ptr<ReaderSim> sim = PlugReader(name, std::move(options));
-        readers.push_back(std::move(sim));
+        readers.push_back(PlugReader(name, std::move(options)));
         return readers.back().get();
-    }
-
-    // Returns once the HID layer has posted the removal of an unplugged reader: the second scan
-    // to finish after the unplug began after it, missed the socket and posted the removal. The
-    // HID layer offers nothing to wait on, so its scan counter is polled.
-    void waitUntilRemovalPosted() {
-        const uint32_t start = hid->scans;
-        for (int i = 0; i < kPatienceMs && hid->scans < start + 2; ++i) {
-            OsSleep(1);
-        }
-        ASSERT_GE(hid->scans, start + 2) << "HID stopped scanning";
     }
 
     int32_t writeText(uint32_t id, const std::string& text) {
@@ -217,46 +202,6 @@ protected:
         EXPECT_TRUE(drop == 0 || counters.fastResends > 0);
     }
 
-    // Sends a message of type 200 of bytes with a clock request right behind it (so a lost or
-    // extra byte at the boundary shows): both reach the reader whole and in order, and both
-    // answers come back.
-    void sendLargeThenClock(uint8_t hostWindow, uint64_t loseHostPacket, size_t bytes) {
-        ReaderSimOptions options;
-        options.scenario = MakeDefaultScenario(DefaultScenarioParams());
-        options.hostWindow = hostWindow;
-        options.loseHostPacket = loseHostPacket;
-        ReaderSim* sim = plugReader("r", options);
-        ASSERT_NE(sim, nullptr);
-        ASSERT_TRUE(openAndAttach());
-
-        std::vector<uint8_t> payload(bytes);
-        for (size_t i = 0; i < payload.size(); ++i) {
-            payload[i] = static_cast<uint8_t>(i * 7 + (i >> 8));
-        }
-        const std::vector<uint8_t> large = AapEncode(200, payload);
-        const std::vector<uint8_t> clock = AapEncode(kAapClock, nullptr, 0);
-        ASSERT_EQ(writeMsg(0, large), 0);
-        ASSERT_EQ(writeMsg(0, clock), 0);
-        ASSERT_TRUE(sim->waitUntil([](const ReaderSimState& s) { return s.requests.size() >= 2; },
-                                   kPatienceMs));
-        const ReaderSimState state = sim->state();
-        ASSERT_EQ(state.requests.size(), 2u);
-        EXPECT_EQ(state.requests[0].type, 200);
-        EXPECT_TRUE(state.requests[0].payload == payload);
-        EXPECT_EQ(state.requests[1].type, kAapClock);
-        EXPECT_EQ(state.counters.hostDataLost, loseHostPacket ? 1u : 0u);
-        if (!loseHostPacket) {
-            // Each packet went once: 56 bytes apiece, then the clock request's own.
-            EXPECT_EQ(state.counters.hostDataAccepted, (large.size() + 55) / 56 + 1);
-        }
-        std::vector<uint8_t> answers = AnswerTo(options.scenario, large);
-        const std::vector<uint8_t> clockAnswer = AnswerTo(options.scenario, clock);
-        answers.insert(answers.end(), clockAnswer.begin(), clockAnswer.end());
-        ASSERT_TRUE(
-            recorder.waitFor([&](const Seen& s) { return s.messages.size() >= answers.size(); }));
-        EXPECT_EQ(recorder.seen().messages, answers);
-    }
-
     Recorder recorder{&transport};
     MALTransATP transport;
     hidInterface* hid = nullptr;
@@ -264,20 +209,14 @@ protected:
 };
 
 TEST_F(TransportE2e, ReadersAttachTakeFreeIdsAndAttachAgainWhenPluggedBack) {
-    const auto scenario = MakeDefaultScenario(DefaultScenarioParams());
-    ReaderSimOptions options;
-    options.scenario = scenario;
-    ReaderSim* a = plugReader("a", options);
+    ReaderSim* a = plugReader("a");
     ASSERT_NE(a, nullptr);
     ASSERT_TRUE(openAndAttach());
-    // Reported once the identity is in; the record keeps the identity's text and class.
+    // Reported once the identity is in.
     ASSERT_TRUE(a->waitUntil([](const ReaderSimState& s) { return s.identityAcked; }, kPatienceMs));
     ASSERT_EQ(recorder.seen().deliveries.size(), 1u);
     EXPECT_EQ(recorder.seen().deliveries[0].deviceId, 0u);
     EXPECT_EQ(recorder.seen().deliveries[0].count, 0u);
-    EXPECT_EQ(std::string(transport.deviceAt(0)->identity).substr(0, scenario->identity.size()),
-              scenario->identity);
-    EXPECT_EQ(transport.deviceAt(0)->identityClass.load(), scenario->identityClass);
 
     ReaderSim* b = plugReader("b");
     ASSERT_NE(b, nullptr);
@@ -305,13 +244,10 @@ TEST_F(TransportE2e, ReadersAttachTakeFreeIdsAndAttachAgainWhenPluggedBack) {
     EXPECT_EQ(ids, (std::vector<uint32_t>{0, 1, 0, 2, 3, 4}));
     EXPECT_EQ(transport.deviceCount(), 8);
     const std::string path = transport.deviceAt(4)->hidDevice->platformPath;
-    ReaderSim* fifth = nullptr;
-    for (const auto& sim : readers) {
-        fifth = sim->socketPath() == path ? sim.get() : fifth;
-    }
-    ASSERT_NE(fifth, nullptr) << path;
-    EXPECT_TRUE(fifth != a && fifth != b);
-    EXPECT_TRUE(reaches(4, fifth, "$sn?", 1));
+    const auto fifth = std::find_if(readers.begin() + 2, readers.end(),
+                                    [&](const auto& sim) { return sim->socketPath() == path; });
+    ASSERT_NE(fifth, readers.end()) << path;
+    EXPECT_TRUE(reaches(4, fifth->get(), "$sn?", 1));
     EXPECT_EQ(recorder.seen().ids(kXportRemove), std::vector<uint32_t>{0});
 }
 
@@ -325,15 +261,40 @@ TEST_F(TransportE2e, MessageStreamSurvivesDropsCorruptionAndDuplicates) {
     streamReadings(kMiB / 4, 0.05, 0.02, 0.02);
 }
 
-// Each packet waits for the credit the reader grants on receiving the one before.
-TEST_F(TransportE2e, HostMessagesArriveCompleteWhileReaderCreditIsScarce) {
-    sendLargeThenClock(1, 0, 64 * 1024 + 1);
-}
-
 // The reader rejects, and credits, everything after a lost packet (sequence number 3); a host
-// that ran more than half the sequence space ahead would take the loss for acknowledged.
+// that ran more than half the sequence space ahead would take the loss for acknowledged. A
+// clock request right behind the message shows a lost or extra byte at the boundary.
 TEST_F(TransportE2e, LongHostMessageWithALostPacketArrivesWholeAndTheLinkLivesOn) {
-    sendLargeThenClock(4, 4, 200 * kATPMaxDataPayload);
+    ReaderSimOptions options;
+    options.scenario = MakeDefaultScenario(DefaultScenarioParams());
+    options.hostWindow = 4;
+    options.loseHostPacket = 4;
+    ReaderSim* sim = plugReader("r", options);
+    ASSERT_NE(sim, nullptr);
+    ASSERT_TRUE(openAndAttach());
+
+    std::vector<uint8_t> payload(200 * kATPMaxDataPayload);
+    for (size_t i = 0; i < payload.size(); ++i) {
+        payload[i] = static_cast<uint8_t>(i * 7 + (i >> 8));
+    }
+    const std::vector<uint8_t> large = AapEncode(200, payload);
+    const std::vector<uint8_t> clock = AapEncode(kAapClock, nullptr, 0);
+    ASSERT_EQ(writeMsg(0, large), 0);
+    ASSERT_EQ(writeMsg(0, clock), 0);
+    ASSERT_TRUE(sim->waitUntil([](const ReaderSimState& s) { return s.requests.size() >= 2; },
+                               kPatienceMs));
+    const ReaderSimState state = sim->state();
+    ASSERT_EQ(state.requests.size(), 2u);
+    EXPECT_EQ(state.requests[0].type, 200);
+    EXPECT_TRUE(state.requests[0].payload == payload);
+    EXPECT_EQ(state.requests[1].type, kAapClock);
+    EXPECT_EQ(state.counters.hostDataLost, 1u);
+    std::vector<uint8_t> answers = AnswerTo(options.scenario, large);
+    const std::vector<uint8_t> clockAnswer = AnswerTo(options.scenario, clock);
+    answers.insert(answers.end(), clockAnswer.begin(), clockAnswer.end());
+    ASSERT_TRUE(
+        recorder.waitFor([&](const Seen& s) { return s.messages.size() >= answers.size(); }));
+    EXPECT_EQ(recorder.seen().messages, answers);
 }
 
 TEST_F(TransportE2e, RemovalWithDataEventsQueuedDeliversThemFirst) {
@@ -359,7 +320,13 @@ TEST_F(TransportE2e, RemovalWithDataEventsQueuedDeliversThemFirst) {
     ASSERT_TRUE(recorder.waitFor([](const Seen& s) { return s.holding; }));
 
     sim->unplug();
-    waitUntilRemovalPosted();
+    // The second scan to finish after the unplug began after it, missed the socket and posted
+    // the removal. The HID layer offers nothing to wait on, so its scan counter is polled.
+    const uint32_t scans = hid->scans;
+    for (int i = 0; i < kPatienceMs && hid->scans < scans + 2; ++i) {
+        OsSleep(1);
+    }
+    ASSERT_GE(hid->scans, scans + 2) << "HID stopped scanning";
     recorder.release();
     ASSERT_TRUE(recorder.waitForEvents(kXportRemove, 1));
 
