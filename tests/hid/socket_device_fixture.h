@@ -54,9 +54,6 @@ public:
         return buffer;
     }
 
-    // Closes the host's connection only; the device still listens.
-    void closeConnection() { device_.closeConnection(); }
-
     // What a killed device leaves behind: everything closed, the file still there.
     void die() { device_.die(); }
 

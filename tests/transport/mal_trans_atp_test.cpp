@@ -1,5 +1,3 @@
-#include <thread>
-
 #include "transport_fixture.h"
 
 namespace {
@@ -44,27 +42,6 @@ TEST_F(MALTransATPLifecycle, OperationsWithoutReaderGiveTheirNoReaderResults) {
     char version[4] = "zzz";
     EXPECT_EQ(transport_->getVersion(version, 3), 1);
     EXPECT_STREQ(version, "1.");  // cut to the buffer, and terminated
-}
-
-TEST_F(MALTransATPLifecycle, RemovalWakesSenderWaitingForCreditAndFreesSlot) {
-    ATPTimingsForTest().creditWaitMs = 1;
-    addReader(0);
-    grantWindow(0, 0);
-    // After its first ping the sender waits without end: only the removal can wake it.
-    setOnWrite([](const Report& r) {
-        if (r.code() == kATPPing) {
-            ATPTimingsForTest().creditWaitMs = kOsWaitForever;
-        }
-    });
-    int32_t result = -1;
-    std::thread sender([&] { result = writeText(0, "waits"); });
-    EXPECT_TRUE(waitForCode(kATPPing));
-    removeReader(0);
-    sender.join();
-    EXPECT_EQ(DeliveredEvents(), (Delivered{{0, kXportRemove, 0}}));
-    EXPECT_EQ(result, 0);
-    EXPECT_EQ(reports().size(), 1u);  // the ping only
-    EXPECT_EQ(device(0)->inUse, 0u);
 }
 
 // The HID layer removed the entry's device and adopted another into it before the event thread
