@@ -15,11 +15,11 @@
 #include "socket_device_fixture.h"
 #include "temp_dir.h"
 #include "tests/support/denying_backend.h"
+#include "tests/support/eventually.h"
 
 namespace {
 
-// The backend is chosen once per process, so the socket folder and the log file are set up
-// before any test runs.
+// Set up before any test: the backend reads them once per process.
 class SocketFolder : public ::testing::Environment {
 public:
     static TempDir* folder;
@@ -88,8 +88,7 @@ struct Recorder {
         }
         return text;
     }
-    // Waits until the n-th event of a kind has come and returns it. The cap only turns a hang
-    // into a failure.
+    // Waits until the n-th event of a kind has come and returns it; the cap is a hang guard.
     Event nth(char kind, int n) {
         std::unique_lock<std::mutex> lock(mutex);
         Event found{0, nullptr, {}};
@@ -144,10 +143,7 @@ protected:
     void scanNow() {
         const uint32_t before = hid->scans;
         OsSetEvent(hid->listenEvent);
-        for (int i = 0; i < 10000 && hid->scans == before; ++i) {
-            OsSleep(1);
-        }
-        ASSERT_GT(hid->scans, before) << "no scan";
+        ASSERT_TRUE(Eventually([&] { return hid->scans > before; })) << "no scan";
     }
     std::unique_ptr<SocketDeviceFixture> plug(const std::string& name) {
         auto plugged = std::make_unique<SocketDeviceFixture>();
@@ -262,9 +258,7 @@ TEST_F(HidInterfaceTest, PathThatStaysIsTriedAgainAfterItsDeviceFailedOrDied) {
     const std::string name = "r-vid_1a61&pid_3650";
     plug(name)->die();
     open(false, 50);
-    for (int i = 0; i < 10000 && occurrencesInLog("giving up") == 0; ++i) {
-        OsSleep(1);
-    }
+    ASSERT_TRUE(Eventually([] { return occurrencesInLog("giving up") > 0; }));
     auto live = plug(name);
     ASSERT_TRUE(live->accept());
     ASSERT_EQ(recorder.nth('a', 1).kind, 'a');
@@ -282,9 +276,7 @@ TEST_F(HidInterfaceTest, DeniedDeviceIsReportedAndAdoptedOncePermitted) {
     HidTimingsForTest().openRetryLimitMs = 100;
     device = plug("r-vid_1a61&pid_3650");
     open(false, 20);
-    for (int i = 0; i < 10000 && HidDeniedDevicePath().empty(); ++i) {
-        OsSleep(1);
-    }
+    ASSERT_TRUE(Eventually([] { return !HidDeniedDevicePath().empty(); }));
     EXPECT_EQ(HidDeniedDevicePath(), device->path());
     scanNow();  // a retry or two more, refused again
     scanNow();
@@ -323,18 +315,15 @@ TEST_F(HidInterfaceTest, FullTableAdoptsTheNewcomerOnlyAfterRemovals) {
     EXPECT_EQ(hid->deviceCount, kHidMaxDevices - 1);
 }
 
-TEST(HidInterface, AtMostTenFilterRowsAreMatched) {
+TEST_F(HidInterfaceTest, AtMostTenFilterRowsAreMatched) {
     HidDeviceFilter many[12];
     for (int i = 0; i < 12; ++i) {
         many[i] = {0x1a61, uint32_t(0x10 + i)};
     }
-    HidTimingsForTest().hotplugWake = false;
-    hidInterface* hid = OpenHidInterface(many, nullptr, nullptr, nullptr, nullptr);
+    hid = OpenHidInterface(many, nullptr, nullptr, nullptr, nullptr);
     ASSERT_NE(hid, nullptr);
     EXPECT_EQ(hid->matchCount, 10);
     EXPECT_STREQ(hid->matchStrings[9], "vid_1a61&pid_0019");
-    CloseHidInterface(hid);
-    HidTimingsForTest() = HidTimings();
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
-// What the socket backend itself owns: which files are devices, opens that find no device, the
-// interrupt, and a report and the hang-up behind it in order. Reports through it and its folder
-// watch are the interface tests' business.
+// What the socket backend itself owns; reports through it and its folder watch are the
+// interface tests' business.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 

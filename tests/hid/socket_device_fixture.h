@@ -1,7 +1,5 @@
-// The device side of the socket device, for tests: the simulator's device (a Unix socket, or on
-// Windows a named pipe and its marker file) at <dir>/<name>, created under a temporary name and
-// renamed into place. Accepts the host, sends and receives datagrams, each wait bounded. One
-// connection at a time; no gtest dependency.
+// The simulator's socket device (a named pipe and its marker file on Windows) at <dir>/<name>,
+// for tests and benchmarks: one host connection at a time, each wait bounded.
 #pragma once
 
 #include <chrono>

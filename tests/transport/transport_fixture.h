@@ -33,8 +33,7 @@ inline PacketBytes Packet(const Bytes& head) {
     return packet;
 }
 
-// deviceId, event, count, as the event callback heard them. The callback carries no context;
-// tests deliver on their own thread.
+// deviceId, event, count, as the event callback (which has no context) heard them.
 using Delivered = std::vector<std::array<uint32_t, 3>>;
 inline Delivered& DeliveredEvents() {
     static Delivered events;
@@ -98,10 +97,9 @@ protected:
 
     HidDeviceEntry* entry(int i) { return &entries_[i]; }
     // Adds a reader and forgets its link-start reports.
-    int32_t addReader(int i) {
-        const int32_t id = transport_->AddSerHidDevice(entry(i));
+    void addReader(int i) {
+        transport_->AddSerHidDevice(entry(i));
         clearReports();
-        return id;
     }
     void removeReader(int i) {
         transport_->postEvent(kEvtRemoveDevice, reinterpret_cast<uintptr_t>(entry(i)));
