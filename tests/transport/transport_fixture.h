@@ -43,7 +43,6 @@ inline Delivered& DeliveredEvents() {
 class TransportTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        saved_ = ATPTimingsForTest();
         ATPTimingsForTest().addDelayMs = 0;
         ATPTimingsForTest().retransmitTickMs = 3600000;  // no resends unless a test wants them
         DeliveredEvents().clear();
@@ -56,7 +55,7 @@ protected:
     }
     void TearDown() override {
         transport_.reset();
-        ATPTimingsForTest() = saved_;
+        ATPTimingsForTest() = ATPTimings();
     }
 
     // Records every report in order; the hook runs on the writing thread, outside the lock.
@@ -136,6 +135,5 @@ private:
     std::mutex mutex_;
     Reports reports_;
     std::function<void(const Report&)> onWrite_;
-    ATPTimings saved_;
     HidDeviceEntry entries_[8] = {};
 };
