@@ -29,7 +29,6 @@ struct Connected {
         }
     }
     HidReadResult read() {
-        uint8_t report[kHidReportSize];
         int size = 0;
         return backend->read(device, nullptr, report, size);
     }
@@ -39,6 +38,7 @@ struct Connected {
     std::unique_ptr<HidBackend> backend;
     HidDevice* device = nullptr;
     bool accepted = false;
+    uint8_t report[kHidReportSize] = {};  // the last read's
 };
 
 // Every socket file is listed, and an open finds out whether anyone listens.
@@ -86,10 +86,8 @@ TEST(HidSocketBackend, ReportSentJustBeforeUnplugStillArrives) {
     const uint8_t packet[kHidDataSize] = {9, 8, 7};
     ASSERT_TRUE(c.plug.sendReport(packet));
     c.plug.unplug();
-    uint8_t report[kHidReportSize];
-    int size = 0;
-    ASSERT_EQ(c.backend->read(c.device, nullptr, report, size), HidReadResult::report);
-    EXPECT_EQ(report[1], 9);
+    ASSERT_EQ(c.read(), HidReadResult::report);
+    EXPECT_EQ(c.report[1], 9);
     EXPECT_EQ(c.read(), HidReadResult::failed);
 }
 

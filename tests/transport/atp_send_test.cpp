@@ -184,10 +184,8 @@ TEST_F(ATPSend, AckTimerAnswersOutOfSequenceAndNewDataThenStops) {
     feedData(0, 0, "next");
     ASSERT_TRUE(Eventually([&] { return reports().size() == 2; }));
     EXPECT_TRUE(TimerStops(device(0), &ATPDevice::ackTimer));
-    const Reports sent = reports();
-    ASSERT_EQ(sent.size(), 2u);
-    EXPECT_EQ(sent[0].bytes, Packet({kATPStatusOut, 4, 0, 2, 0, kATPStatusAck}));
-    EXPECT_EQ(sent[1].bytes, Packet({kATPStatusOut, 4, 1, 2, 0, kATPStatusAck}));
+    EXPECT_EQ(reports(), (Reports{{entry(0), Packet({kATPStatusOut, 4, 0, 2, 0, kATPStatusAck})},
+                                  {entry(0), Packet({kATPStatusOut, 4, 1, 2, 0, kATPStatusAck})}}));
 }
 
 }  // namespace

@@ -4,14 +4,6 @@ namespace {
 
 using MALTransATPLifecycle = TransportTest;
 
-TEST_F(MALTransATPLifecycle, LinkStartSendsPingResetStatusThenBothStartups) {
-    ASSERT_EQ(transport_->AddSerHidDevice(entry(0)), 0);
-    EXPECT_EQ(reports(), (Reports{{entry(0), Packet({kATPPing})},
-                                  {entry(0), Packet({kATPStatusOut, 4, 0, 0, 0, kATPStatusReset})},
-                                  {entry(0), Packet({kATPStartup1})},
-                                  {entry(0), Packet({kATPStartup2})}}));
-}
-
 TEST_F(MALTransATPLifecycle, CloseSendsEachReaderItsCloseByteAndReportsItsRemoval) {
     addReader(0);
     addReader(1);
@@ -43,8 +35,9 @@ TEST_F(MALTransATPLifecycle, OperationsWithoutReaderGiveTheirNoReaderResults) {
 }
 
 // The HID layer removed the entry's device and adopted another into it before the event thread
-// handled the removal: nothing of the old reader reaches the new device, and back.
-TEST_F(MALTransATPLifecycle, RecordRefusesItsEntryOnceTheEntryIsReadopted) {
+// handled the removal: nothing of the old reader reaches the new device, and back; the new one
+// gets a link start of its own.
+TEST_F(MALTransATPLifecycle, ReadoptedEntryGetsNothingOfTheOldReaderAndALinkStartOfItsOwn) {
     addReader(0);
     entry(0)->generation = 1;
     EXPECT_EQ(transport_->GetDeviceID(entry(0)), -1);
@@ -54,6 +47,10 @@ TEST_F(MALTransATPLifecycle, RecordRefusesItsEntryOnceTheEntryIsReadopted) {
     EXPECT_EQ(dispatch(), (Delivered{{0, kXportRemove, 0}}));
     EXPECT_EQ(transport_->AddSerHidDevice(entry(0), 1), 0);
     EXPECT_EQ(transport_->GetDeviceID(entry(0)), 0);
+    EXPECT_EQ(reports(), (Reports{{entry(0), Packet({kATPPing})},
+                                  {entry(0), Packet({kATPStatusOut, 4, 0, 0, 0, kATPStatusReset})},
+                                  {entry(0), Packet({kATPStartup1})},
+                                  {entry(0), Packet({kATPStartup2})}}));
 }
 
 }  // namespace
