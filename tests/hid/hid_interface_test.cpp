@@ -23,7 +23,7 @@ namespace {
 // Set up before any test: the backend reads them once per process.
 class SocketFolder : public ::testing::Environment {
 public:
-    static TempDir* folder;
+    static inline TempDir* folder = nullptr;
     static std::string logPath() { return folder->path() + ".log"; }
     void SetUp() override {
         folder = new TempDir;
@@ -35,7 +35,6 @@ public:
         delete folder;
     }
 };
-TempDir* SocketFolder::folder = nullptr;
 const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new SocketFolder);
 
 int occurrencesInLog(const std::string& what) {
