@@ -12,7 +12,6 @@ TEST(OsEvent, WaitFollowsInitialStateResetModeAndReset) {
     for (bool manualReset : {false, true}) {
         SCOPED_TRACE(manualReset ? "manual" : "auto");
         OsHandle event = OsCreateEvent(true, manualReset);
-        ASSERT_NE(event, nullptr);
         EXPECT_EQ(OsWait(event, 0), kWaitSignalled);
         EXPECT_EQ(OsWait(event, 10), manualReset ? kWaitSignalled : kWaitTimeout);
         OsSetEvent(event);
