@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <condition_variable>
 #include <fstream>
 #include <memory>
@@ -15,14 +16,14 @@
 #include "socket_device_fixture.h"
 #include "temp_dir.h"
 #include "tests/support/denying_backend.h"
+#include "tests/support/eventually.h"
 
 namespace {
 
-// The backend is chosen once per process, so the socket folder and the log file are set up
-// before any test runs.
+// Set up before any test: the backend reads them once per process.
 class SocketFolder : public ::testing::Environment {
 public:
-    static TempDir* folder;
+    static inline TempDir* folder = nullptr;
     static std::string logPath() { return folder->path() + ".log"; }
     void SetUp() override {
         folder = new TempDir;
@@ -34,7 +35,6 @@ public:
         delete folder;
     }
 };
-TempDir* SocketFolder::folder = nullptr;
 const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new SocketFolder);
 
 int occurrencesInLog(const std::string& what) {
@@ -45,13 +45,6 @@ int occurrencesInLog(const std::string& what) {
         ++count;
     }
     return count;
-}
-
-std::string lowerCase(std::string text) {
-    for (char& c : text) {
-        c = char(tolower(static_cast<unsigned char>(c)));
-    }
-    return text;
 }
 
 const HidDeviceFilter kFilters[] = {{0x1a61, 0x3650}, {0x1a61, 0x3660}, {0, 0}, {0x1a61, 0x3670}};
@@ -88,8 +81,7 @@ struct Recorder {
         }
         return text;
     }
-    // Waits until the n-th event of a kind has come and returns it. The cap only turns a hang
-    // into a failure.
+    // Waits until the n-th event of a kind has come and returns it; the cap is a hang guard.
     Event nth(char kind, int n) {
         std::unique_lock<std::mutex> lock(mutex);
         Event found{0, nullptr, {}};
@@ -110,14 +102,9 @@ struct Recorder {
 void onReport(HidDeviceEntry* entry, const uint8_t* data, int32_t length, void* context) {
     static_cast<Recorder*>(context)->add({'p', entry, std::vector<uint8_t>(data, data + length)});
 }
-void onArrive(HidDeviceEntry* entry, void* context) {
-    static_cast<Recorder*>(context)->add({'a', entry, {}});
-}
-void onRemove(HidDeviceEntry* entry, void* context) {
-    static_cast<Recorder*>(context)->add({'r', entry, {}});
-}
-void onBatchEnd(HidDeviceEntry* entry, void* context) {
-    static_cast<Recorder*>(context)->add({'b', entry, {}});
+template <char kKind>
+void onEvent(HidDeviceEntry* entry, void* context) {
+    static_cast<Recorder*>(context)->add({kKind, entry, {}});
 }
 
 class HidInterfaceTest : public ::testing::Test {
@@ -134,7 +121,8 @@ protected:
         timings.writeAttempts = 3;
         timings.hotplugWake = hotplugWake;
         timings.scanIntervalMs = scanIntervalMs;
-        hid = OpenHidInterface(kFilters, onReport, onArrive, onRemove, &recorder, onBatchEnd);
+        hid = OpenHidInterface(kFilters, onReport, onEvent<'a'>, onEvent<'r'>, &recorder,
+                               onEvent<'b'>);
         ASSERT_NE(hid, nullptr);
     }
     // The usual start: one device, there before the interface opens, adopted by the first scan;
@@ -148,10 +136,7 @@ protected:
     void scanNow() {
         const uint32_t before = hid->scans;
         OsSetEvent(hid->listenEvent);
-        for (int i = 0; i < 10000 && hid->scans == before; ++i) {
-            OsSleep(1);
-        }
-        ASSERT_GT(hid->scans, before) << "no scan";
+        ASSERT_TRUE(Eventually([&] { return hid->scans > before; })) << "no scan";
     }
     std::unique_ptr<SocketDeviceFixture> plug(const std::string& name) {
         auto plugged = std::make_unique<SocketDeviceFixture>();
@@ -172,16 +157,18 @@ TEST_F(HidInterfaceTest, DeviceFoundAtOpenCarriesWholeReportsBothWays) {
     scanNow();  // the first scan has finished with the table
     EXPECT_EQ(hid->deviceCount, 1);
     // Matched in lower case, opened by the path as given (Linux paths are case-sensitive).
-    EXPECT_EQ(entry->path, lowerCase(device->path()));
+    std::string lower = device->path();
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return char(std::tolower(c)); });
+    EXPECT_EQ(entry->path, lower);
     EXPECT_STREQ(entry->platformPath, device->path().c_str());
 
     // Datagrams of another size are no reports: the first report passed on is the whole one.
-    const uint8_t shortReport[10] = {0, 11};
-    const uint8_t longReport[80] = {0, 22};
+    for (const size_t size : {10, 80}) {
+        ASSERT_TRUE(device->send(std::vector<uint8_t>(size).data(), size));
+    }
     uint8_t packet[64];
     std::iota(packet, packet + 64, uint8_t(1));
-    ASSERT_TRUE(device->send(shortReport, sizeof shortReport));
-    ASSERT_TRUE(device->send(longReport, sizeof longReport));
     ASSERT_TRUE(device->sendReport(packet));
     const Recorder::Event report = recorder.nth('p', 1);
     EXPECT_EQ(report.entry, entry);
@@ -253,7 +240,7 @@ TEST_F(HidInterfaceTest, SwapWithEqualCountIsNoticedAtTheNextScan) {
     scanNow();
     HidDeviceEntry* entry = recorder.nth('a', 2).entry;
     ASSERT_NE(entry, nullptr);
-    EXPECT_EQ(entry->path, lowerCase(second->path()));
+    EXPECT_STREQ(entry->platformPath, second->path().c_str());
     const std::string kinds = recorder.kinds();
     EXPECT_EQ(std::count(kinds.begin(), kinds.end(), 'r'), 1);
     EXPECT_EQ(hid->deviceCount, 1);
@@ -266,9 +253,7 @@ TEST_F(HidInterfaceTest, PathThatStaysIsTriedAgainAfterItsDeviceFailedOrDied) {
     const std::string name = "r-vid_1a61&pid_3650";
     plug(name)->die();
     open(false, 50);
-    for (int i = 0; i < 10000 && occurrencesInLog("giving up") == 0; ++i) {
-        OsSleep(1);
-    }
+    ASSERT_TRUE(Eventually([] { return occurrencesInLog("giving up") > 0; }));
     auto live = plug(name);
     ASSERT_TRUE(live->accept());
     ASSERT_EQ(recorder.nth('a', 1).kind, 'a');
@@ -286,9 +271,7 @@ TEST_F(HidInterfaceTest, DeniedDeviceIsReportedAndAdoptedOncePermitted) {
     HidTimingsForTest().openRetryLimitMs = 100;
     device = plug("r-vid_1a61&pid_3650");
     open(false, 20);
-    for (int i = 0; i < 10000 && HidDeniedDevicePath().empty(); ++i) {
-        OsSleep(1);
-    }
+    ASSERT_TRUE(Eventually([] { return !HidDeniedDevicePath().empty(); }));
     EXPECT_EQ(HidDeniedDevicePath(), device->path());
     scanNow();  // a retry or two more, refused again
     scanNow();
@@ -313,38 +296,29 @@ TEST_F(HidInterfaceTest, FullTableAdoptsTheNewcomerOnlyAfterRemovals) {
     ASSERT_EQ(recorder.nth('a', kHidMaxDevices).kind, 'a');
     EXPECT_EQ(hid->deviceCount, kHidMaxDevices);
 
-    HidDeviceEntry* lowest = nullptr;
-    for (HidDeviceEntry& entry : hid->DeviceTable) {
-        if (!lowest && (entry.path == lowerCase(devices[3]->path()) ||
-                        entry.path == lowerCase(devices[7]->path()))) {
-            lowest = &entry;
-        }
-    }
     devices[3]->unplug();
     devices[7]->unplug();
     auto newcomer = plug("new-vid_1a61&pid_3650");
     scanNow();
     EXPECT_EQ(occurrencesInLog("hidInterface DeviceTable full"), 1);
-    EXPECT_EQ(recorder.nth('r', 2).kind, 'r');
+    HidDeviceEntry* lowest = std::min(recorder.nth('r', 1).entry, recorder.nth('r', 2).entry);
     EXPECT_EQ(hid->deviceCount, kHidMaxDevices - 2);
 
     scanNow();
+    EXPECT_NE(lowest, nullptr);
     EXPECT_EQ(recorder.nth('a', kHidMaxDevices + 1).entry, lowest);
     EXPECT_EQ(hid->deviceCount, kHidMaxDevices - 1);
 }
 
-TEST(HidInterface, AtMostTenFilterRowsAreMatched) {
+TEST_F(HidInterfaceTest, AtMostTenFilterRowsAreMatched) {
     HidDeviceFilter many[12];
     for (int i = 0; i < 12; ++i) {
         many[i] = {0x1a61, uint32_t(0x10 + i)};
     }
-    HidTimingsForTest().hotplugWake = false;
-    hidInterface* hid = OpenHidInterface(many, nullptr, nullptr, nullptr, nullptr);
+    hid = OpenHidInterface(many, nullptr, nullptr, nullptr, nullptr);
     ASSERT_NE(hid, nullptr);
     EXPECT_EQ(hid->matchCount, 10);
     EXPECT_STREQ(hid->matchStrings[9], "vid_1a61&pid_0019");
-    CloseHidInterface(hid);
-    HidTimingsForTest() = HidTimings();
 }
 
 }  // namespace

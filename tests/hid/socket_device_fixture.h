@@ -1,7 +1,5 @@
-// The device side of the socket device, for tests: the simulator's device (a Unix socket, or on
-// Windows a named pipe and its marker file) at <dir>/<name>, created under a temporary name and
-// renamed into place. Accepts the host, sends and receives datagrams, each wait bounded. One
-// connection at a time; no gtest dependency.
+// The simulator's socket device (a named pipe and its marker file on Windows) at <dir>/<name>,
+// for tests and benchmarks: one host connection at a time, each wait bounded.
 #pragma once
 
 #include <chrono>
@@ -53,9 +51,6 @@ public:
         buffer.resize(got ? std::min<size_t>(size, buffer.size()) : 0);
         return buffer;
     }
-
-    // Closes the host's connection only; the device still listens.
-    void closeConnection() { device_.closeConnection(); }
 
     // What a killed device leaves behind: everything closed, the file still there.
     void die() { device_.die(); }

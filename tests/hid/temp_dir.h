@@ -12,10 +12,8 @@ public:
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
     ~TempDir() {
-        if (!path_.empty()) {
-            std::error_code ignored;
-            std::filesystem::remove_all(path_, ignored);
-        }
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
     }
 
     const std::string& path() const { return path_; }

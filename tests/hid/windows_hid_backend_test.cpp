@@ -1,5 +1,4 @@
-// The SetupAPI listing and the opening of the machine's own HID devices (Wine has a few), so the
-// code that finds a real reader runs too.
+// The code that finds a real reader, on the machine's own HID devices (Wine has a few).
 #include <gtest/gtest.h>
 
 #include <string>

@@ -57,18 +57,6 @@ TEST(OsTimer, PeriodicKeepsItsCadenceOnAnotherThreadAndOneShotCallsOnce) {
     OsTimerCancel(oneShot);
 }
 
-// A periodic timer's calls stop with the cancel; at most the one call already running when
-// cancel was called may still finish afterwards.
-TEST(OsTimer, NoNewCallAfterCancelReturns) {
-    for (int round = 0; round < 20; ++round) {
-        Calls& calls = Kept<Calls>();
-        OsTimer* timer = OsTimerCreate(1, true, countCall, &calls);
-        ASSERT_TRUE(calls.reach(2));
-        OsTimerCancel(timer);
-        EXPECT_FALSE(calls.reach(calls.count + 2, 20));
-    }
-}
-
 // Timers whose call is handed to a worker but not yet started when another timer's callback
 // cancels them. Once that callback returns its thread is free for the next call: one of theirs,
 // on the thread that cancelled it, can only have started after the cancel.
@@ -113,7 +101,8 @@ TEST(OsTimer, TimerCancelledBeforeItsQueuedCallStartsNeverRuns) {
 
 // Cancel must not wait for the running call (this would deadlock otherwise), and the timer's
 // memory is released only after that call ends (AddressSanitizer checks this). Meanwhile other
-// timers keep firing: a slow callback holds up no one else.
+// timers keep firing: a slow callback holds up no one else. Cancelled between its calls, the
+// other stops too: at most a call already starting may still finish.
 TEST(OsTimer, CancelDoesNotWaitForARunningCallbackWhichDelaysNoOtherTimer) {
     Calls& slow = Kept<Calls>();
     slow.release = OsCreateEvent(false, true);
@@ -124,8 +113,10 @@ TEST(OsTimer, CancelDoesNotWaitForARunningCallbackWhichDelaysNoOtherTimer) {
     timer = OsTimerCreate(2, true, countCall, &fast);
     EXPECT_TRUE(fast.reach(10));
     OsTimerCancel(timer);
+    const int fastCalls = fast.count;
     OsSetEvent(slow.release);
     EXPECT_FALSE(slow.reach(2, 50));  // the skipped ticks never ran
+    EXPECT_LE(fast.count, fastCalls + 1);
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
-// A HID backend that refuses to open any device for lack of permission while deny is set, and
-// otherwise passes every call to the process's own backend: what a user without access to the
-// reader's device node meets. Install it with HidSetBackendForTest.
+// While deny is set, refuses every open for lack of permission, as a user without access to the
+// reader's device node meets; otherwise the process's own backend. See HidSetBackendForTest.
 #pragma once
 
 #include <atomic>

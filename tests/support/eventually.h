@@ -1,5 +1,4 @@
-// Polls until done holds, for tests that wait on other threads. The limit only turns a hang into
-// a failure; it is never a speed target.
+// Polls until done holds; the limit is only a hang guard, never a speed target.
 #pragma once
 
 #include <chrono>

@@ -6,7 +6,6 @@
 // Sets (or replaces) a variable of this process's environment; false when refused.
 bool TestSetEnv(const char* name, const char* value);
 
-// Creates a fresh, empty folder in the system's temporary folder, its name starting with
-// prefix. Returns its path, or empty when it cannot be created. Short on POSIX, so socket paths
-// inside fit.
+// Creates a fresh folder in the system's temporary folder (short on POSIX, so socket paths
+// inside fit), its name starting with prefix; its path, or empty on failure.
 std::string TestMakeTempDir(const char* prefix);

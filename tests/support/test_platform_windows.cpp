@@ -3,6 +3,7 @@
 #include <stdlib.h>
 
 #include <atomic>
+#include <filesystem>
 
 #include "test_platform.h"
 
@@ -12,21 +13,15 @@ bool TestSetEnv(const char* name, const char* value) {
 }
 
 std::string TestMakeTempDir(const char* prefix) {
-    char base[MAX_PATH + 1];
-    const DWORD length = GetTempPathA(sizeof base, base);
-    if (length == 0 || length > MAX_PATH) {
-        return {};
-    }
     static std::atomic<unsigned> serial{0};
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string path = std::string(base) + prefix + "-" +
-                                 std::to_string(GetCurrentProcessId()) + "-" +
-                                 std::to_string(GetTickCount()) + "-" + std::to_string(++serial);
-        if (CreateDirectoryA(path.c_str(), nullptr)) {
+    std::error_code error;
+    const std::filesystem::path base = std::filesystem::temp_directory_path(error);
+    const std::string stem = prefix + ("-" + std::to_string(GetCurrentProcessId()) + "-");
+    // A folder left by an earlier process of the same id is passed over.
+    for (int attempt = 0; !error && attempt < 100; ++attempt) {
+        const std::string path = (base / (stem + std::to_string(++serial))).string();
+        if (std::filesystem::create_directory(path, error)) {
             return path;
-        }
-        if (GetLastError() != ERROR_ALREADY_EXISTS) {
-            return {};
         }
     }
     return {};

@@ -8,14 +8,6 @@ namespace {
 
 using Taken = std::vector<std::pair<uint32_t, uint64_t>>;
 
-Taken TakeAll(ATPEventQueue& queue) {
-    Taken taken;
-    for (ATPEvent event; queue.take(&event);) {
-        taken.emplace_back(event.type, event.value);
-    }
-    return taken;
-}
-
 TEST(ATPEventQueue, KeepsEventsBeyondTheRingInOrderAndMergesDataOnlyWhileQueued) {
     ATPEventQueue queue;
     Taken posted;
@@ -28,7 +20,11 @@ TEST(ATPEventQueue, KeepsEventsBeyondTheRingInOrderAndMergesDataOnlyWhileQueued)
         }
     }
     EXPECT_EQ(queue.post(kEvtMsgData, 5), ATPPostResult::merged);  // one is still queued
-    EXPECT_EQ(TakeAll(queue), posted);
+    Taken taken;
+    for (ATPEvent event; queue.take(&event);) {
+        taken.emplace_back(event.type, event.value);
+    }
+    EXPECT_EQ(taken, posted);
     EXPECT_EQ(queue.post(kEvtMsgData, 5), ATPPostResult::queued);  // taken: this one must stay
 }
 

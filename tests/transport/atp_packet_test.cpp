@@ -22,19 +22,15 @@ uint32_t ReferenceCrc(const uint8_t* bytes, uint32_t words) {
 
 const uint8_t kAbc[] = {0x61, 0x62, 0x63};
 
-TEST(ATPCrc, MatchesKnownVectorsAndABitwiseReference) {
-    const uint8_t padded[] = {0x61, 0x62, 0x63, 0x00};
-    EXPECT_EQ(ATPCrc32(padded, 1), 0xE1208697u);
-    EXPECT_EQ(ATPPayloadCrc(kAbc, 3), 0xE1208697u);
-    EXPECT_EQ(ATPCrc32(padded, 0), 0xFFFFFFFFu);
-    EXPECT_EQ(ATPPayloadCrc(nullptr, 0), 0xFFFFFFFFu);
+// The builders' test below holds the known vectors: "abc" and nothing.
+TEST(ATPCrc, MatchesABitwiseReference) {
     std::mt19937 random(20240611);
     std::vector<uint8_t> buffer(4001);
     for (auto& byte : buffer) {
         byte = static_cast<uint8_t>(random());
     }
     // Offset 1 misaligns the words.
-    for (uint32_t words : {1u, 2u, 7u, 14u, 1000u}) {
+    for (uint32_t words : {0u, 1u, 2u, 7u, 14u, 1000u}) {
         EXPECT_EQ(ATPCrc32(&buffer[1], words), ReferenceCrc(&buffer[1], words)) << words;
     }
     // A partial last word is padded with zeros, whatever follows it in memory.
@@ -60,8 +56,6 @@ TEST(ATPPacket, BuildersLayOutEveryByte) {
         // Status: code, 4, next expected, next to send, 0, status code.
         {[](uint8_t* p) { ATPBuildStatusPacket(p, kATPStatusOut, 7, 9, kATPStatusResent); },
          {0x0D, 0x04, 0x07, 0x09, 0x00, 0x01}},
-        {[](uint8_t* p) { ATPBuildStatusPacket(p, kATPStatusOut, 0, 255, kATPStatusAck); },
-         {0x0D, 0x04, 0x00, 0xFF, 0x00, 0x00}},
         {[](uint8_t* p) { ATPBuildStatusPacket(p, kATPStatusIn, 128, 1, kATPStatusReset); },
          {0x0C, 0x04, 0x80, 0x01, 0x00, 0x02}},
         {[](uint8_t* p) { ATPBuildPing(p); }, {0x04}},

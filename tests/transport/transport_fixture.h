@@ -33,8 +33,7 @@ inline PacketBytes Packet(const Bytes& head) {
     return packet;
 }
 
-// deviceId, event, count, as the event callback heard them. The callback carries no context;
-// tests deliver on their own thread.
+// deviceId, event, count, as the event callback (which has no context) heard them.
 using Delivered = std::vector<std::array<uint32_t, 3>>;
 inline Delivered& DeliveredEvents() {
     static Delivered events;
@@ -44,7 +43,6 @@ inline Delivered& DeliveredEvents() {
 class TransportTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        saved_ = ATPTimingsForTest();
         ATPTimingsForTest().addDelayMs = 0;
         ATPTimingsForTest().retransmitTickMs = 3600000;  // no resends unless a test wants them
         DeliveredEvents().clear();
@@ -57,7 +55,7 @@ protected:
     }
     void TearDown() override {
         transport_.reset();
-        ATPTimingsForTest() = saved_;
+        ATPTimingsForTest() = ATPTimings();
     }
 
     // Records every report in order; the hook runs on the writing thread, outside the lock.
@@ -98,10 +96,9 @@ protected:
 
     HidDeviceEntry* entry(int i) { return &entries_[i]; }
     // Adds a reader and forgets its link-start reports.
-    int32_t addReader(int i) {
-        const int32_t id = transport_->AddSerHidDevice(entry(i));
+    void addReader(int i) {
+        transport_->AddSerHidDevice(entry(i));
         clearReports();
-        return id;
     }
     void removeReader(int i) {
         transport_->postEvent(kEvtRemoveDevice, reinterpret_cast<uintptr_t>(entry(i)));
@@ -138,6 +135,5 @@ private:
     std::mutex mutex_;
     Reports reports_;
     std::function<void(const Report&)> onWrite_;
-    ATPTimings saved_;
     HidDeviceEntry entries_[8] = {};
 };
