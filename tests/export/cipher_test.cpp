@@ -1,7 +1,5 @@
-// The saved file both ways, each against the format's rules written out here with libcrypto
-// and Qt's SHA-1 alone: what Cipher writes opens by them, what they make the decrypter and the
-// README's openssl recipe open; wrong keys and damaged files are told apart, and lumora-decrypt
-// keeps its documented exit codes.
+// The saved file both ways, against the format's rules written out here with libcrypto and Qt's
+// SHA-1 alone; wrong keys and damaged files told apart; lumora-decrypt's exit codes.
 #include <gtest/gtest.h>
 #include <openssl/rsa.h>
 
