@@ -133,6 +133,7 @@ TEST(DecryptTest, OpensFilesMadeByTheRulesAndTellsWrongKeysAndDamagedFilesApart)
          testKey(2048), DecryptStatus::decrypted, ""},
         {"smaller key", file, testKey(1024), DecryptStatus::wrongKey, "for a 2048-bit key"},
         {"key block only", file.left(256), testKey(2048), DecryptStatus::truncated, "truncated"},
+        {"cut in a block", file.chopped(1), testKey(2048), DecryptStatus::truncated, "whole"},
         {"last block gone", file.chopped(16), testKey(2048), DecryptStatus::corrupt, "last block"},
         {"magic damaged", flipped(258), testKey(2048), DecryptStatus::corrupt, "Salted__"},
         {"first block damaged", flipped(272), testKey(2048), DecryptStatus::corrupt, "JSON"},
