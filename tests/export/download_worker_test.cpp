@@ -113,7 +113,6 @@ TEST_F(DownloadWorkerTest, DocumentsOfTwoDownloadsInARow) {
         int table7;
         std::vector<std::string> requests;
     } cases[] = {
-        {"records and events", 3, 2, kWholeDownload},
         {"no events", 3, 0, kWholeDownload},
         // The empty text, which the window reports as "the sensor has no data".
         {"empty table 6", 0, 2, {kSchema, kConfigSchema, kTable6}},

@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "protocol_test_support.h"
-#include "tests/hid/temp_dir.h"
 #include "tests/support/recording_transport.h"
 #include "transport/atp_packet.h"
 #include "transport/mal_trans_atp.h"
@@ -18,7 +17,7 @@ struct Seen {
     int attaches = 0;
     int removes = 0;
     std::vector<std::string> replies;
-    std::vector<std::pair<uint16_t, Bytes>> messages;
+    Messages messages;
 };
 Seen& Of(void* context) {
     return *static_cast<Seen*>(context);
@@ -92,18 +91,19 @@ TEST_F(AAPLayer, SendsGoOnlyToTheAdoptedReader) {
     EXPECT_TRUE(sends[1].text);
 }
 
-TEST_F(AAPLayer, MessagesAreReassembledAcrossEvents) {
+// Data events carrying another id are still read from the adopted reader. A length one over the
+// limit is skipped, the byte after it starting afresh; so is an event that cannot be read.
+TEST_F(AAPLayer, MessagesAreReassembledAcrossEventsAndBadOnesSkipped) {
     AAPOnTransportEvent(3, kXportAttach, 0, 0);
-    // Data events carrying another id are still read from the adopted reader.
-    deliverMsg("\x34\x81\x54\x09\x83\x31\x01", 8);
-    ASSERT_EQ(seen.messages.size(), 2u);
-    EXPECT_EQ(seen.messages[0], (std::pair<uint16_t, Bytes>{52, {}}));
-    EXPECT_EQ(seen.messages[1], (std::pair<uint16_t, Bytes>{84, {0x09}}));
-    EXPECT_EQ(transport.readIds, std::vector<uint32_t>{3});
-
+    deliverMsg("\x34\x81\x54\x09\x81\x80\x80\x81\x41\x83\x31\x01", 8);
     deliverMsg("\x02\x03");
-    ASSERT_EQ(seen.messages.size(), 3u);
-    EXPECT_EQ(seen.messages[2], (std::pair<uint16_t, Bytes>{49, {1, 2, 3}}));
+    const Messages expected = {{52, {}}, {84, {0x09}}, {0x41, {}}, {49, {1, 2, 3}}};
+    EXPECT_EQ(seen.messages, expected);
+    EXPECT_EQ(transport.readIds, (std::vector<uint32_t>{3, 3}));
+
+    transport.readMsgResult = -3;
+    deliverMsg("\x34");
+    EXPECT_EQ(seen.messages, expected);
 }
 
 // A reader unplugged in the middle of an answer must not garble the next reader's first one.
@@ -115,20 +115,8 @@ TEST_F(AAPLayer, NewReaderStartsWithoutTheCutOffMessageOrReply) {
     AAPOnTransportEvent(4, kXportAttach, 0, 0);
     deliverMsg("\x81\x31\x07");
     deliverText("SN2\r\nfirm\r\nCMD OK\r\n");
-    ASSERT_EQ(seen.messages.size(), 1u);
-    EXPECT_EQ(seen.messages[0], (std::pair<uint16_t, Bytes>{49, {7}}));
+    EXPECT_EQ(seen.messages, (Messages{{49, {7}}}));
     EXPECT_EQ(seen.replies, std::vector<std::string>{"SN2\r\nfirm\r\nCMD OK\r\n"});
-}
-
-TEST_F(AAPLayer, BadLengthsAndReadErrorsAreSkipped) {
-    AAPOnTransportEvent(3, kXportAttach, 0, 0);
-    deliverMsg("\x81\x80\x80\x81\x41");   // a length one over the limit
-    ASSERT_EQ(seen.messages.size(), 1u);  // the byte after the bad length starts afresh
-    EXPECT_EQ(seen.messages[0].first, 0x41);
-
-    transport.readMsgResult = -3;
-    deliverMsg("\x34");
-    EXPECT_EQ(seen.messages.size(), 1u);
 }
 
 // A reply ends at its status line, which may be split across events at any byte: also while a
@@ -199,27 +187,6 @@ TEST(AAPSendText, StopsAtTheFirstChunkThatWasNotSent) {
     AAPSetTransportForTest(nullptr);
     AAPResetForTest();
     ATPTimingsForTest() = saved;
-}
-
-TEST(AAPInit, CreatesAndOpensTheTransportOnce) {
-    // An empty socket folder stands in for the machine's HID devices.
-    const TempDir folder;
-    ASSERT_FALSE(folder.path().empty());
-    TestSetEnv("LUMORA_HID_SOCKET_DIR", folder.path().c_str());
-    AAPResetForTest();
-    Seen seen;
-    AAPInit([](void* c) { ++Of(c).attaches; }, nullptr, nullptr, nullptr, nullptr, &seen);
-    MALTransATP* const first = theTransport;
-    ASSERT_NE(first, nullptr);
-    AAPInit([](void* c) { Of(c).attaches += 100; }, nullptr, nullptr, nullptr, nullptr, &seen);
-    EXPECT_EQ(theTransport, first);
-    // The transport reports through the layer's handler, now to the second callbacks only.
-    first->OnDeviceAttach(1);
-    EXPECT_EQ(seen.attaches, 100);
-    EXPECT_EQ(AAPAdoptedDeviceId(), 1u);
-    theTransport = nullptr;
-    delete first;
-    AAPResetForTest();
 }
 
 }  // namespace

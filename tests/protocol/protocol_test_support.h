@@ -7,11 +7,13 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/support/test_platform.h"
 
 using Bytes = std::vector<uint8_t>;
+using Messages = std::vector<std::pair<uint16_t, Bytes>>;  // each message's type and payload
 
 // The log sink is chosen at the first message, so the file is set before any test runs. It lies
 // in a folder of its own, removed at the end.
@@ -43,9 +45,8 @@ inline ::testing::Environment* const kLogFileEnvironment =
 class LogSince {
 public:
     LogSince() : start_(LogFile::text().size()) {}
-    std::string text() const { return LogFile::text().substr(start_); }
     int count(const std::string& what) const {
-        const std::string all = text();
+        const std::string all = LogFile::text().substr(start_);
         int n = 0;
         for (size_t at = all.find(what); at != std::string::npos; at = all.find(what, at + 1)) {
             ++n;
@@ -63,8 +64,4 @@ inline Bytes Concat(std::initializer_list<Bytes> parts) {
         out.insert(out.end(), part.begin(), part.end());
     }
     return out;
-}
-
-inline Bytes TextBytes(const std::string& text) {
-    return Bytes(text.begin(), text.end());
 }
