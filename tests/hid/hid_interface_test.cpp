@@ -124,6 +124,8 @@ protected:
         hid = OpenHidInterface(kFilters, onReport, onEvent<'a'>, onEvent<'r'>, &recorder,
                                onEvent<'b'>);
         ASSERT_NE(hid, nullptr);
+        // Past the scan at open, so that scanNow counts the scan it asks for and not that one.
+        ASSERT_TRUE(Eventually([&] { return hid->scans > 0; }));
     }
     // The usual start: one device, there before the interface opens, adopted by the first scan;
     // null when that failed. Its name is in upper case, as Windows paths may be.
