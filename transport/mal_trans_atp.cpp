@@ -146,7 +146,25 @@ void MALTransATP::setReportWriterForTest(ATPReportWriter writer, void* context) 
 
 void MALTransATP::postEvent(uint32_t type, uint64_t value, uint32_t generation) {
     // A merged event needs no wake-up: the one it joined has its own.
-    if (events_.post(type, value, generation) != ATPPostResult::queued || !eventSignal_) {
+    if (events_.post(type, value, generation) == ATPPostResult::queued) {
+        wakeEventThread();
+    }
+}
+
+void MALTransATP::postMessageData(ATPDevice* rec, bool urgent) {
+    const ATPPostResult result = events_.post(kEvtMsgData, rec->deviceId);
+    if (urgent) {
+        // Also when merged: the queued event may be waiting for the tick.
+        if (result == ATPPostResult::queued || tickWakeOwed_.exchange(false)) {
+            wakeEventThread();
+        }
+    } else if (result == ATPPostResult::queued) {
+        tickWakeOwed_ = true;
+    }
+}
+
+void MALTransATP::wakeEventThread() {
+    if (!eventSignal_) {
         return;
     }
     if (tDeliveringReports) {
@@ -156,25 +174,6 @@ void MALTransATP::postEvent(uint32_t type, uint64_t value, uint32_t generation) 
         return;
     }
     OsSetEvent(eventSignal_);
-}
-
-void MALTransATP::postMessageData(ATPDevice* rec, bool urgent) {
-    const ATPPostResult result = events_.post(kEvtMsgData, rec->deviceId);
-    if (result == ATPPostResult::dropped || !eventSignal_) {
-        return;
-    }
-    if (urgent) {
-        // Also when merged: the queued event may be waiting for the tick.
-        if (result == ATPPostResult::queued || tickWakeOwed_.exchange(false)) {
-            if (tDeliveringReports) {
-                wakeOwed_ = true;
-            } else {
-                OsSetEvent(eventSignal_);
-            }
-        }
-    } else if (result == ATPPostResult::queued) {
-        tickWakeOwed_ = true;
-    }
 }
 
 void MALTransATP::wakeForTickData() {

@@ -183,6 +183,8 @@ private:
     void receiveIdentity(ATPDevice* rec, const uint8_t* payload, uint32_t length);
     // kATPDataIn: acknowledgement, sequence and checksum checks, then the message ring.
     void receiveData(ATPDevice* rec, const uint8_t* packet);
+    // Sets eventSignal_, or on a read thread delivering reports leaves that to its batch end.
+    void wakeEventThread();
 
     OsHandle eventSignal_;                   // auto reset; wakes the event thread
     std::atomic<bool> wakeOwed_{false};      // a read thread posted without setting eventSignal_
