@@ -4,7 +4,7 @@
 //
 // Threads (all owned by the hidInterface): "hid-listen" runs discovery and the removal
 // callback; one "hid-read" per adopted device opens it, calls the arrive callback and then the
-// report callback once per input report.
+// report callback once per input report (and, while they are asked for, the tick callback).
 #pragma once
 
 #include <atomic>
@@ -36,6 +36,9 @@ using HidReportCallback = void (*)(HidDeviceEntry* entry, const uint8_t* data, i
 // before the thread waits for the next: receivers may gather a run of reports and pass it on
 // once. Backends that cannot tell call it after every report.
 using HidReadBatchEndCallback = void (*)(HidDeviceEntry* entry, void* context);
+// Called on the entry's readThread at each tick asked for with HidStartReadTicks, once the
+// reports queued by then have been delivered and their batch end told. False ends the ticks.
+using HidReadTickCallback = bool (*)(HidDeviceEntry* entry, void* context);
 // Called on the entry's readThread once the device is open, before its first read.
 using HidArriveCallback = void (*)(HidDeviceEntry* entry, void* context);
 // Called on listenThread when the entry's path is no longer found. The entry is freed after
@@ -70,6 +73,10 @@ struct HidDeviceEntry {
     // Counts adoptions into this entry; a user's record of one adoption refuses the next.
     // Written by listenThread before the readThread starts; survives the entry being cleared.
     std::atomic<uint32_t> generation;
+    // readThread only: while tickPeriodMs is not 0 it reads at ticks, the next due at
+    // nextTickMs (steady clock).
+    uint32_t tickPeriodMs;
+    int64_t nextTickMs;
 };
 
 struct hidInterface {
@@ -83,6 +90,7 @@ struct hidInterface {
     HidArriveCallback hidArriveCallback;
     HidRemoveCallback hidRemoveCallback;
     HidReadBatchEndCallback hidBatchEndCallback;  // may be null
+    HidReadTickCallback hidReadTickCallback;      // may be null
     void* context;
     OsHandle listenEvent;  // auto-reset; wakes listenThread (hot-plug, close)
     struct HidWatch* watch;
@@ -105,7 +113,15 @@ void UnloadHidLibrary();
 // every 2000 ms, and sooner when the platform reports a device arriving or leaving.
 hidInterface* OpenHidInterface(const HidDeviceFilter* filters, HidReportCallback reportCallback,
                                HidArriveCallback arriveCallback, HidRemoveCallback removeCallback,
-                               void* context, HidReadBatchEndCallback batchEndCallback = nullptr);
+                               void* context, HidReadBatchEndCallback batchEndCallback = nullptr,
+                               HidReadTickCallback readTickCallback = nullptr);
+
+// Called from the entry's readThread (in a report callback): from now on the thread no longer
+// wakes for each report but every periodMs, delivers what queued meanwhile and calls the tick
+// callback, until that returns false. A steady stream of reports then costs one wake per tick.
+// Already ticking: nothing changes. False, and nothing changes, without a tick callback or
+// where the backend cannot rest for a set time (Windows): use a timer instead.
+bool HidStartReadTicks(HidDeviceEntry* entry, uint32_t periodMs);
 
 // Stops listenThread and every readThread, waits until they have ended and frees the interface.
 // Calls no remove callback. Null does nothing. Must not be called from a callback.

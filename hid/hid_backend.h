@@ -54,11 +54,10 @@ public:
         return HidReadResult::drained;
     }
 
-    // Called after a run of reports, before reading on. A backend whose reads batch cheaply rests
-    // here a moment, so that the reports coming meanwhile are read in one wake instead of one
-    // wake each; acknowledgements go out on their own 5 ms tick, so none goes out later for it.
-    // Ends early on interrupt(). Same thread as read.
-    virtual void restAfterBatch(HidDevice*) {}
+    // Whether rest() waits as asked; a backend that cannot says false and reads as reports come.
+    virtual bool canRest() const { return false; }
+    // Waits ms milliseconds without reading, ending early on interrupt(). Same thread as read.
+    virtual void rest(HidDevice*, uint32_t /*ms*/) {}
 
     // Makes a read in progress (or the next one) return interrupted. Any thread.
     virtual void interrupt(HidDevice* device, OsHandle readEvent) = 0;

@@ -1,4 +1,5 @@
 // Report I/O: each adopted device's readThread, and writing output reports.
+#include <chrono>
 #include <cstring>
 
 #include "hid/hid.h"
@@ -53,7 +54,39 @@ HidDevice* openWithRetry(HidDeviceEntry* entry, OsHandle readEvent) {
     }
 }
 
+int64_t steadyMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// One tick of a ticking readThread: the next is set before the callback runs, so its time does
+// not shift the cadence; ticks missed meanwhile are skipped, not bunched.
+void tick(HidDeviceEntry* entry) {
+    const int64_t now = steadyMs();
+    const int64_t period = entry->tickPeriodMs;
+    entry->nextTickMs += period;
+    if (entry->nextTickMs <= now) {
+        entry->nextTickMs += ((now - entry->nextTickMs) / period + 1) * period;
+    }
+    if (!entry->owner->hidReadTickCallback(entry, entry->context)) {
+        entry->tickPeriodMs = 0;
+    }
+}
+
 }  // namespace
+
+bool HidStartReadTicks(HidDeviceEntry* entry, uint32_t periodMs) {
+    if (entry->tickPeriodMs != 0) {
+        return true;
+    }
+    if (!entry->owner->hidReadTickCallback || !HidBackendInUse().canRest() || periodMs == 0) {
+        return false;
+    }
+    entry->tickPeriodMs = periodMs;
+    entry->nextTickMs = steadyMs() + periodMs;
+    return true;
+}
 
 void HidReadThread(void* argument) {
     auto* entry = static_cast<HidDeviceEntry*>(argument);
@@ -90,12 +123,23 @@ void HidReadThread(void* argument) {
             owner->hidArriveCallback(entry, entry->context);
         }
         // After a report, only what is already queued is read before the batch end is told.
+        // While ticking, the thread rests until the tick and then reads only what is queued.
         bool inBatch = false;
+        bool tickDue = false;
+        entry->tickPeriodMs = 0;
         for (;;) {
+            if (entry->tickPeriodMs != 0 && !inBatch && !tickDue) {
+                const int64_t wait = entry->nextTickMs - steadyMs();
+                if (wait > 0) {
+                    backend.rest(device, uint32_t(wait));
+                }
+                tickDue = true;
+            }
             int size = 0;
             const HidReadResult result =
-                inBatch ? backend.readIfQueued(device, readEvent, entry->inputBuffer, size)
-                        : backend.read(device, readEvent, entry->inputBuffer, size);
+                inBatch || tickDue
+                    ? backend.readIfQueued(device, readEvent, entry->inputBuffer, size)
+                    : backend.read(device, readEvent, entry->inputBuffer, size);
             if (result != HidReadResult::report) {
                 // A batch is also over when the device fails or the thread is stopped.
                 if (inBatch && owner->hidBatchEndCallback) {
@@ -104,10 +148,11 @@ void HidReadThread(void* argument) {
                 if (result != HidReadResult::drained) {
                     break;
                 }
-                if (inBatch) {
-                    backend.restAfterBatch(device);
-                }
                 inBatch = false;
+                if (tickDue) {
+                    tickDue = false;
+                    tick(entry);
+                }
                 continue;
             }
             if (size != kHidReportSize) {
@@ -166,6 +211,11 @@ static bool writeHidReport(HidDeviceEntry* entry, const uint32_t* generation, co
     HidBackend& backend = HidBackendInUse();
     for (int attempt = 0; attempt < timings.writeAttempts; ++attempt) {
         OsLock(entry->ioLock);
+        // A device being closed takes no more attempts: its readThread may be the writer.
+        if (entry->stopping) {
+            OsUnlock(entry->ioLock);
+            return false;
+        }
         // Checked under the lock: a new adoption's file is set only after its generation.
         const bool other = generation && entry->generation != *generation;
         HidDevice* device = other ? nullptr : entry->file;

@@ -163,9 +163,9 @@ HidReadResult HidFdDeviceRead(HidDevice* device, uint8_t (&report)[kHidReportSiz
     }
 }
 
-void HidFdDeviceRest(HidDevice* device) {
+void HidFdDeviceRest(HidDevice* device, uint32_t ms) {
     pollfd wake = {device->wake.get(), POLLIN, 0};
-    poll(&wake, 1, 1);
+    poll(&wake, 1, int(std::min<uint32_t>(ms, INT_MAX)));
 }
 
 void HidFdDeviceInterrupt(HidDevice* device) {

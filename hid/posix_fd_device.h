@@ -29,7 +29,7 @@ struct HidDevice {
     bool isSocket;  // send with MSG_NOSIGNAL, so a closed peer never raises SIGPIPE
     // Datagrams taken off a socket in one call and handed out one by one (read thread only):
     // during a transfer they queue up, and a call per report would be most of its cost.
-    static constexpr int kBatch = 16;
+    static constexpr int kBatch = 64;
     uint8_t batch[kBatch][kHidReportSize];
     uint32_t batchSizes[kBatch];  // as sent, before any cut
     int batchCount = 0;
@@ -41,8 +41,8 @@ HidDevice* HidFdDeviceOpen(UniqueFd fd, HidFdFraming framing, bool isSocket);
 // wait false: drained instead of waiting when no report is queued.
 HidReadResult HidFdDeviceRead(HidDevice* device, uint8_t (&report)[kHidReportSize], int& size,
                               bool wait = true);
-// Waits a millisecond, or until interrupted.
-void HidFdDeviceRest(HidDevice* device);
+// Waits ms milliseconds, or until interrupted.
+void HidFdDeviceRest(HidDevice* device, uint32_t ms);
 void HidFdDeviceInterrupt(HidDevice* device);
 HidWriteResult HidFdDeviceWrite(HidDevice* device, const uint8_t (&report)[kHidReportSize],
                                 uint32_t timeoutMs, int& errorCode);
@@ -60,7 +60,8 @@ public:
                                int& size) override {
         return HidFdDeviceRead(device, report, size, false);
     }
-    void restAfterBatch(HidDevice* device) override { HidFdDeviceRest(device); }
+    bool canRest() const override { return true; }
+    void rest(HidDevice* device, uint32_t ms) override { HidFdDeviceRest(device, ms); }
     void interrupt(HidDevice* device, OsHandle) override { HidFdDeviceInterrupt(device); }
     HidWriteResult write(HidDevice* device, const uint8_t (&report)[kHidReportSize],
                          uint32_t timeoutMs, int& errorCode) override {

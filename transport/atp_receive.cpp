@@ -161,7 +161,7 @@ void MALTransATP::receiveData(ATPDevice* rec, const uint8_t* packet) {
     if (data.seq != expected) {
         DebugLog(0, "OnReceiveATP: Out of sequence packet loc:%d packet:%d\n", expected, data.seq);
         OsAtomicExchange(&rec->outOfSequence, 1);
-        armTimer(rec, &ATPDevice::ackTimer);
+        armAckTick(rec);
         return;
     }
     if (parsed == ATPParseResult::badChecksum) {
@@ -184,5 +184,5 @@ void MALTransATP::receiveData(ATPDevice* rec, const uint8_t* packet) {
     // Posted before the timer is armed: a tick that finds the timer set also sees the post.
     const bool messageEnd = data.length < kATPMaxDataPayload;
     postMessageData(rec, messageEnd || RingBufferCount(&rec->msgRing) >= rec->msgRing.capacity / 2);
-    armTimer(rec, &ATPDevice::ackTimer);
+    armAckTick(rec);
 }

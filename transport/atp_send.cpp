@@ -446,24 +446,33 @@ void MALTransATP::restartLink(uint32_t deviceId) {
     }
 }
 
+bool MALTransATP::ackTick(ATPDevice* rec) {
+    const uint8_t expected = rec->rxExpected;
+    const bool forced = OsAtomicExchange(&rec->outOfSequence, 0) != 0;
+    if (forced || rec->lastAckSent != expected) {
+        rec->lastAckSent = expected;
+        sendStatus(rec, kATPStatusAck);
+        // After the acknowledgement: a thread woken first could hold it up.
+        wakeForTickData(false);
+        return true;
+    }
+    wakeForTickData(true);
+    return false;
+}
+
 void MALTransATP::AckTimerCallback(OsTimer* timer, void* argument) {
     auto* rec = static_cast<ATPDevice*>(argument);
     if (!ATPDeviceEnterFromTimer(rec, timer)) {
         return;
     }
     ATPDeviceUse use = ATPDeviceUse::adopt(rec);
-    rec->owner->wakeForTickData();
-    const uint8_t expected = rec->rxExpected;
-    const bool forced = OsAtomicExchange(&rec->outOfSequence, 0) != 0;
-    if (forced || rec->lastAckSent != expected) {
-        rec->lastAckSent = expected;
-        rec->owner->sendStatus(rec, kATPStatusAck);
+    if (rec->owner->ackTick(rec)) {
         return;
     }
     // Nothing to acknowledge: stop. Data that came while this tick looked found the timer
     // still set and armed nothing, so look once more after letting go of it.
     rec->owner->idleTimer(rec, &ATPDevice::ackTimer, timer);
-    rec->owner->wakeForTickData();
+    rec->owner->wakeForTickData(true);
     // The flag is only ever exchanged; raised again, the next timer's tick answers it.
     const bool raised = OsAtomicExchange(&rec->outOfSequence, 0) != 0;
     if (raised) {

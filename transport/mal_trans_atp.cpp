@@ -36,14 +36,21 @@ uint64_t ValueOf(HidDeviceEntry* entry) {
     return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(entry));
 }
 
-// True on a reader's read thread once it delivers reports: what it posts wakes the event
-// thread once, at the end of the run of reports it reads back to back.
-thread_local bool tDeliveringReports = false;
+// On a reader's read thread once it delivers reports, that reader's entry: what the thread
+// posts wakes the event thread once, at the end of the run of reports it reads back to back,
+// and its acknowledgement tick runs on it.
+thread_local HidDeviceEntry* tReadingEntry = nullptr;
 
 void HidReport(HidDeviceEntry* entry, const uint8_t* report, int32_t length, void* context) {
     auto* transport = static_cast<MALTransATP*>(context);
-    tDeliveringReports = true;
+    tReadingEntry = entry;
     transport->OnReceiveReport(transport->GetDeviceID(entry), report, length);
+}
+
+bool HidReadTick(HidDeviceEntry* entry, void* context) {
+    auto* transport = static_cast<MALTransATP*>(context);
+    const int32_t id = transport->GetDeviceID(entry);
+    return id >= 0 && transport->OnReadTick(uint32_t(id));
 }
 
 void HidReadBatchEnd(HidDeviceEntry*, void* context) {
@@ -98,8 +105,8 @@ hidInterface* MALTransATP::open(const HidDeviceFilter* filters) {
         running_ = false;
         return nullptr;
     }
-    hidInterface_ =
-        OpenHidInterface(filters, HidReport, HidArrive, HidRemove, this, HidReadBatchEnd);
+    hidInterface_ = OpenHidInterface(filters, HidReport, HidArrive, HidRemove, this,
+                                     HidReadBatchEnd, HidReadTick);
     return hidInterface_;
 }
 
@@ -167,7 +174,7 @@ void MALTransATP::wakeEventThread() {
     if (!eventSignal_) {
         return;
     }
-    if (tDeliveringReports) {
+    if (tReadingEntry) {
         // Woken once the read thread has nothing more queued, rather than several times
         // while it runs through the reports.
         wakeOwed_ = true;
@@ -176,10 +183,32 @@ void MALTransATP::wakeEventThread() {
     OsSetEvent(eventSignal_);
 }
 
-void MALTransATP::wakeForTickData() {
+void MALTransATP::wakeForTickData(bool last) {
+    if (!tickWakeOwed_.load()) {
+        return;
+    }
+    if (!last && tickDataWaits_.fetch_add(1) + 1 < kTicksPerDataWake) {
+        return;
+    }
     if (tickWakeOwed_.exchange(false)) {
+        tickDataWaits_ = 0;
         OsSetEvent(eventSignal_);
     }
+}
+
+void MALTransATP::armAckTick(ATPDevice* rec) {
+    // On the reader's own read thread, which reads at the ticks while they run: a steady
+    // stream then costs that thread one wake per tick and the timer threads none.
+    if (tReadingEntry == rec->hidDevice && rec->hidDevice &&
+        HidStartReadTicks(rec->hidDevice, ATPTimingsForTest().ackTickMs)) {
+        return;
+    }
+    armTimer(rec, &ATPDevice::ackTimer);
+}
+
+bool MALTransATP::OnReadTick(uint32_t deviceId) {
+    ATPDeviceUse use = useDevice(deviceId);
+    return use && ackTick(use.get());
 }
 
 void MALTransATP::wakeOwedEventThread() {

@@ -82,13 +82,17 @@ public:
     // Wakes the event thread for what read threads posted without waking it. The HID layer's
     // batch end on a read thread.
     void wakeOwedEventThread();
-    // A full packet in the middle of a message: its event wakes the event thread at the next
-    // acknowledgement tick (at most 5 ms later), so a long answer costs one wake per tick
-    // rather than one per run of reports. A message's last packet, or a ring half full, wakes
-    // it at once. Read thread.
+    // A full packet in the middle of a message: its event wakes the event thread at the eighth
+    // acknowledgement tick after (40 ms), or the last tick of a run, so a long answer costs one
+    // wake per eight ticks rather than one per run of reports. A message's last packet, or a
+    // ring half full, wakes it at once. Read thread.
     void postMessageData(ATPDevice* rec, bool urgent);
-    // The acknowledgement tick's part of that. Timer threads.
-    void wakeForTickData();
+    // The acknowledgement tick's part of that; last: the ticks stop after this one. Timer
+    // threads, or the read thread ticking.
+    void wakeForTickData(bool last);
+    // The acknowledgement tick of a reader whose read thread runs it (HidStartReadTicks);
+    // false when it found nothing to acknowledge, which ends the ticks. That read thread.
+    bool OnReadTick(uint32_t deviceId);
     // Runs every queued event on the calling thread. The event thread's body, and tests that
     // stand in for it.
     void dispatchPendingEvents();
@@ -169,6 +173,12 @@ private:
     // started when there is none and the reader is not being removed. Any thread; never blocks
     // beyond the guard and the timer service's lock.
     void armTimer(ATPDevice* rec, OsTimer* ATPDevice::*slot);
+    // Starts the acknowledgement tick: on the reader's read thread when called there and the
+    // HID layer can tick it, else as ackTimer. Receive path.
+    void armAckTick(ATPDevice* rec);
+    // One acknowledgement tick: wakes the event thread for data posted for it and sends an
+    // acknowledgement when one is owed; false when none was. Entered record.
+    bool ackTick(ATPDevice* rec);
     // From timer's own tick with nothing to do: stops it if it is still slot's timer.
     void idleTimer(ATPDevice* rec, OsTimer* ATPDevice::*slot, OsTimer* timer);
     // kATPCredit and kATPWindowSize. Read thread; takes creditLock only.
@@ -188,7 +198,9 @@ private:
 
     OsHandle eventSignal_;                   // auto reset; wakes the event thread
     std::atomic<bool> wakeOwed_{false};      // a read thread posted without setting eventSignal_
-    std::atomic<bool> tickWakeOwed_{false};  // message data posted for the next ack tick
+    std::atomic<bool> tickWakeOwed_{false};  // message data posted for a later ack tick
+    std::atomic<int> tickDataWaits_{0};      // ticks that left it waiting
+    static constexpr int kTicksPerDataWake = 8;
     std::atomic<bool> running_{false};
     std::atomic<uint8_t> transportByte_{0};
     // Slot pointers are published before deviceCount_ grows and never change afterwards.

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <condition_variable>
 #include <fstream>
@@ -9,6 +10,7 @@
 #include <mutex>
 #include <numeric>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "hid/hid.h"
@@ -52,7 +54,7 @@ const HidDeviceFilter kFilters[] = {{0x1a61, 0x3650}, {0x1a61, 0x3660}, {0, 0}, 
 // What the callbacks saw, in order.
 struct Recorder {
     struct Event {
-        char kind;  // 'a' arrive, 'r' remove, 'p' report, 'b' batch end; 0: none came
+        char kind;  // 'a' arrive, 'r' remove, 'p' report, 'b' batch end, 't' tick; 0: none came
         HidDeviceEntry* entry;
         std::vector<uint8_t> data;
     };
@@ -60,6 +62,10 @@ struct Recorder {
     std::condition_variable changed;
     std::vector<Event> events;
     bool holdReports = false;  // the report callback waits until this is cleared
+    // Reports start read ticks of this period (0: none); the tick that brings ticksLeft to 0
+    // ends them.
+    std::atomic<uint32_t> tickPeriodMs{0};
+    int ticksLeft = 0;
 
     void add(Event event) {
         std::unique_lock<std::mutex> lock(mutex);
@@ -100,7 +106,16 @@ struct Recorder {
 };
 
 void onReport(HidDeviceEntry* entry, const uint8_t* data, int32_t length, void* context) {
-    static_cast<Recorder*>(context)->add({'p', entry, std::vector<uint8_t>(data, data + length)});
+    auto* recorder = static_cast<Recorder*>(context);
+    if (recorder->tickPeriodMs != 0) {
+        EXPECT_TRUE(HidStartReadTicks(entry, recorder->tickPeriodMs));
+    }
+    recorder->add({'p', entry, std::vector<uint8_t>(data, data + length)});
+}
+bool onTick(HidDeviceEntry* entry, void* context) {
+    auto* recorder = static_cast<Recorder*>(context);
+    recorder->add({'t', entry, {}});
+    return --recorder->ticksLeft > 0;
 }
 template <char kKind>
 void onEvent(HidDeviceEntry* entry, void* context) {
@@ -122,7 +137,7 @@ protected:
         timings.hotplugWake = hotplugWake;
         timings.scanIntervalMs = scanIntervalMs;
         hid = OpenHidInterface(kFilters, onReport, onEvent<'a'>, onEvent<'r'>, &recorder,
-                               onEvent<'b'>);
+                               onEvent<'b'>, onTick);
         ASSERT_NE(hid, nullptr);
         // Past the scan at open, so that scanNow counts the scan it asks for and not that one.
         ASSERT_TRUE(Eventually([&] { return hid->scans > 0; }));
@@ -204,6 +219,31 @@ TEST_F(HidInterfaceTest, BatchEndFollowsTheReportsThatWereQueuedTogether) {
     ASSERT_TRUE(device->sendReport(packet));
     ASSERT_EQ(recorder.nth('b', 2).kind, 'b');
     EXPECT_EQ(recorder.kinds(), "apppbpb");
+}
+
+// Ticking, the thread reads at the ticks: what queued meanwhile, its batch end, then the tick.
+// The tick that says so ends them, and a stop ends a long rest at once (else the close in
+// TearDown outlasts the test's time limit).
+TEST_F(HidInterfaceTest, ReadTicksFollowTheQueuedReportsUntilTheCallbackEndsThem) {
+#ifdef _WIN32
+    GTEST_SKIP() << "the pipe device cannot rest: there the transport ticks on a timer";
+#endif
+    recorder.tickPeriodMs = 5;
+    recorder.ticksLeft = 3;
+    ASSERT_NE(openWithDevice(), nullptr);
+    uint8_t packet[64] = {};
+    recorder.setHold(true);
+    ASSERT_TRUE(device->sendReport(packet));  // starts the ticks
+    ASSERT_EQ(recorder.nth('p', 1).kind, 'p');
+    ASSERT_TRUE(device->sendReport(packet));
+    ASSERT_TRUE(device->sendReport(packet));
+    recorder.setHold(false);
+    ASSERT_EQ(recorder.nth('t', 3).kind, 't');
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));  // room for a wrong fourth
+    recorder.tickPeriodMs = 3600 * 1000;
+    ASSERT_TRUE(device->sendReport(packet));  // read at once, as the ticks have ended
+    ASSERT_EQ(recorder.nth('b', 2).kind, 'b');
+    EXPECT_EQ(recorder.kinds(), "apppbtttpb");
 }
 
 TEST_F(HidInterfaceTest, DeviceThatNeverReadsTimesOutEachAttempt) {
