@@ -38,6 +38,7 @@ struct ATPDevice {
     std::atomic<bool> closing{false};  // removal under way: no new users, senders give up
     int32_t users = 0;                 // entries in progress; removal waits for 0
     // Null while idle: each runs only while something awaits acknowledgement or resending.
+    // ackTimer stays null where the reader's read thread runs the acknowledgement tick.
     OsTimer* ackTimer = nullptr;
     OsTimer* retransmitTimer = nullptr;
 
