@@ -49,6 +49,11 @@ uint32_t RingBufferRead(RingBuffer* ring, uint8_t* buffer, uint32_t count) {
         ring->readPos = (ring->readPos + taken) % ring->capacity;
         ring->count -= taken;
     }
+    // Emptied, it starts again at the front: while its reader keeps up, writes stay in a few
+    // warm pages instead of touching the whole storage.
+    if (ring->count == 0) {
+        ring->readPos = ring->writePos = 0;
+    }
     OsUnlock(ring->lock);
     return taken;
 }

@@ -25,7 +25,8 @@ void RingBufferCreate(RingBuffer* ring, uint32_t capacity);
 // Appends as many of the count bytes as fit, in order; returns the number stored.
 uint32_t RingBufferWrite(RingBuffer* ring, const uint8_t* bytes, uint32_t count);
 
-// Moves up to count of the oldest bytes into buffer; returns the number taken.
+// Moves up to count of the oldest bytes into buffer; returns the number taken. A ring left
+// empty starts again at the front of its storage.
 uint32_t RingBufferRead(RingBuffer* ring, uint8_t* buffer, uint32_t count);
 
 uint32_t RingBufferCount(RingBuffer* ring);
