@@ -32,18 +32,12 @@ constexpr double kMiB = 1024.0 * 1024.0;
 constexpr double kLinkCeilingBytesPerS = 56000;  // 56 payload bytes per 1 ms report
 constexpr int kPatienceS = 300;
 
-double ProcessCpuSeconds() {
+// CPU seconds of this process (RUSAGE_SELF) or of the calling thread (RUSAGE_THREAD).
+double CpuSeconds(int who = RUSAGE_SELF) {
     rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
+    getrusage(who, &usage);
     auto seconds = [](const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
-
-double ThreadCpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_THREAD, &usage);
-    return double(usage.ru_utime.tv_sec) + double(usage.ru_stime.tv_sec) +
-           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 // Context switches of this process: on a loaded machine a steadier sign of the wake-ups a
@@ -217,7 +211,7 @@ void BM_TransportHostCpuPerMiB(benchmark::State& state) {
     double switches = 0;
     double wall = 0;
     for (auto _ : state) {
-        const double cpuStart = ProcessCpuSeconds();
+        const double cpuStart = CpuSeconds();
         const double switchesStart = ProcessSwitches();
         const Clock::time_point start = Clock::now();
         if (!session.download(download.answerBytes)) {
@@ -225,7 +219,7 @@ void BM_TransportHostCpuPerMiB(benchmark::State& state) {
             return;
         }
         const double seconds = Since(start);
-        cpu += ProcessCpuSeconds() - cpuStart;
+        cpu += CpuSeconds() - cpuStart;
         switches += ProcessSwitches() - switchesStart;
         wall += seconds;
         state.SetIterationTime(seconds);
@@ -277,7 +271,7 @@ void BM_SocketLinkFloorCpuPerMiB(benchmark::State& state) {
     double cpu = 0;
     double received = 0;
     for (auto _ : state) {
-        const double cpuStart = ThreadCpuSeconds();
+        const double cpuStart = CpuSeconds(RUSAGE_THREAD);
         const Clock::time_point start = Clock::now();
         send(pair[1], ack, sizeof ack, MSG_NOSIGNAL);
         for (int tick = 0; tick < kTicks; ++tick) {
@@ -288,7 +282,7 @@ void BM_SocketLinkFloorCpuPerMiB(benchmark::State& state) {
             }
             send(pair[1], ack, sizeof ack, MSG_NOSIGNAL);
         }
-        cpu += ThreadCpuSeconds() - cpuStart;
+        cpu += CpuSeconds(RUSAGE_THREAD) - cpuStart;
         state.SetIterationTime(Since(start));
     }
     close(pair[1]);
@@ -392,10 +386,10 @@ void BM_TransportIdleReaderCpu(benchmark::State& state) {
     }
     double cpu = 0;
     for (auto _ : state) {
-        const double cpuStart = ProcessCpuSeconds();
+        const double cpuStart = CpuSeconds();
         // Idling is what is measured.
         std::this_thread::sleep_for(std::chrono::duration<double>(kIdleSeconds));
-        cpu += ProcessCpuSeconds() - cpuStart;
+        cpu += CpuSeconds() - cpuStart;
         state.SetIterationTime(kIdleSeconds);
     }
     state.counters["cpu_percent_of_core"] = 100 * cpu / (kIdleSeconds * double(state.iterations()));

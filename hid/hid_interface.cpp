@@ -1,7 +1,6 @@
 // Discovery: the listen thread, the scan and the reconciliation of the device table.
 #include <atomic>
 #include <cctype>
-#include <chrono>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -22,12 +21,6 @@ HidTimings& HidTimingsForTest() {
 namespace {
 
 std::atomic<HidBackend*> backendForTest{nullptr};
-
-int64_t nowMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 // Writers on other threads may still hold the entry's address: they take ioLock and find no
 // file, so clear under it and leave the lock itself alone.
@@ -73,7 +66,7 @@ void removeEntry(hidInterface* hid, HidDeviceEntry* entry) {
 // late, another program may let go of the device, a dead socket file may be replaced. Each
 // failure doubles the pause, up to eight scan intervals; a hot-plug notice tries at once.
 void retryFailedOpens(hidInterface* hid, bool woken) {
-    const int64_t now = nowMs();
+    const int64_t now = HidNowMs();
     const int64_t interval = HidTimingsForTest().scanIntervalMs;
     for (HidDeviceEntry& entry : hid->DeviceTable) {
         if (!entry.path[0] || !readEnded(&entry, false)) {

@@ -1,5 +1,4 @@
 // Report I/O: each adopted device's readThread, and writing output reports.
-#include <chrono>
 #include <cstring>
 
 #include "hid/hid.h"
@@ -54,16 +53,10 @@ HidDevice* openWithRetry(HidDeviceEntry* entry, OsHandle readEvent) {
     }
 }
 
-int64_t steadyMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
 // One tick of a ticking readThread: the next is set before the callback runs, so its time does
 // not shift the cadence; ticks missed meanwhile are skipped, not bunched.
 void tick(HidDeviceEntry* entry) {
-    const int64_t now = steadyMs();
+    const int64_t now = HidNowMs();
     const int64_t period = entry->tickPeriodMs;
     entry->nextTickMs += period;
     if (entry->nextTickMs <= now) {
@@ -84,7 +77,7 @@ bool HidStartReadTicks(HidDeviceEntry* entry, uint32_t periodMs) {
         return false;
     }
     entry->tickPeriodMs = periodMs;
-    entry->nextTickMs = steadyMs() + periodMs;
+    entry->nextTickMs = HidNowMs() + periodMs;
     return true;
 }
 
@@ -129,7 +122,7 @@ void HidReadThread(void* argument) {
         entry->tickPeriodMs = 0;
         for (;;) {
             if (entry->tickPeriodMs != 0 && !inBatch && !tickDue) {
-                const int64_t wait = entry->nextTickMs - steadyMs();
+                const int64_t wait = entry->nextTickMs - HidNowMs();
                 if (wait > 0) {
                     backend.rest(device, uint32_t(wait));
                 }

@@ -6,7 +6,6 @@
 #include <string.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,6 +13,7 @@
 #include <new>
 #include <utility>
 
+#include "hid/hid_internal.h"
 #include "platform/debug_log.h"
 
 UniqueFd HidNewWakeFd(const char* what) {
@@ -34,12 +34,6 @@ void HidSignalWakeFd(int fd) {
 namespace {
 
 constexpr int kHidrawReadBuffer = 4096;  // larger than any report of ours, to see oversize ones
-
-int64_t nowMs() {
-    timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return int64_t(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
 
 // The peer or the device is gone: the write can never succeed.
 bool isRefusal(int error) {
@@ -183,7 +177,7 @@ HidWriteResult HidFdDeviceWrite(HidDevice* device, const uint8_t (&report)[kHidR
         return HidWriteResult::refused;
     }
     const bool forever = timeoutMs == kOsWaitForever;
-    const int64_t deadline = nowMs() + timeoutMs;
+    const int64_t deadline = HidNowMs() + timeoutMs;
     // Written at once when there is room, as there nearly always is; polled only while there
     // is none, so a write costs one system call.
     short revents = 0;
@@ -191,7 +185,7 @@ HidWriteResult HidFdDeviceWrite(HidDevice* device, const uint8_t (&report)[kHidR
         if (!first) {
             int waitMs = -1;
             if (!forever) {
-                waitMs = int(std::clamp<int64_t>(deadline - nowMs(), 0, INT_MAX));
+                waitMs = int(std::clamp<int64_t>(deadline - HidNowMs(), 0, INT_MAX));
             }
             pollfd out = {device->fd.get(), POLLOUT, 0};
             const int ready = poll(&out, 1, waitMs);
