@@ -2,6 +2,7 @@
 // Windows, whatever separators the path uses.
 #pragma once
 
+#include <QDir>
 #include <QFileInfo>
 #include <QObject>
 #include <QString>
@@ -23,6 +24,10 @@ class FileUrl : public QObject {
 public:
     using QObject::QObject;
     Q_INVOKABLE QString fromLocalPath(const QString& path) const { return localFileUrl(path); }
+    // The path as the platform writes it, for people to read and copy (backslashes on Windows).
+    Q_INVOKABLE QString shownPath(const QString& path) const {
+        return QDir::toNativeSeparators(path);
+    }
     // The URL of the folder that holds the file at path.
     Q_INVOKABLE QString folderOf(const QString& path) const {
         return localFileUrl(QFileInfo(path).absolutePath());

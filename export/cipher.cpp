@@ -118,7 +118,11 @@ QByteArray Cipher::readFile(const QString& filename, QString* failure) {
     if (!file.open(QIODevice::ReadOnly)) {
         qCritical().noquote() << file.errorString();
         if (failure) {
+            // Windows' texts end in a full stop; the messages that quote this add their own.
             *failure = file.errorString();
+            if (failure->endsWith(QLatin1Char('.'))) {
+                failure->chop(1);
+            }
         }
         return {};
     }

@@ -114,7 +114,7 @@ ApplicationWindow {
         if (!saved) {
             return
         }
-        lblFileName.text = path
+        lblFileName.text = FileUrl.shownPath(path)
         openCentred(transferDialog, transferPanel)
         draggable.Drag.mimeData = { "text/uri-list": FileUrl.fromLocalPath(path) }
     }

@@ -5,12 +5,8 @@
 #include <QString>
 #include <QTest>
 #include <functional>
-#include <ostream>
 
-// Failures show texts, not arrays of code units.
-inline void PrintTo(const QString& text, std::ostream* out) {
-    *out << '"' << text.toStdString() << '"';
-}
+#include "export_test_support.h"  // PrintTo for QString, keys and files
 
 // Set up by main before the application exists: the simulated readers' sockets
 // (LUMORA_HID_SOCKET_DIR), the settings (XDG_CONFIG_DIRS) and the data folder they name.

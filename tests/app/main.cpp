@@ -1,15 +1,17 @@
 // The window tests' process: Qt without a display, a temporary reader folder and settings, and
 // an RSA key pair made for the run.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <QDir>
+#include <QFileInfo>
 #include <QGuiApplication>
+#include <QLibraryInfo>
 
 #include "app_test_support.h"
 #include "export/settings_path.h"
 #include "export_test_support.h"
 #include "temp_dir.h"
+#include "tests/support/test_platform.h"
 
 namespace {
 
@@ -40,16 +42,24 @@ QString appTestPrivateKey() {
 int main(int argc, char** argv) {
     // The HID backend and the settings folder are chosen once per process: set both first.
     TempDir base;
-    folders.base = QString::fromStdString(base.path());
+    // Forward slashes: a backslash starts an escape in the settings file.
+    folders.base = QDir::fromNativeSeparators(QString::fromStdString(base.path()));
     QDir().mkpath(folders.sockets());
-    setenv("LUMORA_HID_SOCKET_DIR", qPrintable(folders.sockets()), 1);
-    setenv("XDG_CONFIG_DIRS", qPrintable(folders.config()), 1);
-    setenv("LUMORA_DEBUG_LOG", qPrintable(folders.base + "/debug.log"), 1);
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    TestSetEnv("LUMORA_HID_SOCKET_DIR", qPrintable(folders.sockets()));
+    TestSetEnv("XDG_CONFIG_DIRS", qPrintable(folders.config()));
+    TestSetEnv("LUMORA_DEBUG_LOG", qPrintable(folders.base + "/debug.log"));
+    // A Windows Qt built without FreeType has no offscreen platform; minimal serves there.
+    const bool offscreen = QFileInfo::exists(QLibraryInfo::location(QLibraryInfo::PluginsPath) +
+                                             "/platforms/qoffscreen.dll") ||
+                           QFileInfo::exists(QLibraryInfo::location(QLibraryInfo::PluginsPath) +
+                                             "/platforms/libqoffscreen.so");
+    TestSetEnv("QT_QPA_PLATFORM", offscreen ? "offscreen" : "minimal");
     // The reader's clock shows month names of the system locale.
-    setenv("LC_ALL", "C", 1);
+    TestSetEnv("LC_ALL", "C");
     // Build machines have no OpenGL.
-    setenv("QT_QUICK_BACKEND", "software", 1);
+    TestSetEnv("QT_QUICK_BACKEND", "software");
+    // Messages of a Windows window program would go to the debugger output.
+    TestSetEnv("QT_FORCE_STDERR_LOGGING", "1");
 
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
     QGuiApplication app(argc, argv);

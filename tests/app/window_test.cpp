@@ -12,6 +12,7 @@
 #include <QQuickWindow>
 #include <QRegularExpression>
 #include <QTest>
+#include <QUrl>
 #include <algorithm>
 #include <functional>
 #include <memory>
@@ -178,10 +179,11 @@ TEST_F(ConnectorWindow, ArrivalShowsSerialAndClockAndGetDataSavesTheDocumentAndO
                     .hasMatch())
         << qPrintable(files[0]);
     const QString path = appTestFolders().data() + files[0];
-    // The whole path, for those who cannot drag: selectable and on the clipboard at a click.
-    EXPECT_EQ(text("lblFileName"), path);
+    // The whole path as the platform writes it, for those who cannot drag: selectable and on
+    // the clipboard at a click.
+    EXPECT_EQ(text("lblFileName"), QDir::toNativeSeparators(path));
     QMetaObject::invokeMethod(item("btnCopyPath"), "clicked");
-    EXPECT_EQ(QGuiApplication::clipboard()->text(), path);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), QDir::toNativeSeparators(path));
     for (const char* button : {"btnCopyPath", "btnOpenFolder"}) {
         EXPECT_TRUE(flag(button, "activeFocusOnTab")) << button;
     }
@@ -198,7 +200,8 @@ TEST_F(ConnectorWindow, ArrivalShowsSerialAndClockAndGetDataSavesTheDocumentAndO
     QObject* draggable = item("draggable");
     const QVariantMap mime =
         QQmlProperty(draggable, "Drag.mimeData", qmlContext(draggable)).read().toMap();
-    EXPECT_EQ(mime["text/uri-list"].toString(), "file://" + QDir::cleanPath(path));
+    EXPECT_EQ(mime["text/uri-list"].toString(),
+              QUrl::fromLocalFile(QDir::cleanPath(path)).toString());
 
     // Removal clears only the sensor's serial number; the file stays on offer.
     reader.unplug();

@@ -12,11 +12,12 @@
 #include <utility>
 
 #include "tests/client/fake_reader.h"
+#include "tests/support/test_platform.h"
 
 namespace {
 
 // Month names follow the system locale; the expected texts are the C locale's.
-const bool kCLocale = setenv("LC_ALL", "C", 1) == 0;
+const bool kCLocale = TestSetEnv("LC_ALL", "C");
 using Outcome = DeviceClient::Outcome;
 using Result = std::pair<std::string, Outcome>;
 using Request = std::function<std::string(DeviceClient&)>;

@@ -8,6 +8,7 @@
 
 #include "client/device_client.h"
 #include "protocol/schema.h"
+#include "tests/support/test_platform.h"
 
 namespace {
 
@@ -45,7 +46,7 @@ TEST(DeviceClientTextReply, ValueIsTheFirstOfExactlyFourPartsWithOkInTheThird) {
 
 // A clock in the workstation's daylight-saving gap, or no date at all, used to show as nothing.
 TEST(DeviceClientClock, ShowsTheReadersWallClockFieldsWhateverTheLocalZone) {
-    setenv("TZ", "Europe/Berlin", 1);
+    TestSetEnv("TZ", "Europe/Berlin");
     tzset();
     const struct {
         uint8_t fields[7];  // second, minute, hour, day, month, year low, year high
@@ -58,7 +59,7 @@ TEST(DeviceClientClock, ShowsTheReadersWallClockFieldsWhateverTheLocalZone) {
     for (const auto& c : cases) {
         EXPECT_EQ(DeviceClient::readerClockText(c.fields).toStdString(), c.text);
     }
-    unsetenv("TZ");
+    TestUnsetEnv("TZ");
     tzset();
 }
 

@@ -98,6 +98,9 @@ TEST(CipherTest, OpensslCommandDecryptsAFileWithTheReadmeRecipe) {
         }
     }
     ASSERT_FALSE(recipe.isEmpty()) << "README.md lost its openssl recipe";
+#ifdef _WIN32
+    GTEST_SKIP() << "the recipe is for bash and the openssl command";
+#endif
     const TestKey& key = testKey(2048);
     QTemporaryDir work;
     QFile::copy(key.privatePem(), work.filePath("private.pem"));

@@ -4,15 +4,21 @@
 #include <gtest/gtest.h>
 #include <openssl/pem.h>
 #include <openssl/rsa.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 
 #include <map>
+#include <ostream>
 
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include "export/openssl_util.h"
+
+// Failures show texts, not arrays of code units.
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
 
 // An RSA key and its two PEM files, made once per size and index in a process.
 struct TestKey {
@@ -47,7 +53,13 @@ inline void writeBytes(const QString& path, const QByteArray& bytes) {
         << qPrintable(path);
 }
 
+// Mode bits are POSIX's: a Windows file takes its folder's access list, so only its existence is
+// checked there.
 inline bool ownerOnly(const QString& path) {
+#ifdef _WIN32
+    return QFileInfo::exists(path);
+#else
     struct stat status {};
     return stat(path.toUtf8().constData(), &status) == 0 && (status.st_mode & 0777) == 0600;
+#endif
 }

@@ -13,6 +13,7 @@
 #include "export/file_util.h"
 #include "export/settings_path.h"
 #include "export_test_support.h"
+#include "tests/support/test_platform.h"
 
 namespace {
 
@@ -23,10 +24,19 @@ const QByteArray kDocument =
 // at start-up; it records what FileUtil tells the user.
 struct FileUtilTest : ::testing::Test {
     FileUtilTest() {
-        setenv("XDG_CONFIG_DIRS", qPrintable(dir.path() + ":/etc/xdg"), 1);
+        setEntries({dir.path(), "/etc/xdg"});
         applySettingsPathFromEnvironment();
         QObject::connect(&files, &FileUtil::raiseErrorMessage,
                          [this](const QString& message) { messages.append(message); });
+    }
+    static void setEntries(const QStringList& entries) {
+        TestSetEnv("XDG_CONFIG_DIRS", qPrintable(entries.join(QDir::listSeparator())));
+    }
+    // The system's reason for a file that is not there, as the messages quote it.
+    QString missingFile() const {
+        QFile file(tmp("none"));
+        file.open(QIODevice::ReadOnly);
+        return file.errorString().remove(QRegularExpression("\\.$"));
     }
     QString tmp(const QString& name) const {
         return name.isEmpty() ? dir.path() : dir.filePath(name);
@@ -50,8 +60,9 @@ struct FileUtilTest : ::testing::Test {
 };
 
 TEST_F(FileUtilTest, DefaultsXdgFolderAndSensorFolderRules) {
-    EXPECT_EQ(files.baseSubjectDataDir(), QDir::currentPath() + "/data/");
-    EXPECT_EQ(files.getPublicKeyFile(), QDir::currentPath() + "/publickey.pem");
+    const QString separator = QDir::separator();
+    EXPECT_EQ(files.baseSubjectDataDir(), QDir::currentPath() + separator + "data" + separator);
+    EXPECT_EQ(files.getPublicKeyFile(), QDir::currentPath() + separator + "publickey.pem");
 
     const struct {
         QString dataDir;
@@ -67,17 +78,17 @@ TEST_F(FileUtilTest, DefaultsXdgFolderAndSensorFolderRules) {
     }
     EXPECT_TRUE(messages.isEmpty()) << qPrintable(messages.join('\n'));
 
-    unsetenv("XDG_CONFIG_DIRS");
+    TestUnsetEnv("XDG_CONFIG_DIRS");
     EXPECT_EQ(applySettingsPathFromEnvironment(), "");
     // Desktops put their own entry first: the first entry holding the file wins.
-    setenv("XDG_CONFIG_DIRS", qPrintable("/nonexistent:" + tmp({}) + ":/etc/xdg"), 1);
+    setEntries({"/nonexistent", tmp({}), "/etc/xdg"});
     EXPECT_EQ(applySettingsPathFromEnvironment(), tmp({}));
-    setenv("XDG_CONFIG_DIRS", ":relative:/b/:/c", 1);  // none holds the file: the first absolute
+    setEntries({"", "relative", "/b/", "/c"});  // none holds the file: the first absolute
     EXPECT_EQ(applySettingsPathFromEnvironment(), "/b/");
     EXPECT_EQ(
         QSettings(QSettings::IniFormat, QSettings::SystemScope, "LumoraConnector", "Configuration")
             .fileName(),
-        "/b/LumoraConnector/Configuration.ini");
+        QFileInfo("/b/LumoraConnector/Configuration.ini").absoluteFilePath());
 }
 
 TEST_F(FileUtilTest, EachUserMessage) {
@@ -85,14 +96,13 @@ TEST_F(FileUtilTest, EachUserMessage) {
         const char* dataDir;
         const char* keyFile;
         std::function<void(FileUtil&, const FileUtilTest&)> action;
-        const char* message;  // %1 is the temporary folder
+        const char* message;  // %1 is the temporary folder, %2 the reason a file is missing
     } cases[] = {
         {"missing/data/", "",  // reported, then saved all the same
          [](FileUtil& f, auto& t) { EXPECT_TRUE(f.write(t.tmp("x"), kDocument)); },
          "Could not create the data path %1/missing/data"},
         {"", "none.pem", [](FileUtil& f, auto& t) { EXPECT_FALSE(f.write(t.tmp("y"), "{}")); },
-         "Could not load the public key %1/none.pem: No such file or directory. The sensor file "
-         "was not saved."},
+         "Could not load the public key %1/none.pem: %2. The sensor file was not saved."},
         {"", "",
          [](FileUtil& f, auto&) { EXPECT_EQ(f.combineSensorDirAndFilename("../\x01", "f"), ""); },
          "Refused the sensor id \"../\\u0001\": it contains a path separator. Nothing was saved."},
@@ -108,7 +118,7 @@ TEST_F(FileUtilTest, EachUserMessage) {
         configure(c.dataDir, c.keyFile);
         messages.clear();
         c.action(files, *this);
-        EXPECT_EQ(messages, QStringList(QString(c.message).arg(tmp({}))));
+        EXPECT_EQ(messages, QStringList(QString(c.message).arg(tmp({}), missingFile())));
     }
     EXPECT_EQ(entries({}), QStringList({"LumoraConnector", "x"}));  // y never written
 }
@@ -141,7 +151,8 @@ TEST_F(FileUtilTest, SetupProblemsAreSaidWithTheirFixAndUtf8IsRead) {
     const QByteArray key = "\npublic_key_file=" + testKey(2048).publicPem().toUtf8();
     const struct {
         QByteArray settings;  // null: a folder in the file's place, which cannot be read
-        const char* problem;  // %1 the settings file, %2 the temporary folder, %3 the read error
+        const char* problem;  // %1 the settings file, %2 the temporary folder, %3 the read
+                              // error, %4 the reason a file is missing
     } cases[] = {
         {QByteArray(),
          "The settings file %1 cannot be read (%3). Let this user read it, or remove "
@@ -153,8 +164,8 @@ TEST_F(FileUtilTest, SetupProblemsAreSaidWithTheirFixAndUtf8IsRead) {
          "The settings file %1 holds neither data_dir nor public_key_file under [General]. Put "
          "them under [General], or remove the file to use the defaults."},
         {"data_dir=" + tmp("data/").toUtf8() + "\npublic_key_file=" + tmp("none.pem").toUtf8(),
-         "The public key %2/none.pem cannot be used: No such file or directory. Set "
-         "public_key_file in %1 to the recipient's PEM public key."},
+         "The public key %2/none.pem cannot be used: %4. Set public_key_file in %1 to the "
+         "recipient's PEM public key."},
         {"data_dir=" + tmp("donn\u00e9es/").toUtf8() + key,
          "The data folder %2/donn\u00e9es does not exist. Create it, or set data_dir in %1 to a "
          "folder that exists."},
@@ -169,8 +180,11 @@ TEST_F(FileUtilTest, SetupProblemsAreSaidWithTheirFixAndUtf8IsRead) {
         }
         QFile probe(ini);
         const QString readError = probe.open(QIODevice::ReadOnly) ? "" : probe.errorString();
-        const QString problem =
-            QString(c.problem).replace("%1", ini).replace("%2", tmp({})).replace("%3", readError);
+        const QString problem = QString(c.problem)
+                                    .replace("%1", ini)
+                                    .replace("%2", tmp({}))
+                                    .replace("%3", readError)
+                                    .replace("%4", missingFile());
         EXPECT_EQ(files.setupProblem(), problem);
         // Settings that cannot be trusted save nothing anywhere.
         if (!c.settings.startsWith("data_dir")) {
@@ -186,7 +200,7 @@ TEST_F(FileUtilTest, ASaveGoesToTheSensorFolderUnderItsTimeAndReplacesOnlyWhole)
     // Named by the UTC time, colons left out.
     const QDateTime now(QDate(2026, 12, 5), QTime(9, 15, 30, 123), QTimeZone("Europe/Paris"));
     const QString name = "S1_2026-12-05T081530.123Z_data.json";
-    const QString path = tmp("data/S1/") + name;
+    const QString path = tmp("data/S1") + QDir::separator() + name;
     QString problem;
     EXPECT_EQ(saveDownload(files, kDocument, "S1", now, &problem), "");
     EXPECT_EQ(messages, QStringList({"Could not create the sensor path " + tmp("data/S1"),

@@ -1,7 +1,7 @@
-# cmake -DPROGRAM=... -DMAN_PAGE=... -P man_page_options.cmake
+# cmake -DPROGRAM=... -DMAN_PAGE=... [-DEMULATOR=...] -P man_page_options.cmake
 # Fails when an option that PROGRAM's --help lists is missing from MAN_PAGE, so that a new or
-# renamed option cannot ship undocumented.
-execute_process(COMMAND ${PROGRAM} --help OUTPUT_VARIABLE help RESULT_VARIABLE status)
+# renamed option cannot ship undocumented. EMULATOR runs a program built for another system.
+execute_process(COMMAND ${EMULATOR} ${PROGRAM} --help OUTPUT_VARIABLE help RESULT_VARIABLE status)
 if(NOT status EQUAL 0)
     message(FATAL_ERROR "${PROGRAM} --help ended with ${status}")
 endif()

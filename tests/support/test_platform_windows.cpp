@@ -12,6 +12,11 @@ bool TestSetEnv(const char* name, const char* value) {
     return _putenv_s(name, value) == 0 && SetEnvironmentVariableA(name, value);
 }
 
+void TestUnsetEnv(const char* name) {
+    _putenv_s(name, "");  // an empty value removes it
+    SetEnvironmentVariableA(name, nullptr);
+}
+
 std::string TestMakeTempDir(const char* prefix) {
     static std::atomic<unsigned> serial{0};
     std::error_code error;

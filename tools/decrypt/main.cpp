@@ -1,6 +1,10 @@
 // lumora-decrypt: turns a saved file back into its JSON document with the recipient's private
 // key. Messages go to standard error; the document to standard output or to -o.
 #include <cstdio>
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -41,7 +45,7 @@ const char kUsage[] =
     "  4  FILE is truncated or corrupt\n";
 
 int complain(int code, const QString& message) {
-    std::fprintf(stderr, "lumora-decrypt: %s\n", qPrintable(message));
+    std::fprintf(stderr, "lumora-decrypt: %s\n", qUtf8Printable(message));
     if (code == kExitUsage) {
         std::fputs("Try 'lumora-decrypt --help'.\n", stderr);
     }
@@ -91,6 +95,11 @@ int main(int argc, char** argv) {
     if (PrintVersionIfAsked(argc, argv, "lumora-decrypt")) {
         return kExitDecrypted;
     }
+#ifdef _WIN32
+    // Saved files and documents are bytes: no line-end translation, no end at a ^Z byte.
+    _setmode(_fileno(stdin), _O_BINARY);
+    _setmode(_fileno(stdout), _O_BINARY);
+#endif
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
     const QCommandLineOption help({"h", "help"}, "");

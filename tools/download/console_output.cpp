@@ -3,6 +3,7 @@
 #include <stdio.h>
 #ifdef _WIN32
 #include <io.h>
+#include <windows.h>
 #else
 #include <unistd.h>
 #endif
@@ -24,6 +25,12 @@ QString counted(int records) {
 
 }  // namespace
 
+void useUtf8Console() {
+#ifdef _WIN32
+    SetConsoleOutputCP(CP_UTF8);
+#endif
+}
+
 bool verboseRequested(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const QByteArray argument(argv[i]);
@@ -42,7 +49,7 @@ void routeTraces(bool verbose) {
         qputenv("LUMORA_DEBUG_LOG", QProcess::nullDevice().toLocal8Bit());
     }
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& message) {
-        DebugLog(0, "%s\n", qPrintable(message));
+        DebugLog(0, "%s\n", qUtf8Printable(message));
     });
 }
 
@@ -77,19 +84,19 @@ void Progress::count(int records) {
         return;
     }
     if (terminal_) {
-        std::fprintf(stderr, "\rlumora-download: %s: %s", qPrintable(table_),
-                     qPrintable(counted(records)));
+        std::fprintf(stderr, "\rlumora-download: %s: %s", qUtf8Printable(table_),
+                     qUtf8Printable(counted(records)));
     } else if (lastLine_.hasExpired(kProgressEveryMs)) {
-        std::fprintf(stderr, "lumora-download: %s: %s so far\n", qPrintable(table_),
-                     qPrintable(counted(records)));
+        std::fprintf(stderr, "lumora-download: %s: %s so far\n", qUtf8Printable(table_),
+                     qUtf8Printable(counted(records)));
         lastLine_.start();
     }
     std::fflush(stderr);
 }
 
 void Progress::finish(const QString& table, int records) {
-    std::fprintf(stderr, "%slumora-download: %s: %s\n", terminal_ ? "\r" : "", qPrintable(table),
-                 qPrintable(counted(records)));
+    std::fprintf(stderr, "%slumora-download: %s: %s\n", terminal_ ? "\r" : "",
+                 qUtf8Printable(table), qUtf8Printable(counted(records)));
     std::fflush(stderr);
     table_.clear();
 }

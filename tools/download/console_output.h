@@ -7,6 +7,9 @@
 #include <QString>
 #include <cstdio>
 
+// Standard output and error carry UTF-8 text; a Windows console is told to show it so.
+void useUtf8Console();
+
 // Whether the arguments ask for --verbose (-v); read before anything can write a trace.
 bool verboseRequested(int argc, char** argv);
 

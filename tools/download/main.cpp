@@ -13,6 +13,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QDir>
 #include <QTimer>
 #include <cstdio>
 
@@ -68,7 +69,7 @@ const char kUsage[] =
 const char kNotAnswering[] = "the reader stopped answering; unplug it and plug it in again";
 
 int complain(int code, const QString& message) {
-    std::fprintf(stderr, "lumora-download: %s\n", qPrintable(message));
+    std::fprintf(stderr, "lumora-download: %s\n", qUtf8Printable(message));
     if (code == kExitUsage) {
         std::fputs("Try 'lumora-download --help'.\n", stderr);
     }
@@ -83,6 +84,7 @@ int main(int argc, char** argv) {
     }
     // Before anything can write a trace.
     const bool verbose = verboseRequested(argc, argv);
+    useUtf8Console();
     routeTraces(verbose);
     FILE* const results = divertStandardOutput(verbose);
     if (!results) {
@@ -177,8 +179,8 @@ int main(int argc, char** argv) {
             finish(complain(kExitNoReader, "the reader was disconnected before the download"));
             return;
         }
-        std::fprintf(results, "Reader serial number: %s\nReader clock: %s\n", qPrintable(serial),
-                     qPrintable(clock));
+        std::fprintf(results, "Reader serial number: %s\nReader clock: %s\n",
+                     qUtf8Printable(serial), qUtf8Printable(clock));
         std::fflush(results);
         emit mediator.beginDownload();
     });
@@ -196,26 +198,27 @@ int main(int argc, char** argv) {
         progress.interrupt();
         finish(complain(kExitNotAnswering, kNotAnswering));
     });
-    QObject::connect(&mediator, &DownloadMediator::onResultsReady,
-                     [&](const QByteArray& document, const QString& sensorId) {
-                         if (document.isEmpty()) {
-                             finish(complain(kExitNoData, "No data to report from the Sensor."));
-                             return;
-                         }
-                         QString problem;
-                         const QString path = saveDownload(
-                             files, document, sensorId, QDateTime::currentDateTimeUtc(), &problem);
-                         if (path.isEmpty()) {
-                             if (!problem.isEmpty()) {
-                                 complain(kExitError, problem);
-                             }
-                             finish(kExitError);
-                             return;
-                         }
-                         std::fprintf(results, "%s\n", qPrintable(path));
-                         std::fflush(results);
-                         finish(kExitSaved);
-                     });
+    QObject::connect(
+        &mediator, &DownloadMediator::onResultsReady,
+        [&](const QByteArray& document, const QString& sensorId) {
+            if (document.isEmpty()) {
+                finish(complain(kExitNoData, "No data to report from the Sensor."));
+                return;
+            }
+            QString problem;
+            const QString path =
+                saveDownload(files, document, sensorId, QDateTime::currentDateTimeUtc(), &problem);
+            if (path.isEmpty()) {
+                if (!problem.isEmpty()) {
+                    complain(kExitError, problem);
+                }
+                finish(kExitError);
+                return;
+            }
+            std::fprintf(results, "%s\n", qUtf8Printable(QDir::toNativeSeparators(path)));
+            std::fflush(results);
+            finish(kExitSaved);
+        });
 
     std::fprintf(stderr, "lumora-download: waiting up to %d s for a reader\n", timeoutS);
     readerTimeout.start(timeoutS * 1000);
