@@ -1,15 +1,19 @@
 // Windows HID backend: SetupAPI lists the HID interfaces, which are opened for the overlapped
-// report I/O of backend_windows_io.cpp. HID.DLL is bound at run time.
+// report I/O of backend_windows_io.cpp; cfgmgr32's device notifications wake the listing when
+// one comes or goes. HID.DLL and the notifications are bound at run time.
 #include <windows.h>
 
+#include <cfgmgr32.h>
 #include <setupapi.h>
 
 #include <atomic>
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -22,6 +26,28 @@ namespace {
 
 typedef void(__stdcall* HidDGetHidGuidFn)(GUID*);
 
+// cfgmgr32.h declares device notifications only for Windows 8 builds; Windows 7, which we still
+// run on, and Wine lack them. So they are looked up at run time, their few types written here.
+using CmNotification = HANDLE;
+constexpr DWORD kCmFilterDeviceInterface = 0;
+struct CmNotifyFilter {
+    DWORD cbSize;
+    DWORD flags;
+    DWORD filterType;
+    DWORD reserved;
+    union {
+        GUID classGuid;
+        HANDLE target;
+        WCHAR instanceId[MAX_DEVICE_ID_LEN];
+    } u;
+};
+static_assert(sizeof(CmNotifyFilter) == 416, "Windows checks cbSize against the whole union");
+typedef DWORD(CALLBACK* CmNotifyCallback)(CmNotification, void* context, DWORD action,
+                                          void* eventData, DWORD eventDataSize);
+typedef CONFIGRET(WINAPI* CmRegisterNotificationFn)(CmNotifyFilter*, void* context,
+                                                    CmNotifyCallback, CmNotification*);
+typedef CONFIGRET(WINAPI* CmUnregisterNotificationFn)(CmNotification);
+
 HMODULE gHidLibrary = nullptr;
 // Atomic because listenThread reads it while LoadHidLibrary's thread owns it.
 std::atomic<HidDGetHidGuidFn> gGetHidGuid{nullptr};
@@ -30,19 +56,108 @@ unsigned long LastError() {
     return static_cast<unsigned long>(GetLastError());
 }
 
+// GetProcAddress typed; null for a null library too.
+template <typename Fn>
+Fn procAddress(HMODULE library, const char* name) {
+    const FARPROC proc = library != nullptr ? GetProcAddress(library, name) : nullptr;
+    return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(proc));
+}
+
+// The HID interface class; false (logged once) while HID.DLL is not loaded.
+bool readHidGuid(GUID& guid) {
+    const HidDGetHidGuidFn getHidGuid = gGetHidGuid.load();
+    if (getHidGuid == nullptr) {
+        static std::atomic<bool> logged{false};
+        if (!logged.exchange(true)) {
+            DebugLog(0, "HID: HID.DLL is not loaded; no devices can be listed\n");
+        }
+        return false;
+    }
+    getHidGuid(&guid);
+    return true;
+}
+
+struct LibraryFree {
+    void operator()(HMODULE library) const { FreeLibrary(library); }
+};
+using LibraryPtr = std::unique_ptr<std::remove_pointer_t<HMODULE>, LibraryFree>;
+
+// Wakes discovery on each arrival and removal of a HID interface. Windows calls notify on a
+// thread of its own, so it only sets the event, taking no lock of ours; the scan it starts
+// compares the listing with the device table, so a notice twice over changes nothing.
+class NotificationWatch final : public HidWatch {
+public:
+    // Registers for the interfaces of class guid; null (logged once) when this Windows offers
+    // no such notice or refuses it.
+    static HidWatch* start(const GUID& guid, OsHandle wake) {
+        // From System32 only: a cfgmgr32.dll beside the program is not ours to load.
+        LibraryPtr library(LoadLibraryExA("cfgmgr32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
+        const auto registerFn =
+            procAddress<CmRegisterNotificationFn>(library.get(), "CM_Register_Notification");
+        const auto unregisterFn =
+            procAddress<CmUnregisterNotificationFn>(library.get(), "CM_Unregister_Notification");
+        if (registerFn == nullptr || unregisterFn == nullptr) {
+            logNoNoticeOnce("cfgmgr32 has no CM_Register_Notification", LastError());
+            return nullptr;
+        }
+        CmNotifyFilter filter = {};
+        filter.cbSize = sizeof filter;
+        filter.filterType = kCmFilterDeviceInterface;
+        filter.u.classGuid = guid;
+        CmNotification notification = nullptr;
+        const CONFIGRET result = registerFn(&filter, wake, &notify, &notification);
+        if (result != CR_SUCCESS) {
+            logNoNoticeOnce("CM_Register_Notification failed", result);
+            return nullptr;
+        }
+        auto* watch =
+            new (std::nothrow) NotificationWatch(std::move(library), unregisterFn, notification);
+        if (watch == nullptr) {
+            unregisterFn(notification);
+        }
+        return watch;
+    }
+
+    ~NotificationWatch() override {
+        // Returns once no notify runs any more, so wake may be closed after us.
+        const CONFIGRET result = unregister_(notification_);
+        if (result != CR_SUCCESS) {
+            DebugLog(0, "HID: CM_Unregister_Notification failed (%lu)\n",
+                     static_cast<unsigned long>(result));
+        }
+    }
+
+private:
+    NotificationWatch(LibraryPtr library, CmUnregisterNotificationFn unregister,
+                      CmNotification notification)
+        : library_(std::move(library)), unregister_(unregister), notification_(notification) {}
+
+    // Every notice of an interface filter is an arrival or a removal.
+    static DWORD CALLBACK notify(CmNotification, void* wake, DWORD, void*, DWORD) {
+        OsSetEvent(static_cast<OsHandle>(wake));
+        return ERROR_SUCCESS;
+    }
+
+    static void logNoNoticeOnce(const char* why, unsigned long code) {
+        static std::atomic<bool> logged{false};
+        if (!logged.exchange(true)) {
+            DebugLog(0, "HID: no device notifications (%s, %lu); relying on the periodic scan\n",
+                     why, code);
+        }
+    }
+
+    LibraryPtr library_;  // keeps unregister_ loaded
+    CmUnregisterNotificationFn unregister_;
+    CmNotification notification_;  // owned
+};
+
 class WindowsHidBackend final : public WindowsFileBackend {
 public:
     bool enumerate(std::vector<std::string>& paths) override {
-        const HidDGetHidGuidFn getHidGuid = gGetHidGuid.load();
-        if (getHidGuid == nullptr) {
-            static std::atomic<bool> logged{false};
-            if (!logged.exchange(true)) {
-                DebugLog(0, "HID: HID.DLL is not loaded; no devices can be listed\n");
-            }
+        GUID hidGuid;
+        if (!readHidGuid(hidGuid)) {
             return false;
         }
-        GUID hidGuid;
-        getHidGuid(&hidGuid);
 
         HDEVINFO set =
             SetupDiGetClassDevsA(&hidGuid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
@@ -97,9 +212,9 @@ public:
         return adopt(file, path);
     }
 
-    HidWatch* watch(OsHandle /*wake*/) override {
-        // Arrival notices need a window; the periodic scan finds devices instead.
-        return nullptr;
+    HidWatch* watch(OsHandle wake) override {
+        GUID hidGuid;
+        return readHidGuid(hidGuid) ? NotificationWatch::start(hidGuid, wake) : nullptr;
     }
 
 private:
@@ -145,14 +260,14 @@ bool LoadHidLibrary() {
         DebugLog(0, "Load HID.DLL failed\n");
         return false;
     }
-    FARPROC proc = GetProcAddress(library, "HidD_GetHidGuid");
-    if (proc == nullptr) {
+    const auto getHidGuid = procAddress<HidDGetHidGuidFn>(library, "HidD_GetHidGuid");
+    if (getHidGuid == nullptr) {
         DebugLog(0, "HID.DLL has no HidD_GetHidGuid\n");
         FreeLibrary(library);
         return false;
     }
     gHidLibrary = library;
-    gGetHidGuid.store(reinterpret_cast<HidDGetHidGuidFn>(reinterpret_cast<void (*)()>(proc)));
+    gGetHidGuid.store(getHidGuid);
     return true;
 }
 

@@ -25,7 +25,7 @@ protected:
     static HidDevice* adopt(HANDLE file, const char* path);
 };
 
-// The machine's HID devices.
+// The machine's HID devices; watch() uses device notifications on Windows 8 and later.
 std::unique_ptr<HidBackend> HidNewWindowsHidBackend();
 
 // The named pipes announced by the marker files in dir; null only when out of memory.

@@ -263,6 +263,8 @@ TEST_F(HidInterfaceTest, HotPlugNoticesAddAndRemoveWithoutWaitingForTheScan) {
     ASSERT_TRUE(device->accept());
     HidDeviceEntry* entry = recorder.nth('a', 1).entry;
     ASSERT_NE(entry, nullptr);
+    scanNow();  // the same arrival told again
+    EXPECT_EQ(recorder.kinds(), "a");
     device->unplug();
     ASSERT_EQ(recorder.nth('r', 1).entry, entry);
     scanNow();  // the removing scan has finished with the table

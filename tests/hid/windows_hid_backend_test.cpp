@@ -1,10 +1,12 @@
 // The code that finds a real reader, on the machine's own HID devices (Wine has a few).
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "hid/backend_windows.h"
+#include "tests/support/log_file.h"
 
 namespace {
 
@@ -23,6 +25,24 @@ TEST(HidWindowsBackend, ListsHidInterfacesWhosePathsOpenAndClose) {
     }
     UnloadHidLibrary();
     EXPECT_TRUE(LoadHidLibrary());  // binds again after an unbind
+    UnloadHidLibrary();
+}
+
+// Wine and Windows 7 have no device notifications: there the scan alone finds readers, as the
+// log says once. Where they exist, a watch registers, and unregisters when deleted.
+TEST(HidWindowsBackend, WatchesDeviceNotificationsWhereTheSystemOffersThem) {
+    ASSERT_TRUE(LoadHidLibrary());
+    const HMODULE cfgmgr = LoadLibraryA("cfgmgr32.dll");
+    const bool offered = cfgmgr && GetProcAddress(cfgmgr, "CM_Register_Notification");
+    const auto backend = HidNewWindowsHidBackend();
+    const OsHandle wake = OsCreateEvent(false, false);
+    const LogSince log;
+    for (int watch = 0; watch < 2; ++watch) {
+        EXPECT_EQ(std::unique_ptr<HidWatch>(backend->watch(wake)) != nullptr, offered);
+    }
+    EXPECT_EQ(log.count("no device notifications"), offered ? 0 : 1);
+    OsCloseHandle(wake);
+    FreeLibrary(cfgmgr);
     UnloadHidLibrary();
 }
 
