@@ -1,6 +1,6 @@
 # lumora_qml_packages(OUT QML_FILES...): the Debian packages that hold the QML modules the window
 # imports, and the installed modules those may import in turn (the "depends" lines of each
-# qmldir; QtQuick.Dialogs, for one, draws with QtQuick.Controls 1). The window's plugins load
+# qmldir; QtQuick.Controls 2, for one, builds on QtQuick.Templates 2). The window's plugins load
 # these at run time, so no linker, and no dpkg-shlibdeps, sees them.
 function(lumora_qml_packages out)
     get_target_property(qmake Qt5::qmake IMPORTED_LOCATION)

@@ -1,6 +1,5 @@
 import QtQuick 2.11
 import QtQuick.Controls 2.4
-import QtQuick.Dialogs 1.2
 import com.norvane.qml.fileutil 1.0
 import com.norvane.qml.downloadmediator 1.0
 import com.norvane.qml.fileurl 1.0
@@ -85,7 +84,7 @@ ApplicationWindow {
     function showError(message) {
         console.log(message)
         errorDialog.text = message
-        openCentred(errorDialog, errorPanel)
+        errorDialog.open()
     }
 
     // results: the document's bytes, held as they are and handed to FileUtil unread; sensorId:
@@ -115,7 +114,7 @@ ApplicationWindow {
             return
         }
         lblFileName.text = FileUrl.shownPath(path)
-        openCentred(transferDialog, transferPanel)
+        transferDialog.open()
         draggable.Drag.mimeData = { "text/uri-list": FileUrl.fromLocalPath(path) }
     }
 
@@ -201,7 +200,7 @@ ApplicationWindow {
                     return
                 }
                 lblRecordCount.text = ""
-                openCentred(progressDialog, progressPanel)
+                progressDialog.open()
                 timer1.start()
                 downloadMediator.beginDownload()
             }
@@ -260,38 +259,21 @@ ApplicationWindow {
         }
     }
 
-    // Opens dialog over the middle of the window, whatever the window manager does, at the
-    // implicit size of panel when it has one (the dialog sizes its panel to its window). The
-    // dialog's window exists only once open: sized or placed earlier, it stays unpainted.
-    function openCentred(dialog, panel) {
-        dialog.open()
-        if (panel) {
-            dialog.width = panel.implicitWidth
-            dialog.height = panel.implicitHeight
-        }
-        dialog.x = window.x + Math.round((window.width - dialog.width) / 2)
-        dialog.y = window.y + Math.round((window.height - dialog.height) / 2)
-    }
-
     SystemPalette {
         id: systemPalette
     }
 
-    MessageDialog {
+    // Each dialog's panel brings its buttons, OK included.
+    PanelDialog {
         id: errorDialog
         objectName: "errorDialog"
         title: qsTr("Error")
-        modality: Qt.WindowModal
-        standardButtons: StandardButton.Ok
+        property string text
 
         // Messages quote paths and reader text: shown as plain text, never as markup.
-        Rectangle {
-            id: errorPanel
-            x: 0
-            y: 0
+        Item {
             implicitWidth: 400
             implicitHeight: errorText.implicitHeight + 70
-            color: systemPalette.window
 
             Label {
                 id: errorText
@@ -302,7 +284,6 @@ ApplicationWindow {
                 text: errorDialog.text
                 textFormat: Text.PlainText
                 wrapMode: Text.Wrap
-                font.family: window.font.family
                 font.pixelSize: 14
             }
 
@@ -311,36 +292,25 @@ ApplicationWindow {
                 anchors.bottom: parent.bottom
                 anchors.margins: 10
                 text: qsTr("OK")
-                font.family: window.font.family
                 onClicked: errorDialog.close()
             }
         }
     }
 
-    // The panels below replace the dialogs' own content, buttons included: each brings its OK.
-    MessageDialog {
+    PanelDialog {
         id: progressDialog
         objectName: "progressDialog"
         title: qsTr("Progress")
-        modality: Qt.WindowModal
-        standardButtons: StandardButton.Ok
 
         // Larger than the bar it holds, so that nothing is cut off.
-        Rectangle {
-            id: progressPanel
-            x: 0
-            y: 0
-            width: 300
-            height: 130
+        Item {
             implicitWidth: 300
             implicitHeight: 130
-            color: systemPalette.window
 
             Label {
                 y: 14
                 anchors.horizontalCenter: parent.horizontalCenter
                 text: qsTr("Downloading the reader's data...")
-                font.family: window.font.family
                 font.pixelSize: 15
             }
 
@@ -364,7 +334,6 @@ ApplicationWindow {
                 anchors.leftMargin: 10
                 anchors.verticalCenter: progressBar.verticalCenter
                 textFormat: Text.PlainText
-                font.family: window.font.family
                 font.pixelSize: 13
             }
 
@@ -373,29 +342,20 @@ ApplicationWindow {
                 anchors.bottom: parent.bottom
                 anchors.margins: 10
                 text: qsTr("OK")
-                font.family: window.font.family
                 onClicked: progressDialog.close()
             }
         }
     }
 
-    MessageDialog {
+    PanelDialog {
         id: transferDialog
         objectName: "transferDialog"
         title: qsTr("Ready To Transfer")
-        modality: Qt.WindowModal
-        standardButtons: StandardButton.Ok
 
         // Large enough for the hint to be read and the file's whole path to be seen.
-        Rectangle {
-            id: transferPanel
-            x: 0
-            y: 0
-            width: 400
-            height: 320
+        Item {
             implicitWidth: 400
             implicitHeight: 320
-            color: systemPalette.window
 
             AnimatedImage {
                 id: image
@@ -451,7 +411,6 @@ ApplicationWindow {
                 color: systemPalette.windowText
                 selectionColor: systemPalette.highlight
                 selectedTextColor: systemPalette.highlightedText
-                font.family: window.font.family
                 font.pixelSize: 13
             }
 
@@ -464,8 +423,7 @@ ApplicationWindow {
                 Button {
                     objectName: "btnCopyPath"
                     text: qsTr("Copy path")
-                    font.family: window.font.family
-                    activeFocusOnTab: true
+                        activeFocusOnTab: true
                     onClicked: {
                         lblFileName.selectAll()
                         lblFileName.copy()
@@ -476,15 +434,13 @@ ApplicationWindow {
                 Button {
                     objectName: "btnOpenFolder"
                     text: qsTr("Open folder")
-                    font.family: window.font.family
-                    activeFocusOnTab: true
+                        activeFocusOnTab: true
                     onClicked: Qt.openUrlExternally(FileUrl.folderOf(lblFileName.text))
                 }
 
                 Button {
                     text: qsTr("OK")
-                    font.family: window.font.family
-                    activeFocusOnTab: true
+                        activeFocusOnTab: true
                     onClicked: transferDialog.close()
                 }
             }

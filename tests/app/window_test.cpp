@@ -184,9 +184,6 @@ TEST_F(ConnectorWindow, ArrivalShowsSerialAndClockAndGetDataSavesTheDocumentAndO
     EXPECT_EQ(text("lblFileName"), QDir::toNativeSeparators(path));
     QMetaObject::invokeMethod(item("btnCopyPath"), "clicked");
     EXPECT_EQ(QGuiApplication::clipboard()->text(), QDir::toNativeSeparators(path));
-    for (const char* button : {"btnCopyPath", "btnOpenFolder"}) {
-        EXPECT_TRUE(flag(button, "activeFocusOnTab")) << button;
-    }
     EXPECT_TRUE(QRegularExpression("^\\d+ records?$").match(text("lblRecordCount")).hasMatch())
         << qPrintable(text("lblRecordCount"));
 
@@ -211,6 +208,40 @@ TEST_F(ConnectorWindow, ArrivalShowsSerialAndClockAndGetDataSavesTheDocumentAndO
     EXPECT_EQ(text("lblReaderDateTime"), clock);
     EXPECT_FALSE(flag("btnGetData", "enabled"));
     EXPECT_TRUE(visible("transferDialog"));
+}
+
+// Drawn inside the window, each dialog must fit in it: whole and in its middle, a panel too
+// large for it shown smaller rather than cut off. Tab reaches its buttons, Esc closes it.
+TEST_F(ConnectorWindow, DialogsOpenWholeInTheMiddleOfTheWindowAndAnswerTheKeyboard) {
+    item("errorDialog")->setProperty("text", QString("Longer than the window. ").repeated(300));
+    const QRectF area(QPointF(), window_->size());
+    const std::pair<const char*, QStringList> cases[] = {
+        {"errorDialog", {"OK"}},
+        {"progressDialog", {"OK"}},
+        {"transferDialog", {"Copy path", "Open folder", "OK"}},
+    };
+    for (const auto& [name, buttons] : cases) {
+        SCOPED_TRACE(name);
+        QMetaObject::invokeMethod(item(name), "open");
+        auto* frame = item(name)->property("background").value<QQuickItem*>();
+        auto* panel = item(name)->property("panel").value<QQuickItem*>();
+        const QRectF box = frame->mapRectToScene(frame->boundingRect());
+        EXPECT_TRUE(area.contains(box));
+        EXPECT_TRUE(box.contains(panel->mapRectToScene(panel->boundingRect())));
+        EXPECT_LE((box.center() - area.center()).manhattanLength(), 1);
+
+        QStringList reached;
+        for (int tab = 0; tab <= buttons.size(); ++tab) {
+            QTest::keyClick(window_, Qt::Key_Tab);
+            if (window_->activeFocusItem()->inherits("QQuickButton")) {
+                reached << window_->activeFocusItem()->property("text").toString();
+            }
+        }
+        reached.removeDuplicates();
+        EXPECT_EQ(reached, buttons);
+        QTest::keyClick(window_, Qt::Key_Escape);
+        EXPECT_FALSE(visible(name));
+    }
 }
 
 // A document that does not name its sensor used to stop the completion handler with a script

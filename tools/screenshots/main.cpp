@@ -1,8 +1,7 @@
 // lumora-screenshots OUT_DIR: starts the window as lumora-connector does, against simulated
 // readers in a temporary folder with a key made for the run, and saves PNG pictures of it
 // waiting for a reader, connected, downloading, with the transfer dialog and with the no-data
-// message. Needs X (Xvfb): the pictures are taken from the screen, so the dialogs' own windows
-// are in them as a user sees them.
+// message. Needs X (Xvfb): the pictures are taken from the screen, as a user sees the window.
 #include <openssl/pem.h>
 #include <openssl/rsa.h>
 #include <stdlib.h>
@@ -60,31 +59,19 @@ public:
         return item(name)->property(property).toBool();
     }
 
-    // Waits until every visible window has drawn a new frame, so the picture is current.
+    // Waits until the window has drawn a new frame, so the picture is current.
     void settle() {
-        for (QWindow* window : QGuiApplication::topLevelWindows()) {
-            auto* quick = qobject_cast<QQuickWindow*>(window);
-            if (!quick || !quick->isVisible()) {
-                continue;
-            }
-            bool swapped = false;
-            auto connection =
-                QObject::connect(quick, &QQuickWindow::frameSwapped, [&] { swapped = true; });
-            quick->update();
-            waitFor([&] { return swapped; }, 5000);
-            QObject::disconnect(connection);
-        }
+        bool swapped = false;
+        auto connection =
+            QObject::connect(window_, &QQuickWindow::frameSwapped, [&] { swapped = true; });
+        window_->update();
+        waitFor([&] { return swapped; }, 5000);
+        QObject::disconnect(connection);
     }
 
     bool shoot(const char* name) {
         settle();
-        QRect area = window_->geometry();
-        for (QWindow* window : QGuiApplication::topLevelWindows()) {
-            auto* quick = qobject_cast<QQuickWindow*>(window);
-            if (quick && quick != window_ && quick->isVisible()) {
-                area |= quick->geometry();
-            }
-        }
+        const QRect area = window_->geometry();
         const QImage picture = window_->screen()
                                    ->grabWindow(0, area.x(), area.y(), area.width(), area.height())
                                    .toImage();
