@@ -172,7 +172,11 @@ public:
         QProcess program;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("LUMORA_HID_SOCKET_DIR", path("sockets"));
-        environment.insert("XDG_CONFIG_DIRS", path("config"));
+        if (ownSettings) {
+            environment.insert("XDG_CONFIG_DIRS", path("config"));
+        } else {
+            environment.remove("XDG_CONFIG_DIRS");
+        }
         environment.insert("LC_ALL", "C");  // month names
         environment.remove("LUMORA_DEBUG_LOG");
         program.setProcessEnvironment(environment);
@@ -204,7 +208,8 @@ public:
     }
 
     QTemporaryDir dir;
-    QProcess sim;  // killed, if still running, as the rig goes
+    QProcess sim;             // killed, if still running, as the rig goes
+    bool ownSettings = true;  // else the system's, where XDG_CONFIG_DIRS names none
 };
 
 TEST(DownloadE2eTest, SavesWhatTheReaderHoldsAndDecryptsBackToIt) {
@@ -309,7 +314,26 @@ TEST(DownloadE2eTest, EndsWithoutSavingAndSaysWhy) {
         << qPrintable(help.out.join('\n'));
 }
 
-#ifndef _WIN32
+#ifdef _WIN32
+// Without XDG_CONFIG_DIRS the settings are the machine's, in the application data folder.
+TEST(DownloadE2eTest, SettingsOfTheMachineAreInTheApplicationDataFolder) {
+    const QString folder =
+        QDir::fromNativeSeparators(qEnvironmentVariable("ProgramData")) + "/LumoraConnector";
+    const QString ini = folder + "/Configuration.ini";
+    if (QFileInfo::exists(ini) || !QDir().mkpath(folder)) {
+        GTEST_SKIP() << "needs a machine without settings whose " << qPrintable(folder)
+                     << " this user may write";
+    }
+    writeBytes(ini, "[General\ndata_dir=x\n");
+    Rig rig;
+    rig.ownSettings = false;
+    const ProgramRun run = rig.download({"--timeout", "1"});
+    QFile::remove(ini);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(run.err.contains("The settings file " + ini + " is not a valid INI file"))
+        << qPrintable(run.err);
+}
+#else
 // A reader this user may not open used to end as "no reader connected" after the whole wait.
 TEST(DownloadE2eTest, AReaderThisUserMayNotOpenIsNamedWithItsFix) {
     if (geteuid() != 0 || !QFileInfo::exists("/usr/bin/setpriv")) {

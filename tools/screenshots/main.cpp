@@ -1,10 +1,10 @@
 // lumora-screenshots OUT_DIR: starts the window as lumora-connector does, against simulated
 // readers in a temporary folder with a key made for the run, and saves PNG pictures of it
 // waiting for a reader, connected, downloading, with the transfer dialog and with the no-data
-// message. Needs X (Xvfb): the pictures are taken from the screen, as a user sees the window.
+// message. Needs X (Xvfb), or Windows (Wine inside Xvfb): the pictures are taken from the
+// screen, as a user sees the window.
 #include <openssl/pem.h>
 #include <openssl/rsa.h>
-#include <stdlib.h>
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -134,7 +134,12 @@ int main(int argc, char** argv) {
         return 2;
     }
     const QString outDir = QString::fromLocal8Bit(argv[1]);
+#ifdef _WIN32
+    QTemporaryDir scratch;
+#else
+    // Short, so that the sockets' paths fit.
     QTemporaryDir scratch(QStringLiteral("/tmp/lumora-shots-XXXXXX"));
+#endif
     const QString sockets = scratch.filePath("sock");
     const QString config = scratch.filePath("cfg");
     if (!QDir().mkpath(outDir) || !QDir().mkpath(sockets) ||
@@ -150,14 +155,15 @@ int main(int argc, char** argv) {
                   .arg(scratch.filePath("data"), scratch.filePath("key.pem"))
                   .toUtf8());
     ini.close();
-    setenv("LUMORA_HID_SOCKET_DIR", qPrintable(sockets), 1);
-    setenv("XDG_CONFIG_DIRS", qPrintable(config), 1);
-    setenv("LUMORA_DEBUG_LOG", qPrintable(scratch.filePath("debug.log")), 1);
+    qputenv("LUMORA_HID_SOCKET_DIR", sockets.toLocal8Bit());
+    qputenv("XDG_CONFIG_DIRS", config.toLocal8Bit());
+    qputenv("LUMORA_DEBUG_LOG", scratch.filePath("debug.log").toLocal8Bit());
 
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
     QGuiApplication app(argc, argv);
-    if (QGuiApplication::platformName() != QLatin1String("xcb")) {
-        return fail("needs an X display; run it under xvfb-run");
+    const QString platform = QGuiApplication::platformName();
+    if (platform != QLatin1String("xcb") && platform != QLatin1String("windows")) {
+        return fail("needs an X display or Windows; run it under xvfb-run");
     }
     applySettingsPathFromEnvironment();
     QQmlApplicationEngine engine;
