@@ -128,6 +128,10 @@ QStringList lines(const QByteArray& text) {
     return lines;
 }
 
+// Outside ASCII, as many a clinic's folder names are: the settings, the file calls and the saved
+// path on standard output all carry it.
+const QString kData = QStringLiteral("donn\u00e9es");
+
 struct ProgramRun {
     int exitCode = -1;
     QStringList out;  // lines of standard output
@@ -138,15 +142,17 @@ struct ProgramRun {
 class Rig {
 public:
     Rig() {
-        for (const char* folder : {"sockets", "config/LumoraConnector", "data"}) {
+        for (const QString& folder :
+             {QString("sockets"), QString("config/LumoraConnector"), kData}) {
             QDir(dir.path()).mkpath(folder);
         }
         setKeyFile(testKey(2048).publicPem());
     }
     void setKeyFile(const QString& keyFile) {
-        writeBytes(path("config/LumoraConnector/Configuration.ini"),
-                   ("[General]\ndata_dir=" + path("data/") + "\npublic_key_file=" + keyFile + "\n")
-                       .toUtf8());
+        writeBytes(
+            path("config/LumoraConnector/Configuration.ini"),
+            ("[General]\ndata_dir=" + path(kData + "/") + "\npublic_key_file=" + keyFile + "\n")
+                .toUtf8());
     }
     QString path(const QString& name) const { return dir.filePath(name); }
 
@@ -200,7 +206,7 @@ public:
     // Every file below the data folder, temporary ones included.
     QStringList savedFiles() const {
         QStringList files;
-        QDirIterator it(path("data"), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+        QDirIterator it(path(kData), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
         while (it.hasNext()) {
             files.append(it.next());
         }
@@ -246,7 +252,7 @@ TEST(DownloadE2eTest, SavesWhatTheReaderHoldsAndDecryptsBackToIt) {
         // the rest of the name and the file's permissions are the save's own tests'.
         const QString saved = run.out[2];
         EXPECT_TRUE(
-            saved.startsWith(QDir::toNativeSeparators(rig.path("data/0M7Q3ABCDE/0M7Q3ABCDE_"))))
+            saved.startsWith(QDir::toNativeSeparators(rig.path(kData + "/0M7Q3ABCDE/0M7Q3ABCDE_"))))
             << qPrintable(saved);
         EXPECT_EQ(rig.savedFiles(), QStringList({QDir::fromNativeSeparators(saved)}));
 
@@ -285,13 +291,13 @@ TEST(DownloadE2eTest, EndsWithoutSavingAndSaysWhy) {
         {"unknown option", {}, {"--fast"}, 2, "Unknown option 'fast'"},
         {"argument", {}, {"now"}, 2, "unexpected argument now"},
         // A set-up problem (the settings' own tests say which): one line, before any wait.
-        {"data folder gone", {}, {"--timeout", "1"}, 1, "data does not exist"},
+        {"data folder gone", {}, {"--timeout", "1"}, 1, "donn\u00e9es does not exist"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Rig rig;
         if (c.exitCode == 1) {
-            QDir(rig.path("data")).removeRecursively();
+            QDir(rig.path(kData)).removeRecursively();
         }
         if (!c.reader.isEmpty()) {
             ASSERT_TRUE(rig.plugReader(c.reader));
