@@ -42,8 +42,9 @@ public:
     static constexpr int kGiveUpPeriods = 3;
 
     // Requests. Each sends its command (a typed request is followed by type 125) and blocks until
-    // the answer for this very attempt is complete. With no answer progress for 10000 ms it sends
-    // again, from an empty list; after kGiveUpPeriods such periods in a row it gives up, empty,
+    // an answer to one of its attempts is complete. With no answer progress for 10000 ms it sends
+    // again (an answer already arriving is kept and may end it); answers owed to earlier attempts
+    // count as progress too. After kGiveUpPeriods silent periods in a row it gives up, empty,
     // with Outcome::notAnswering. The sends run on the client's "reader-sender" thread, so the
     // bound holds while a send still waits for the reader's credit (a send not done by the next
     // repeat is not repeated). It returns at once with an empty result when no reader is adopted,
@@ -153,10 +154,14 @@ private:
     // Under the state lock: queues one attempt's send for the "reader-sender" thread.
     void queueSend(Kind kind, uint64_t attempt, uint64_t removals,
                    const std::function<void()>& send);
-    // Under the state lock: whether one answer message of kind belongs to the current attempt of
-    // its request; last ends that answer (a date-time or calibration answer is one message).
+    // Under the state lock: whether one answer message of kind belongs to an attempt of the
+    // request that runs; last ends that answer (a date-time or calibration answer is one message).
     bool takeAnswer(Kind kind, bool last);
-    bool claimAwaited(Kind kind);
+    // Under the state lock: takes the oldest attempt of kind awaited (owed: there was one) and
+    // returns whether its answer is for the request that runs.
+    bool claimAwaited(Kind kind, bool* owed);
+    // Under the state lock: an owed answer of kind's channel arrived; progress for its waiters.
+    void noteProgress(Kind kind);
     void forgetAwaited(Kind kind);
     // Under the state lock: the current attempt of kind is answered; wakes its waiters.
     void answerComplete(Kind kind);
