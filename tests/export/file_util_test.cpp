@@ -4,6 +4,7 @@
 
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <functional>
 
@@ -160,6 +161,8 @@ TEST_F(FileUtilTest, RefusesSensorIdsThatAreNotPlainNames) {
 // to the wrong place under the wrong key; a UTF-8 file was read as Latin-1.
 TEST_F(FileUtilTest, SetupProblemsAreSaidWithTheirFixAndUtf8IsRead) {
     QDir(tmp({})).mkpath("data");
+    ASSERT_EQ(mkfifo(qPrintable(tmp("fifo")), 0600), 0);
+    writeBytes(tmp("big"), QByteArray(1024 * 1024 + 1, '-'));
     const QString ini = tmp("LumoraConnector/Configuration.ini");
     const QByteArray key = "\npublic_key_file=" + testKey(2048).publicPem().toUtf8();
     const struct {
@@ -178,6 +181,13 @@ TEST_F(FileUtilTest, SetupProblemsAreSaidWithTheirFixAndUtf8IsRead) {
         {"data_dir=" + tmp("data/").toUtf8() + "\npublic_key_file=" + tmp("none.pem").toUtf8(),
          "The public key %2/none.pem cannot be used: No such file or directory. Set "
          "public_key_file in %1 to the recipient's PEM public key."},
+        // A FIFO used to hang the check, /dev/zero to read 2 GB.
+        {"data_dir=" + tmp("data/").toUtf8() + "\npublic_key_file=" + tmp("fifo").toUtf8(),
+         "The public key %2/fifo cannot be used: it is not a regular file. Set public_key_file in "
+         "%1 to the recipient's PEM public key."},
+        {"data_dir=" + tmp("data/").toUtf8() + "\npublic_key_file=" + tmp("big").toUtf8(),
+         "The public key %2/big cannot be used: it is larger than 1 MiB. Set public_key_file in "
+         "%1 to the recipient's PEM public key."},
         // Qt would cut the value at the comment, or drop the quotes or the escape.
         {"data_dir=/srv/x;y/" + key,
          "The settings file %1 is read wrongly at data_dir: this file format takes ';' for the "
