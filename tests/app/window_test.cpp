@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <functional>
 #include <memory>
+#include <thread>
 
 #include "app/connector_app.h"
 #include "app_test_support.h"
@@ -260,6 +261,17 @@ TEST_F(ConnectorWindow, AReaderThatStopsAnsweringAtArrivalIsToldOnTheStatusLine)
     EXPECT_FALSE(flag("btnGetData", "enabled"));
     EXPECT_FALSE(visible("errorDialog"));
     DeviceClient::setRequestRepeatMsForTest(10000);
+}
+
+// A clock answer queued behind the reader's removal used to enable Get Data for no reader.
+TEST_F(ConnectorWindow, AClockAnswerQueuedBehindTheRemovalEnablesNothing) {
+    std::thread([this] {
+        emit DeviceClient::instance()->onDisconnected();
+        emit mediator_->onReaderClock("05 Mar 2021 07:08:09");
+    }).join();
+    EXPECT_TRUE(waitFor([&] { return text("lblStatus1") == kDisconnected; }));
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(flag("btnGetData", "enabled"));
 }
 
 // A missing data folder used to show only once the download was done, and lost it.
