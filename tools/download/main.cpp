@@ -13,6 +13,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QDir>
 #include <QTimer>
 #include <cstdio>
 
@@ -126,6 +127,13 @@ int main(int argc, char** argv) {
     if (!setup.isEmpty()) {
         return complain(kExitError, setup);
     }
+    // "/srv/pre-" names no folder but the start of each sensor folder's name: easily mistaken.
+    const QString dataDir = files.baseSubjectDataDir();
+    if (!dataDir.endsWith('/') && !dataDir.endsWith(QDir::separator())) {
+        complain(kExitSaved, QStringLiteral("note: data_dir %1 does not end in a separator, so the "
+                                            "sensor folders will be %1<sensor id>, in %2")
+                                 .arg(dataDir, files.sensorFoldersParent()));
+    }
 
     DeviceClient* const client = DeviceClient::instance();
     DownloadMediator mediator;
@@ -177,8 +185,9 @@ int main(int argc, char** argv) {
             finish(complain(kExitNoReader, "the reader was disconnected before the download"));
             return;
         }
-        std::fprintf(results, "Reader serial number: %s\nReader clock: %s\n", qPrintable(serial),
-                     qPrintable(clock));
+        std::fprintf(results, "Reader serial number: %s\nReader clock: %s\n",
+                     qPrintable(printableReaderText(serial)),
+                     qPrintable(printableReaderText(clock)));
         std::fflush(results);
         emit mediator.beginDownload();
     });
