@@ -48,6 +48,8 @@ int main(int argc, char** argv) {
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
     // The reader's clock shows month names of the system locale.
     setenv("LC_ALL", "C", 1);
+    // Saved files are named by the UTC time: a local time must show, so not UTC (+05:45).
+    setenv("TZ", "Asia/Kathmandu", 1);
     // Build machines have no OpenGL.
     setenv("QT_QUICK_BACKEND", "software", 1);
 

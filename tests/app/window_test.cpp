@@ -162,9 +162,11 @@ TEST_F(ConnectorWindow, ArrivalShowsSerialAndClockAndGetDataSavesTheDocumentAndO
     QObject::connect(mediator_, &DownloadMediator::beginDownload, &scope, [&] {
         progressShown = visible("progressDialog") && flag("timer1", "running");
     });
+    const QDateTime clicked = QDateTime::currentDateTimeUtc();
     clickGetData();
     ASSERT_TRUE(waitFor([&] { return visible("transferDialog"); }))
         << qPrintable(text("errorDialog"));
+    const QDateTime shown = QDateTime::currentDateTimeUtc();
     EXPECT_TRUE(progressShown);
     EXPECT_FALSE(visible("progressDialog"));
     EXPECT_FALSE(flag("timer1", "running"));
@@ -178,6 +180,11 @@ TEST_F(ConnectorWindow, ArrivalShowsSerialAndClockAndGetDataSavesTheDocumentAndO
                     .match(files[0])
                     .hasMatch())
         << qPrintable(files[0]);
+    // The time in the name is the UTC time of the save.
+    QDateTime named =
+        QDateTime::fromString(files[0].section('_', -2, -2), "yyyy-MM-ddTHHmmss.zzzZ");
+    named.setTimeSpec(Qt::UTC);
+    EXPECT_TRUE(named >= clicked.addMSecs(-1) && named <= shown) << qPrintable(files[0]);
     const QString path = appTestFolders().data() + files[0];
     // The whole path, for those who cannot drag: selectable and on the clipboard at a click.
     EXPECT_EQ(text("lblFileName"), path);
