@@ -128,6 +128,7 @@ struct DeviceClient::State {
     RecordsJson databaseRecords;
     QVector<DecodedRecord> calibrationRecords;
     QString textReply;
+    bool textReplyLost = false;      // the accepted reply could not be received whole
     QString readerDateTime;          // empty until the first date-time answer
     QElapsedTimer recordCountShown;  // since onRecordCount was last emitted
 
@@ -336,6 +337,11 @@ bool DeviceClient::runRequest(Kind kind, const std::function<void()>& send,
         if (a.staleEnds != staleEnds) {
             forgetAwaited(kind);
         }
+    }
+    if (complete && kind == kText && s.textReplyLost) {
+        Trace("The reader's reply could not be received whole\n");
+        lastOutcome = Outcome::unreadableReply;
+        complete = false;
     }
     if (complete) {
         collect();
@@ -548,7 +554,8 @@ void DeviceClient::readerRemoved() {
 
 void DeviceClient::handleTextReply(const char* text) {
     shared().receivingThread.store(QThread::currentThreadId());
-    const QString value = textReplyValue(QByteArray(text));
+    // Null: a reply that could not be received whole, which ends its request as a failure.
+    const QString value = text ? textReplyValue(QByteArray(text)) : QString();
     QMutexLocker locker(&shared().stateMutex);
     State::Attempts& a = state_->kinds[kText];
     bool owed;
@@ -557,6 +564,7 @@ void DeviceClient::handleTextReply(const char* text) {
         noteProgress(kText);
     }
     if (accepted) {
+        state_->textReplyLost = !text;
         setTextReply(value);
     } else if (a.busy) {
         ++a.staleEnds;

@@ -35,8 +35,9 @@ public:
     // How the calling thread's last request ended.
     enum class Outcome {
         answered,
-        noReader,      // none adopted, or removed during the request
-        notAnswering,  // no answer progress through kGiveUpPeriods repeat periods
+        noReader,         // none adopted, or removed during the request
+        notAnswering,     // no answer progress through kGiveUpPeriods repeat periods
+        unreadableReply,  // a text reply that could not be received whole (too long, a NUL)
     };
     // Repeat periods without answer progress after which a request gives up.
     static constexpr int kGiveUpPeriods = 3;
@@ -96,7 +97,8 @@ public:
     // The adopted reader is gone: every waiting request ends with an empty result; emits
     // onDisconnected. The completion flags and stored answers stay.
     void readerRemoved();
-    // A complete text reply (NUL-terminated, up to and including its status line).
+    // A complete text reply (NUL-terminated, up to and including its status line); null for one
+    // that could not be received whole, which ends the text request as Outcome::unreadableReply.
     void handleTextReply(const char* text);
     // One complete AAP message from the reader, dispatched by type; writes the trace lines to
     // standard output.

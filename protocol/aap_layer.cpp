@@ -82,14 +82,23 @@ void GatherText(const uint8_t* bytes, size_t count, const AAPCallbacks& callback
                      layer.droppedTextBytes);
             layer.droppingText = false;
             text.clear();
+            // The request it answers then fails rather than waits.
+            if (callbacks.textReplyCallback) {
+                callbacks.textReplyCallback(nullptr, callbacks.callbackContext);
+            }
         } else {
             KeepTerminatorTail(text);
         }
         return;
     }
     if (ended) {
+        // A NUL would cut the reply short unseen.
+        const bool whole = text.find('\0') == std::string::npos;
+        if (!whole) {
+            DebugLog(0, "AAPOnTransportEvent: text reply holds a NUL, refused\n");
+        }
         if (callbacks.textReplyCallback) {
-            callbacks.textReplyCallback(text.c_str(), callbacks.callbackContext);
+            callbacks.textReplyCallback(whole ? text.c_str() : nullptr, callbacks.callbackContext);
         }
         text.clear();
         return;
@@ -101,6 +110,17 @@ void GatherText(const uint8_t* bytes, size_t count, const AAPCallbacks& callback
         layer.droppingText = true;
         layer.droppedTextBytes = text.size();
         KeepTerminatorTail(text);
+    }
+}
+
+// Text after what was gathered was lost: the reply it cut is skipped to its end.
+void LoseText() {
+    AAPLayerState& layer = Layer();
+    if (!layer.droppingText) {
+        DebugLog(0, "AAPOnTransportEvent: reply text lost, dropping the reply\n");
+        layer.droppingText = true;
+        layer.droppedTextBytes = layer.textReplyBuffer.size();
+        KeepTerminatorTail(layer.textReplyBuffer);
     }
 }
 
@@ -154,7 +174,7 @@ void ReceiveMessages(MALTransportManager* transport, uint32_t size, const AAPCal
     }
 }
 
-void HandleEvent(uint32_t deviceId, uint32_t event, uint32_t count) {
+void HandleEvent(uint32_t deviceId, uint32_t event, uint32_t count, uint32_t reserved) {
     AAPLayerState& layer = Layer();
     const AAPCallbacks callbacks = CallbackSnapshot();
     switch (event) {
@@ -182,11 +202,14 @@ void HandleEvent(uint32_t deviceId, uint32_t event, uint32_t count) {
         case kXportTextData:
         case kXportMsgData: {
             MALTransportManager* transport = ActiveTransport();
-            if (!transport || count == 0) {
+            if (!transport || (count == 0 && reserved != kXportTextLost)) {
                 break;
             }
             if (event == kXportTextData) {
                 ReceiveText(transport, count, callbacks);
+                if (reserved == kXportTextLost) {
+                    LoseText();
+                }
             } else {
                 ReceiveMessages(transport, count, callbacks);
             }
@@ -245,10 +268,10 @@ void AAPSendText(const char* text) {
                          uint32_t(std::strlen(text)));
 }
 
-int AAPOnTransportEvent(uint32_t deviceId, uint32_t event, uint32_t count, uint32_t) {
+int AAPOnTransportEvent(uint32_t deviceId, uint32_t event, uint32_t count, uint32_t reserved) {
     // Exceptions (memory, or thrown by a callback) must not unwind into the transport.
     try {
-        HandleEvent(deviceId, event, count);
+        HandleEvent(deviceId, event, count, reserved);
     } catch (const std::exception& error) {
         Layer().pendingMessage.reset();
         DebugLog(0, "AAPOnTransportEvent: event %u dropped: %s\n", event, error.what());

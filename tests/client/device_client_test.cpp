@@ -120,6 +120,13 @@ TEST_F(DeviceClientTest, EveryRequestReturnsEmptyWithoutReaderAndWhenTheReaderIs
     }
 }
 
+// A reply with a NUL used to pass as the text before it.
+TEST_F(DeviceClientTest, AReplyNotReceivedWholeEndsItsRequestAsUnreadable) {
+    fake.attach();
+    EXPECT_EQ(run(kSerialNumber, {{0, {Text(std::string("S\0N\r\nFW\r\nCMD OK\r\n", 17))}}}),
+              Result("", Outcome::unreadableReply));
+}
+
 TEST_F(DeviceClientTest, ARequestOnTheEventThreadReturnsAtOnce) {
     fake.attach();                                // this thread now plays the event thread
     DeviceClient::setRequestRepeatMsForTest(50);  // should it wait, it gives up soon

@@ -64,7 +64,7 @@ const char kUsage[] =
     "  3  the sensor has no data\n"
     "  4  no reader within the time-out, the reader was removed during the download, or a\n"
     "     reader is plugged in that this user may not open\n"
-    "  5  the reader stopped answering\n";
+    "  5  the reader stopped answering, or sent a reply that could not be received whole\n";
 
 const char kNotAnswering[] = "the reader stopped answering; unplug it and plug it in again";
 
@@ -173,6 +173,12 @@ int main(int argc, char** argv) {
         accessCheck.stop();
         // This thread has nothing else to do meanwhile: the requests may block it.
         QString serial = client->requestSerialNumber();
+        if (client->lastRequestOutcome() == DeviceClient::Outcome::unreadableReply) {
+            finish(complain(kExitNotAnswering,
+                            "the reader's serial number could not be received whole (too long, or "
+                            "holding a NUL); unplug it and plug it in again"));
+            return;
+        }
         QString clock;
         if (client->lastRequestAnswered()) {
             clock = client->requestDateTime();
