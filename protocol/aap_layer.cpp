@@ -8,6 +8,7 @@
 #include <mutex>
 #include <new>
 #include <string>
+#include <utility>
 
 #include "platform/debug_log.h"
 #include "transport/mal_trans_atp.h"
@@ -27,7 +28,8 @@ struct AAPLayerState {
     // Event thread only.
     std::unique_ptr<AAPMessage> pendingMessage;
     std::string textReplyBuffer;
-    bool droppingText = false;  // the reply in progress outgrew the limit
+    bool droppingText = false;  // the reply in progress outgrew the limit or lost text
+    bool dropSaid = false;      // the dropped reply was already handed on as lost
     size_t droppedTextBytes = 0;
 
     // AAPInit may replace the callbacks while an event runs; events copy them under this lock.
@@ -83,7 +85,7 @@ void GatherText(const uint8_t* bytes, size_t count, const AAPCallbacks& callback
             layer.droppingText = false;
             text.clear();
             // The request it answers then fails rather than waits.
-            if (callbacks.textReplyCallback) {
+            if (!std::exchange(layer.dropSaid, false) && callbacks.textReplyCallback) {
                 callbacks.textReplyCallback(nullptr, callbacks.callbackContext);
             }
         } else {
@@ -113,14 +115,18 @@ void GatherText(const uint8_t* bytes, size_t count, const AAPCallbacks& callback
     }
 }
 
-// Text after what was gathered was lost: the reply it cut is skipped to its end.
-void LoseText() {
+// Text after what was gathered was lost: the reply it cut is handed on as lost at once, as its
+// end may be lost too, and the rest of it is skipped up to an end.
+void LoseText(const AAPCallbacks& callbacks) {
     AAPLayerState& layer = Layer();
     if (!layer.droppingText) {
         DebugLog(0, "AAPOnTransportEvent: reply text lost, dropping the reply\n");
         layer.droppingText = true;
         layer.droppedTextBytes = layer.textReplyBuffer.size();
         KeepTerminatorTail(layer.textReplyBuffer);
+    }
+    if (!std::exchange(layer.dropSaid, true) && callbacks.textReplyCallback) {
+        callbacks.textReplyCallback(nullptr, callbacks.callbackContext);
     }
 }
 
@@ -185,6 +191,7 @@ void HandleEvent(uint32_t deviceId, uint32_t event, uint32_t count, uint32_t res
                 layer.pendingMessage.reset();
                 layer.textReplyBuffer.clear();
                 layer.droppingText = false;
+                layer.dropSaid = false;
                 layer.adoptedDeviceId.store(deviceId);
                 if (callbacks.attachCallback) {
                     callbacks.attachCallback(callbacks.callbackContext);
@@ -208,7 +215,7 @@ void HandleEvent(uint32_t deviceId, uint32_t event, uint32_t count, uint32_t res
             if (event == kXportTextData) {
                 ReceiveText(transport, count, callbacks);
                 if (reserved == kXportTextLost) {
-                    LoseText();
+                    LoseText(callbacks);
                 }
             } else {
                 ReceiveMessages(transport, count, callbacks);
@@ -299,6 +306,7 @@ void AAPResetForTest() {
     layer.pendingMessage.reset();
     layer.textReplyBuffer.clear();
     layer.droppingText = false;
+    layer.dropSaid = false;
     layer.droppedTextBytes = 0;
     std::lock_guard<std::mutex> lock(layer.callbackLock);
     layer.callbacks = AAPCallbacks{};

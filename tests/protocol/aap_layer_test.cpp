@@ -156,6 +156,7 @@ TEST_F(AAPLayer, AReplyNotReceivedWholeIsHandedOnAsLost) {
     AAPOnTransportEvent(3, kXportAttach, 0, 0);
     deliverText(std::string("S\0N\r\nCMD OK\r\n", 13));
     transport.deliver(3, kXportTextData, "SN-", kXportTextLost);
+    EXPECT_EQ(seen.replies.size(), 2u) << "said at the loss: the reply's end may be lost too";
     deliverText("tail\r\nCMD OK\r\n");
     deliverText("SN2\r\nCMD OK\r\n");
     EXPECT_EQ(seen.replies, (std::vector<std::string>{kLost, kLost, "SN2\r\nCMD OK\r\n"}));
