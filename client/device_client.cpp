@@ -395,12 +395,9 @@ void DeviceClient::queueSend(Kind kind, uint64_t attempt, uint64_t removals,
     sh.sendQueued.wakeOne();
 }
 
-uint64_t DeviceClient::startAttempt(Kind kind) {
+void DeviceClient::clearAnswer(Kind kind) {
     State& s = *state_;
-    // Every attempt asks the same: an answer still arriving for an earlier one is kept and ends
-    // the request.
-    const bool arriving = s.answer.open && s.answer.kind == kind && s.answer.accepted;
-    switch (arriving ? kKindCount : kind) {  // kKindCount: nothing to clear
+    switch (kind) {
         case kSchema:
             s.schemaTables.clear();
             break;
@@ -416,6 +413,15 @@ uint64_t DeviceClient::startAttempt(Kind kind) {
             break;
         default:
             break;
+    }
+}
+
+uint64_t DeviceClient::startAttempt(Kind kind) {
+    State& s = *state_;
+    // Every attempt asks the same: an answer still arriving for an earlier one is kept and ends
+    // the request.
+    if (!(s.answer.open && s.answer.kind == kind && s.answer.accepted)) {
+        clearAnswer(kind);
     }
     const uint64_t attempt = ++s.kinds[kind].current;
     (kind == kText ? s.awaitedReplies : s.awaitedMessages).push_back({kind, attempt});

@@ -147,9 +147,11 @@ private:
     QJsonArray typedRecordRequest(Kind kind, uint16_t type, uint8_t id);
     QString textRequest(const char* command);
 
-    // Under the state lock: starts an attempt of kind (clears its list, queues it as awaiting an
-    // answer) and returns the attempt's number.
+    // Under the state lock: starts an attempt of kind (clears its list unless an answer to an
+    // earlier attempt is arriving, queues it as awaiting an answer) and returns its number.
     uint64_t startAttempt(Kind kind);
+    // Under the state lock: empties the list an answer of kind is collected in.
+    void clearAnswer(Kind kind);
     // Under the state lock: waits until the attempt is answered (true), the reader is removed,
     // or a whole repeat period passes without answer progress (false).
     bool waitForAnswer(Kind kind, uint64_t attempt, uint64_t removals);
