@@ -128,13 +128,15 @@ struct DeviceClient::State {
     RecordsJson databaseRecords;
     QVector<DecodedRecord> calibrationRecords;
     QString textReply;
+    bool textReplyLost = false;      // the accepted reply could not be received whole
     QString readerDateTime;          // empty until the first date-time answer
     QElapsedTimer recordCountShown;  // since onRecordCount was last emitted
 
     struct Attempts {
         uint64_t current = 0;    // number of the latest attempt
+        uint64_t first = 0;      // the first attempt of the request that runs
         uint64_t answered = 0;   // the attempt whose answer is complete
-        uint64_t progress = 0;   // answer messages taken
+        uint64_t progress = 0;   // answer messages of this request or owed ahead of it
         qint64 progressAt = 0;   // when the last one was taken, on QDeadlineTimer's clock
         uint64_t staleEnds = 0;  // answers that ended during a request but were not its own
         uint64_t sent = 0;       // the latest attempt whose send has returned
@@ -155,7 +157,8 @@ struct DeviceClient::State {
     struct OpenAnswer {
         bool open = false;
         Kind kind = kSchema;
-        bool accepted = false;  // it belongs to the current attempt of its kind
+        bool accepted = false;  // it belongs to an attempt of the request that runs
+        bool owed = false;      // it answers an attempt sent, of this or an earlier request
     } answer;
 
     bool readerAdopted = false;
@@ -302,6 +305,7 @@ bool DeviceClient::runRequest(Kind kind, const std::function<void()>& send,
     }
     const uint64_t removals = s.removals;
     a.busy = true;
+    a.first = a.current + 1;
     bool complete = false;
     uint64_t attempt = 0;
     uint64_t progress = a.progress;
@@ -333,6 +337,11 @@ bool DeviceClient::runRequest(Kind kind, const std::function<void()>& send,
         if (a.staleEnds != staleEnds) {
             forgetAwaited(kind);
         }
+    }
+    if (complete && kind == kText && s.textReplyLost) {
+        Trace("The reader's reply could not be received whole\n");
+        lastOutcome = Outcome::unreadableReply;
+        complete = false;
     }
     if (complete) {
         collect();
@@ -386,7 +395,7 @@ void DeviceClient::queueSend(Kind kind, uint64_t attempt, uint64_t removals,
     sh.sendQueued.wakeOne();
 }
 
-uint64_t DeviceClient::startAttempt(Kind kind) {
+void DeviceClient::clearAnswer(Kind kind) {
     State& s = *state_;
     switch (kind) {
         case kSchema:
@@ -405,9 +414,14 @@ uint64_t DeviceClient::startAttempt(Kind kind) {
         default:
             break;
     }
-    // The rest of an answer still arriving belongs to an earlier attempt.
-    if (s.answer.open && s.answer.kind == kind) {
-        s.answer.accepted = false;
+}
+
+uint64_t DeviceClient::startAttempt(Kind kind) {
+    State& s = *state_;
+    // Every attempt asks the same: an answer still arriving for an earlier one is kept and ends
+    // the request.
+    if (!(s.answer.open && s.answer.kind == kind && s.answer.accepted)) {
+        clearAnswer(kind);
     }
     const uint64_t attempt = ++s.kinds[kind].current;
     (kind == kText ? s.awaitedReplies : s.awaitedMessages).push_back({kind, attempt});
@@ -450,8 +464,9 @@ bool DeviceClient::waitForAnswer(Kind kind, uint64_t attempt, uint64_t removals)
     }
 }
 
-bool DeviceClient::claimAwaited(Kind kind) {
+bool DeviceClient::claimAwaited(Kind kind, bool* owed) {
     State& s = *state_;
+    *owed = false;
     std::deque<State::Awaited>& queue = kind == kText ? s.awaitedReplies : s.awaitedMessages;
     // Requests ahead of the oldest one of this kind were never answered.
     while (!queue.empty() && queue.front().kind != kind) {
@@ -462,29 +477,46 @@ bool DeviceClient::claimAwaited(Kind kind) {
     }
     const uint64_t attempt = queue.front().attempt;
     queue.pop_front();
+    *owed = true;
     const State::Attempts& a = s.kinds[kind];
-    return a.busy && attempt == a.current && a.answered != attempt;
+    return a.busy && attempt >= a.first && a.answered != a.current;
+}
+
+void DeviceClient::noteProgress(Kind kind) {
+    State& s = *state_;
+    const qint64 now = QDeadlineTimer::current().deadline();
+    // The reader answers each channel in order: what it sends that was owed moves every request
+    // waiting on that channel closer to its own answer.
+    for (int k = 0; k < kKindCount; ++k) {
+        State::Attempts& a = s.kinds[k];
+        if (a.busy && (k == kText) == (kind == kText)) {
+            ++a.progress;
+            a.progressAt = now;
+        }
+    }
 }
 
 bool DeviceClient::takeAnswer(Kind kind, bool last) {
     State& s = *state_;
     State::Attempts& a = s.kinds[kind];
     bool accepted;
+    bool owed;
     if (kind == kDateTime || kind == kCalibration) {
         // One-message answers leave a longer answer in progress alone.
-        accepted = claimAwaited(kind);
+        accepted = claimAwaited(kind, &owed);
     } else {
         if (!s.answer.open || s.answer.kind != kind) {
             s.answer.kind = kind;
-            s.answer.accepted = claimAwaited(kind);
+            s.answer.accepted = claimAwaited(kind, &s.answer.owed);
         }
         s.answer.open = !last;
         accepted = s.answer.accepted;
+        owed = s.answer.owed;
     }
-    if (accepted) {
-        ++a.progress;
-        a.progressAt = QDeadlineTimer::current().deadline();
-    } else if (last && a.busy) {
+    if (owed) {
+        noteProgress(kind);
+    }
+    if (!accepted && last && a.busy) {
         ++a.staleEnds;
     }
     return accepted;
@@ -528,12 +560,17 @@ void DeviceClient::readerRemoved() {
 
 void DeviceClient::handleTextReply(const char* text) {
     shared().receivingThread.store(QThread::currentThreadId());
-    const QString value = textReplyValue(QByteArray(text));
+    // Null: a reply that could not be received whole, which ends its request as a failure.
+    const QString value = text ? textReplyValue(QByteArray(text)) : QString();
     QMutexLocker locker(&shared().stateMutex);
     State::Attempts& a = state_->kinds[kText];
-    if (claimAwaited(kText)) {
-        ++a.progress;
-        a.progressAt = QDeadlineTimer::current().deadline();
+    bool owed;
+    const bool accepted = claimAwaited(kText, &owed);
+    if (owed) {
+        noteProgress(kText);
+    }
+    if (accepted) {
+        state_->textReplyLost = !text;
         setTextReply(value);
     } else if (a.busy) {
         ++a.staleEnds;

@@ -35,15 +35,17 @@ public:
     // How the calling thread's last request ended.
     enum class Outcome {
         answered,
-        noReader,      // none adopted, or removed during the request
-        notAnswering,  // no answer progress through kGiveUpPeriods repeat periods
+        noReader,         // none adopted, or removed during the request
+        notAnswering,     // no answer progress through kGiveUpPeriods repeat periods
+        unreadableReply,  // a text reply that could not be received whole (too long, a NUL)
     };
     // Repeat periods without answer progress after which a request gives up.
     static constexpr int kGiveUpPeriods = 3;
 
     // Requests. Each sends its command (a typed request is followed by type 125) and blocks until
-    // the answer for this very attempt is complete. With no answer progress for 10000 ms it sends
-    // again, from an empty list; after kGiveUpPeriods such periods in a row it gives up, empty,
+    // an answer to one of its attempts is complete. With no answer progress for 10000 ms it sends
+    // again (an answer already arriving is kept and may end it); answers owed to earlier attempts
+    // count as progress too. After kGiveUpPeriods silent periods in a row it gives up, empty,
     // with Outcome::notAnswering. The sends run on the client's "reader-sender" thread, so the
     // bound holds while a send still waits for the reader's credit (a send not done by the next
     // repeat is not repeated). It returns at once with an empty result when no reader is adopted,
@@ -95,7 +97,8 @@ public:
     // The adopted reader is gone: every waiting request ends with an empty result; emits
     // onDisconnected. The completion flags and stored answers stay.
     void readerRemoved();
-    // A complete text reply (NUL-terminated, up to and including its status line).
+    // A complete text reply (NUL-terminated, up to and including its status line); null for one
+    // that could not be received whole, which ends the text request as Outcome::unreadableReply.
     void handleTextReply(const char* text);
     // One complete AAP message from the reader, dispatched by type; writes the trace lines to
     // standard output.
@@ -144,19 +147,25 @@ private:
     QJsonArray typedRecordRequest(Kind kind, uint16_t type, uint8_t id);
     QString textRequest(const char* command);
 
-    // Under the state lock: starts an attempt of kind (clears its list, queues it as awaiting an
-    // answer) and returns the attempt's number.
+    // Under the state lock: starts an attempt of kind (clears its list unless an answer to an
+    // earlier attempt is arriving, queues it as awaiting an answer) and returns its number.
     uint64_t startAttempt(Kind kind);
+    // Under the state lock: empties the list an answer of kind is collected in.
+    void clearAnswer(Kind kind);
     // Under the state lock: waits until the attempt is answered (true), the reader is removed,
     // or a whole repeat period passes without answer progress (false).
     bool waitForAnswer(Kind kind, uint64_t attempt, uint64_t removals);
     // Under the state lock: queues one attempt's send for the "reader-sender" thread.
     void queueSend(Kind kind, uint64_t attempt, uint64_t removals,
                    const std::function<void()>& send);
-    // Under the state lock: whether one answer message of kind belongs to the current attempt of
-    // its request; last ends that answer (a date-time or calibration answer is one message).
+    // Under the state lock: whether one answer message of kind belongs to an attempt of the
+    // request that runs; last ends that answer (a date-time or calibration answer is one message).
     bool takeAnswer(Kind kind, bool last);
-    bool claimAwaited(Kind kind);
+    // Under the state lock: takes the oldest attempt of kind awaited (owed: there was one) and
+    // returns whether its answer is for the request that runs.
+    bool claimAwaited(Kind kind, bool* owed);
+    // Under the state lock: an owed answer of kind's channel arrived; progress for its waiters.
+    void noteProgress(Kind kind);
     void forgetAwaited(Kind kind);
     // Under the state lock: the current attempt of kind is answered; wakes its waiters.
     void answerComplete(Kind kind);

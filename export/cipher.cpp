@@ -10,6 +10,7 @@
 
 #include <QDebug>
 #include <QFile>
+#include <QFileInfo>
 
 #include "export/encrypted_file_format.h"
 
@@ -113,20 +114,35 @@ Cipher::Cipher(QObject* parent) : QObject(parent) {
     OPENSSL_init_crypto(OPENSSL_INIT_LOAD_CONFIG, nullptr);
 }
 
+namespace {
+constexpr qint64 kMaxKeyFileSize = 1024 * 1024;
+}  // namespace
+
 QByteArray Cipher::readFile(const QString& filename, QString* failure) {
     QFile file(filename);
-    if (!file.open(QIODevice::ReadOnly)) {
-        qCritical().noquote() << file.errorString();
-        if (failure) {
-            // Windows' texts end in a full stop; the messages that quote this add their own.
-            *failure = file.errorString();
-            if (failure->endsWith(QLatin1Char('.'))) {
-                failure->chop(1);
-            }
+    // Opening a FIFO waits for a writer for ever, and a device can be read without end.
+    const QFileInfo info(filename);
+    QString reason;
+    if (info.exists() && !info.isFile()) {
+        reason = QStringLiteral("it is not a regular file");
+    } else if (!file.open(QIODevice::ReadOnly)) {
+        // Windows' texts end in a full stop; the messages that quote this add their own.
+        reason = file.errorString();
+        if (reason.endsWith(QLatin1Char('.'))) {
+            reason.chop(1);
         }
-        return {};
+    } else {
+        const QByteArray bytes = file.read(kMaxKeyFileSize + 1);
+        if (bytes.size() <= kMaxKeyFileSize) {
+            return bytes;
+        }
+        reason = QStringLiteral("it is larger than 1 MiB");
     }
-    return file.readAll();
+    qCritical().noquote() << filename << reason;
+    if (failure) {
+        *failure = reason;
+    }
+    return {};
 }
 
 EvpPkeyPtr Cipher::loadPublicKey(const QString& filename, QString* failure) {

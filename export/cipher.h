@@ -32,6 +32,7 @@ public:
     QByteArray aesEncrypt(const QByteArray& password, const QByteArray& plaintext,
                           QString* failure = nullptr);
 
-    // The whole file, or an empty array when it cannot be opened (logged at critical level).
+    // The whole file, or an empty array with the reason (logged at critical level) when it cannot
+    // be opened, is not a regular file or is larger than 1 MiB. Never blocks on a FIFO or device.
     QByteArray readFile(const QString& filename, QString* failure = nullptr);
 };

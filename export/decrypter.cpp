@@ -9,6 +9,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonParseError>
+#include <algorithm>
+#include <cstring>
 
 #include "export/encrypted_file_format.h"
 
@@ -114,12 +116,45 @@ QByteArray aesDecrypt(const QByteArray& password, const Format& parts) {
 
 }  // namespace
 
-EvpPkeyPtr loadPrivateKey(const QByteArray& pem, QString* failure) {
+namespace {
+
+struct Passphrase {
+    const QByteArray* given;
+    bool prompt;
+    bool asked = false;
+};
+
+// OpenSSL asks only for a protected key.
+int PassphraseCallback(char* buffer, int size, int, void* context) {
+    auto* pass = static_cast<Passphrase*>(context);
+    pass->asked = true;
+    if (pass->given) {
+        const int n = static_cast<int>(std::min<qsizetype>(pass->given->size(), size));
+        std::memcpy(buffer, pass->given->constData(), static_cast<size_t>(n));
+        return n;
+    }
+    return pass->prompt ? PEM_def_callback(buffer, size, 0, nullptr) : -1;
+}
+
+}  // namespace
+
+EvpPkeyPtr loadPrivateKey(const QByteArray& pem, QString* failure, const QByteArray* passphrase,
+                          bool prompt) {
     ERR_clear_error();
     BioPtr bio(BIO_new_mem_buf(pem.constData(), pem.size()));
-    EvpPkeyPtr key(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr) : nullptr);
+    Passphrase pass{passphrase, prompt};
+    EvpPkeyPtr key(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, PassphraseCallback, &pass)
+                       : nullptr);
     if (!key) {
-        *failure = "it holds no PEM private key (" + takeOpenSslError() + ")";
+        const QString reason = takeOpenSslError();
+        if (pass.asked && !passphrase && !prompt) {
+            *failure =
+                QStringLiteral("the key is protected by a passphrase; give it with --passin");
+        } else if (pass.asked) {
+            *failure = "the passphrase does not open it (" + reason + ")";
+        } else {
+            *failure = "it holds no PEM private key (" + reason + ")";
+        }
         return nullptr;
     }
     if (!EVP_PKEY_is_a(key.get(), "RSA")) {

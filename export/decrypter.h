@@ -21,8 +21,10 @@ struct DecryptResult {
 };
 
 // The RSA private key of PEM text, owned by the caller; null, with *failure saying why, when
-// there is none. An encrypted key asks for its pass phrase on the terminal.
-EvpPkeyPtr loadPrivateKey(const QByteArray& pem, QString* failure);
+// there is none. A key protected by a passphrase is opened with passphrase when given, else with
+// one asked for on the terminal when prompt (blocks for the user), else not at all.
+EvpPkeyPtr loadPrivateKey(const QByteArray& pem, QString* failure,
+                          const QByteArray* passphrase = nullptr, bool prompt = false);
 
 // Decrypts file with privateKey (which must not be null). The document is accepted only when
 // it is of the saved shape (a JSON object of exactly events, factory_config, hostDateTime and

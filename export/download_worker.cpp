@@ -32,6 +32,7 @@ void DownloadWorker::doDownload() {
             case DeviceClient::Outcome::answered:
                 return false;
             case DeviceClient::Outcome::notAnswering:
+            case DeviceClient::Outcome::unreadableReply:
                 emit readerNotAnswering();
                 return true;
             case DeviceClient::Outcome::noReader:
@@ -87,7 +88,8 @@ void DownloadWorker::doDownload() {
 void DownloadWorker::readArrival() {
     DeviceClient& client = *DeviceClient::instance();
     const QString serial = client.requestSerialNumber();
-    if (client.lastRequestOutcome() == DeviceClient::Outcome::notAnswering) {
+    if (client.lastRequestOutcome() == DeviceClient::Outcome::notAnswering ||
+        client.lastRequestOutcome() == DeviceClient::Outcome::unreadableReply) {
         emit readerNotAnswering();
         return;
     }

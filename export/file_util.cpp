@@ -9,6 +9,7 @@
 #include <QSettings>
 #include <QStringList>
 #include <QVariantMap>
+#include <algorithm>
 #include <memory>
 
 #include "export/cipher.h"
@@ -18,6 +19,7 @@ namespace {
 
 const char kDataDirKey[] = "data_dir";
 const char kPublicKeyKey[] = "public_key_file";
+const char kUtf8Bom[] = "\xEF\xBB\xBF";
 
 // Opened anew for every read, as UTF-8 (an administrator's file names are not Latin-1).
 std::unique_ptr<QSettings> openSettings() {
@@ -28,9 +30,17 @@ std::unique_ptr<QSettings> openSettings() {
     return settings;
 }
 
-QString readSetting(const char* key, const QString& fallback) {
-    const std::unique_ptr<QSettings> settings = openSettings();
-    const QVariant value = settings->value(QLatin1String(key), fallback);
+// Qt keeps a UTF-8 byte-order mark (Notepad writes one) as part of the first key, read as
+// Latin-1: that key is the same key.
+QString storedKey(const QSettings& settings, const char* key) {
+    const QString marked = QLatin1String(kUtf8Bom) + QLatin1String(key);
+    return !settings.contains(QLatin1String(key)) && settings.contains(marked)
+               ? marked
+               : QString::fromLatin1(key);
+}
+
+QString settingText(const QSettings& settings, const char* key, const QString& fallback) {
+    const QVariant value = settings.value(storedKey(settings, key), fallback);
     // An unquoted comma makes QSettings read a list, whose toString() is empty: the files would
     // silently land in the current folder. Take the text back (spaces after commas are lost).
     if (value.type() == QVariant::StringList) {
@@ -38,6 +48,48 @@ QString readSetting(const char* key, const QString& fallback) {
         return value.toStringList().join(QLatin1Char(','));
     }
     return value.toString();
+}
+
+QString readSetting(const char* key, const QString& fallback) {
+    return settingText(*openSettings(), key, fallback);
+}
+
+// The text after '=' on key's line under [General] or before any section, trimmed; null when
+// there is none. The file's own bytes, before Qt's reading of comments, quotes and escapes.
+QByteArray writtenValue(const QByteArray& text, const char* key) {
+    bool general = true;
+    const int bom = text.startsWith(kUtf8Bom) ? 3 : 0;
+    for (const QByteArray& raw : text.mid(bom).split('\n')) {
+        const QByteArray line = raw.trimmed();
+        if (line.startsWith('[')) {
+            general = line == "[General]";
+        } else if (general && line.contains('=') && line.left(line.indexOf('=')).trimmed() == key) {
+            return line.mid(line.indexOf('=') + 1).trimmed();
+        }
+    }
+    return {};
+}
+
+// Why Qt reads key's value other than it is written, with the fix, or an empty string: an
+// unquoted ';' starts a comment and cuts the value, a '"' inside it is dropped, and a '\'
+// starts an escape.
+QString valueProblem(const QSettings& settings, const QByteArray& text, const char* key) {
+    const QByteArray written = writtenValue(text, key);
+    const bool quoted = written.size() >= 2 && written.startsWith('"') && written.endsWith('"');
+    const QString how =
+        QStringLiteral("The settings file %1 is read wrongly at %2: this file format takes ")
+            .arg(settings.fileName(), QLatin1String(key));
+    if (!quoted && (written.contains(';') || written.contains('"'))) {
+        return how + QStringLiteral(
+                         "';' for the start of a comment and '\"' for a quote. Put the whole "
+                         "value in double quotes.");
+    }
+    const QString literal = QString::fromUtf8(quoted ? written.mid(1, written.size() - 2) : written)
+                                .replace(QLatin1String("\\\\"), QLatin1String("\\"));
+    if (written.contains('\\') && settingText(settings, key, {}) != literal) {
+        return how + QStringLiteral("'\\' for the start of an escape. Write paths with '/'.");
+    }
+    return {};
 }
 
 // Format characters such as direction overrides can make a name look like another one.
@@ -64,7 +116,8 @@ QString quoted(const QString& name) {
 // [section] or a key=value (or continue the line before with a final backslash).
 bool looksLikeIni(const QByteArray& text) {
     bool continued = false;
-    for (const QByteArray& raw : text.split('\n')) {
+    const int bom = text.startsWith(kUtf8Bom) ? 3 : 0;
+    for (const QByteArray& raw : text.mid(bom).split('\n')) {
         const QByteArray line = raw.trimmed();
         const bool wasContinued = continued;
         continued = line.endsWith('\\');
@@ -78,10 +131,11 @@ bool looksLikeIni(const QByteArray& text) {
     return true;
 }
 
-// CON, PRN, AUX, NUL, COM1-9 and LPT1-9 name devices on Windows, whatever follows a dot.
+// These name devices on Windows, whatever follows a dot; the superscript digits count as digits.
 bool isWindowsDeviceName(const QString& name) {
     const QString base = name.section(QLatin1Char('.'), 0, 0).trimmed().toUpper();
-    static const QRegularExpression device(QStringLiteral("^(CON|PRN|AUX|NUL|COM[1-9]|LPT[1-9])$"));
+    static const QRegularExpression device(
+        QStringLiteral("^(CON|PRN|AUX|NUL|CONIN\\$|CONOUT\\$|(COM|LPT)[0-9\u00B9\u00B2\u00B3])$"));
     return device.match(base).hasMatch();
 }
 
@@ -118,6 +172,19 @@ QString FileUtil::plainNameProblem(const QString& name) {
     return {};
 }
 
+QString FileUtil::sensorIdProblem(const QString& id) {
+    const QString problem = plainNameProblem(id);
+    if (!problem.isEmpty()) {
+        return problem;
+    }
+    // Its folder, and its file name with the time, suffix and the temporary file's extra letters
+    // after it, each stay within the 255 bytes a file name may have.
+    if (id.toUtf8().size() > kMaxSensorIdBytes) {
+        return QStringLiteral("it is longer than %1 bytes").arg(kMaxSensorIdBytes);
+    }
+    return {};
+}
+
 QString FileUtil::settingsFile() {
     return openSettings()->fileName();
 }
@@ -135,24 +202,30 @@ QString FileUtil::settingsProblem() {
                    "to use the defaults.")
             .arg(file, probe.errorString());
     }
-    if (settings->status() != QSettings::NoError || !looksLikeIni(probe.readAll())) {
+    const QByteArray text = probe.readAll();
+    if (settings->status() != QSettings::NoError || !looksLikeIni(text)) {
         return QStringLiteral(
                    "The settings file %1 is not a valid INI file. Correct it, or remove it to use "
                    "the defaults.")
             .arg(file);
     }
-    const QStringList keys = settings->childKeys();
-    if (!keys.contains(QLatin1String(kDataDirKey)) &&
-        !keys.contains(QLatin1String(kPublicKeyKey))) {
+    if (!settings->contains(storedKey(*settings, kDataDirKey)) &&
+        !settings->contains(storedKey(*settings, kPublicKeyKey))) {
         return QStringLiteral(
                    "The settings file %1 holds neither data_dir nor public_key_file under "
                    "[General]. Put them under [General], or remove the file to use the defaults.")
             .arg(file);
     }
+    for (const char* key : {kDataDirKey, kPublicKeyKey}) {
+        const QString problem = valueProblem(*settings, text, key);
+        if (!problem.isEmpty()) {
+            return problem;
+        }
+    }
     return {};
 }
 
-QString FileUtil::setupProblem() {
+QString FileUtil::setupProblem(const QString& sensorId) {
     const QString settings = settingsProblem();
     if (!settings.isEmpty()) {
         return settings;
@@ -165,7 +238,9 @@ QString FileUtil::setupProblem() {
                    "recipient's PEM public key.")
             .arg(keyFile, failure, settingsFile());
     }
-    const QString dataPath = QDir(baseSubjectDataDir()).absolutePath();
+    const QString dataPath = sensorFoldersParent();
+    qInfo().noquote() << "sensor folders will be" << baseSubjectDataDir() + "<sensor id>, in"
+                      << dataPath;
     const QFileInfo data(dataPath);
     if (!data.isDir()) {
         return QStringLiteral(
@@ -179,16 +254,49 @@ QString FileUtil::setupProblem() {
                    "data_dir in %2 to a folder this user may write to.")
             .arg(dataPath, settingsFile());
     }
+    return sensorId.isEmpty() ? QString() : sensorFolderProblem(sensorFolder(sensorId));
+}
+
+QString FileUtil::sensorFoldersParent() {
+    const QString dataDir = baseSubjectDataDir();
+    const int cut =
+        std::max(dataDir.lastIndexOf(QLatin1Char('/')), dataDir.lastIndexOf(QDir::separator()));
+    return QDir(cut < 0 ? QStringLiteral(".") : dataDir.left(cut + 1)).absolutePath();
+}
+
+QString FileUtil::sensorFolder(const QString& sensorId) {
+    return QDir(baseSubjectDataDir() + sensorId).absolutePath();
+}
+
+QString FileUtil::sensorFolderProblem(const QString& path) {
+    const QFileInfo folder(path);
+    if (folder.exists() && (!folder.isDir() || !folder.isWritable())) {
+        return QStringLiteral(
+                   "This user may not write to the sensor folder %1. Change its permissions, or "
+                   "set data_dir in %2 to a folder this user may write to.")
+            .arg(path, settingsFile());
+    }
     return {};
 }
 
 bool FileUtil::write(const QString& filename, const QByteArray& data) {
+    const bool saved = saveEncrypted(filename, data);
+    // A sensor folder made for this save alone is not left behind empty.
+    if (!saved && !madeSensorFolder_.isEmpty() &&
+        QFileInfo(filename).absolutePath() == madeSensorFolder_) {
+        QDir().rmdir(madeSensorFolder_);
+    }
+    madeSensorFolder_.clear();
+    return saved;
+}
+
+bool FileUtil::saveEncrypted(const QString& filename, const QByteArray& data) {
     const QString settings = settingsProblem();
     if (!settings.isEmpty()) {
         emit raiseErrorMessage(settings);
         return false;
     }
-    const QString dataPath = QDir(baseSubjectDataDir()).absolutePath();
+    const QString dataPath = sensorFoldersParent();
     qInfo().noquote() << "data path is" << dataPath;
     if (!QDir(dataPath).exists() && !QDir().mkdir(dataPath)) {
         emit raiseErrorMessage("Could not create the data path " + dataPath);
@@ -199,10 +307,11 @@ bool FileUtil::write(const QString& filename, const QByteArray& data) {
     }
     // Written beside the target and renamed into place on commit; dropped unless committed.
     QSaveFile file(filename);
-    if (!file.open(QIODevice::WriteOnly)) {
+    // Unbuffered: a short write shows at once, and the next one gives the system's reason.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         emit raiseErrorMessage(
-            "Could not save the sensor file. Check the permissions on the diretory for " +
-            dataPath);
+            "Could not save the sensor file. Check the permissions on the directory for " +
+            QFileInfo(filename).absolutePath() + ": " + file.errorString());
         return false;
     }
     // Health data: readable by its owner only, before any byte is written.
@@ -225,7 +334,16 @@ bool FileUtil::write(const QString& filename, const QByteArray& data) {
                                ": " + failure + ". The sensor file was not saved.");
         return false;
     }
-    if (file.write(bytes) != bytes.size() || !file.commit()) {
+    qint64 written = 0;
+    while (written < bytes.size()) {
+        const qint64 n = file.write(bytes.constData() + written, bytes.size() - written);
+        if (n <= 0) {
+            break;
+        }
+        written += n;
+    }
+    // A failed write is never committed: a short file would be renamed into place.
+    if (written != bytes.size() || !file.commit()) {
         emit raiseErrorMessage("Could not save the sensor file " + filename + ": " +
                                file.errorString());
         return false;
@@ -248,15 +366,21 @@ QString FileUtil::ensureSensorDir(const QString& sensorId) {
         emit raiseErrorMessage(settings);
         return {};
     }
-    const QString problem = plainNameProblem(sensorId);
-    if (!problem.isEmpty()) {
-        emit raiseErrorMessage("Refused the sensor id " + quoted(sensorId) + ": " + problem +
-                               ". Nothing was saved.");
+    if (!sensorIdUsable(sensorId)) {
         return {};
     }
-    const QString path = QDir(baseSubjectDataDir() + sensorId).absolutePath();
-    if (!QDir(path).exists() && !QDir().mkdir(path)) {
-        emit raiseErrorMessage("Could not create the sensor path " + path);
+    const QString path = sensorFolder(sensorId);
+    const QString access = sensorFolderProblem(path);
+    if (!access.isEmpty()) {
+        emit raiseErrorMessage(access);
+        return {};
+    }
+    if (!QDir(path).exists()) {
+        if (QDir().mkdir(path)) {
+            madeSensorFolder_ = path;
+        } else {
+            emit raiseErrorMessage("Could not create the sensor path " + path);
+        }
     }
     return path;
 }
@@ -273,7 +397,20 @@ QByteArray FileUtil::readAll(const QString& filename) {
     return file.readAll();
 }
 
+bool FileUtil::sensorIdUsable(const QString& sensorId) {
+    const QString problem = sensorIdProblem(sensorId);
+    if (!problem.isEmpty()) {
+        emit raiseErrorMessage("Refused the sensor id " + quoted(sensorId) + ": " + problem +
+                               ". Nothing was saved.");
+    }
+    return problem.isEmpty();
+}
+
 QString FileUtil::combineSensorDirAndFilename(const QString& sensorId, const QString& filename) {
+    // The file name holds the id: what is wrong with the id is said as such.
+    if (!sensorIdUsable(sensorId)) {
+        return {};
+    }
     const QString problem = plainNameProblem(filename);
     if (!problem.isEmpty()) {
         emit raiseErrorMessage("Refused the file name " + quoted(filename) + ": " + problem +

@@ -25,8 +25,12 @@ public:
     // or hold a path separator, a control or format character or a character Windows forbids.
     // The one check for sensor ids and file names from the reader, wherever they meet a path.
     // It must also not be dots only, end with a dot, or name a Windows device (CON, PRN, AUX,
-    // NUL, COM1-9, LPT1-9, with or without an extension).
+    // NUL, CONIN$, CONOUT$, COM0-9, LPT0-9 and COM or LPT with a superscript 1-3, with or without
+    // an extension).
     static QString plainNameProblem(const QString& name);
+    // As plainNameProblem, and an id longer than kMaxSensorIdBytes in UTF-8 is refused too.
+    static QString sensorIdProblem(const QString& id);
+    static constexpr int kMaxSensorIdBytes = 200;
 
     // The settings file the programs read (it may not exist).
     static QString settingsFile();
@@ -46,15 +50,19 @@ public slots:
     // written, the key cannot be loaded or encryption fails.
     bool write(const QString& filename, const QByteArray& data);
     // The first set-up problem that would spoil a download, with its fix, or an empty string:
-    // settingsProblem, a public key that does not load, a data folder that is missing or not
-    // writable. Reads the key file; for before a download starts.
-    QString setupProblem();
+    // settingsProblem, a public key that does not load, a folder the sensor folders go in (data_dir
+    // up to its last separator) that is missing or not writable, and, once sensorId is known, its
+    // existing sensor folder that this user may not write to. Reads the key file.
+    QString setupProblem(const QString& sensorId = QString());
+    // The folder the sensor folders are made in: data_dir up to its last separator, absolute.
+    QString sensorFoldersParent();
     QString currentDir();
     // The data_dir value, or the current folder + separator + "data" + separator.
     QString baseSubjectDataDir();
     // Creates the sensor folder if missing; returns its absolute path even when that fails.
     // Returns an empty string, with a message and nothing created, for an id that is not a
-    // plain name.
+    // plain name or a sensor folder that exists but cannot be written. A folder it made is
+    // removed again, if empty, when the next write fails.
     QString ensureSensorDir(const QString& sensorId);
     // The content of filename; a null array and a message for an empty name; an empty array
     // and no message when it cannot be read.
@@ -68,4 +76,13 @@ public slots:
     QByteArray asByteArrayInUtf16(const QString& text);
     // The public_key_file value, or the current folder + separator + "publickey.pem".
     QString getPublicKeyFile();
+
+private:
+    QString sensorFolder(const QString& sensorId);
+    // Whether sensorId may name a folder; emits why not.
+    bool sensorIdUsable(const QString& sensorId);
+    QString sensorFolderProblem(const QString& path);
+    bool saveEncrypted(const QString& filename, const QByteArray& data);
+
+    QString madeSensorFolder_;  // made by the last ensureSensorDir, for the next write
 };

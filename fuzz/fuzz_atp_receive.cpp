@@ -55,7 +55,8 @@ void OnMessage(const AAPMessage* message, void* context) {
 }
 
 void OnText(const char* text, void* context) {
-    static_cast<Run*>(context)->textBytes += std::strlen(text);
+    // Null: a reply that could not be received whole.
+    static_cast<Run*>(context)->textBytes += text ? std::strlen(text) : 0;
 }
 
 void Feed(MALTransATP& transport, Run& run, const uint8_t* bytes, size_t length, uint8_t flags) {

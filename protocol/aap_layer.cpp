@@ -8,6 +8,7 @@
 #include <mutex>
 #include <new>
 #include <string>
+#include <utility>
 
 #include "platform/debug_log.h"
 #include "transport/mal_trans_atp.h"
@@ -27,7 +28,8 @@ struct AAPLayerState {
     // Event thread only.
     std::unique_ptr<AAPMessage> pendingMessage;
     std::string textReplyBuffer;
-    bool droppingText = false;  // the reply in progress outgrew the limit
+    bool droppingText = false;  // the reply in progress outgrew the limit or lost text
+    bool dropSaid = false;      // the dropped reply was already handed on as lost
     size_t droppedTextBytes = 0;
 
     // AAPInit may replace the callbacks while an event runs; events copy them under this lock.
@@ -82,14 +84,23 @@ void GatherText(const uint8_t* bytes, size_t count, const AAPCallbacks& callback
                      layer.droppedTextBytes);
             layer.droppingText = false;
             text.clear();
+            // The request it answers then fails rather than waits.
+            if (!std::exchange(layer.dropSaid, false) && callbacks.textReplyCallback) {
+                callbacks.textReplyCallback(nullptr, callbacks.callbackContext);
+            }
         } else {
             KeepTerminatorTail(text);
         }
         return;
     }
     if (ended) {
+        // A NUL would cut the reply short unseen.
+        const bool whole = text.find('\0') == std::string::npos;
+        if (!whole) {
+            DebugLog(0, "AAPOnTransportEvent: text reply holds a NUL, refused\n");
+        }
         if (callbacks.textReplyCallback) {
-            callbacks.textReplyCallback(text.c_str(), callbacks.callbackContext);
+            callbacks.textReplyCallback(whole ? text.c_str() : nullptr, callbacks.callbackContext);
         }
         text.clear();
         return;
@@ -101,6 +112,21 @@ void GatherText(const uint8_t* bytes, size_t count, const AAPCallbacks& callback
         layer.droppingText = true;
         layer.droppedTextBytes = text.size();
         KeepTerminatorTail(text);
+    }
+}
+
+// Text after what was gathered was lost: the reply it cut is handed on as lost at once, as its
+// end may be lost too, and the rest of it is skipped up to an end.
+void LoseText(const AAPCallbacks& callbacks) {
+    AAPLayerState& layer = Layer();
+    if (!layer.droppingText) {
+        DebugLog(0, "AAPOnTransportEvent: reply text lost, dropping the reply\n");
+        layer.droppingText = true;
+        layer.droppedTextBytes = layer.textReplyBuffer.size();
+        KeepTerminatorTail(layer.textReplyBuffer);
+    }
+    if (!std::exchange(layer.dropSaid, true) && callbacks.textReplyCallback) {
+        callbacks.textReplyCallback(nullptr, callbacks.callbackContext);
     }
 }
 
@@ -154,7 +180,7 @@ void ReceiveMessages(MALTransportManager* transport, uint32_t size, const AAPCal
     }
 }
 
-void HandleEvent(uint32_t deviceId, uint32_t event, uint32_t count) {
+void HandleEvent(uint32_t deviceId, uint32_t event, uint32_t count, uint32_t reserved) {
     AAPLayerState& layer = Layer();
     const AAPCallbacks callbacks = CallbackSnapshot();
     switch (event) {
@@ -165,6 +191,7 @@ void HandleEvent(uint32_t deviceId, uint32_t event, uint32_t count) {
                 layer.pendingMessage.reset();
                 layer.textReplyBuffer.clear();
                 layer.droppingText = false;
+                layer.dropSaid = false;
                 layer.adoptedDeviceId.store(deviceId);
                 if (callbacks.attachCallback) {
                     callbacks.attachCallback(callbacks.callbackContext);
@@ -182,11 +209,14 @@ void HandleEvent(uint32_t deviceId, uint32_t event, uint32_t count) {
         case kXportTextData:
         case kXportMsgData: {
             MALTransportManager* transport = ActiveTransport();
-            if (!transport || count == 0) {
+            if (!transport || (count == 0 && reserved != kXportTextLost)) {
                 break;
             }
             if (event == kXportTextData) {
                 ReceiveText(transport, count, callbacks);
+                if (reserved == kXportTextLost) {
+                    LoseText(callbacks);
+                }
             } else {
                 ReceiveMessages(transport, count, callbacks);
             }
@@ -245,10 +275,10 @@ void AAPSendText(const char* text) {
                          uint32_t(std::strlen(text)));
 }
 
-int AAPOnTransportEvent(uint32_t deviceId, uint32_t event, uint32_t count, uint32_t) {
+int AAPOnTransportEvent(uint32_t deviceId, uint32_t event, uint32_t count, uint32_t reserved) {
     // Exceptions (memory, or thrown by a callback) must not unwind into the transport.
     try {
-        HandleEvent(deviceId, event, count);
+        HandleEvent(deviceId, event, count, reserved);
     } catch (const std::exception& error) {
         Layer().pendingMessage.reset();
         DebugLog(0, "AAPOnTransportEvent: event %u dropped: %s\n", event, error.what());
@@ -276,6 +306,7 @@ void AAPResetForTest() {
     layer.pendingMessage.reset();
     layer.textReplyBuffer.clear();
     layer.droppingText = false;
+    layer.dropSaid = false;
     layer.droppedTextBytes = 0;
     std::lock_guard<std::mutex> lock(layer.callbackLock);
     layer.callbacks = AAPCallbacks{};

@@ -21,7 +21,9 @@ constexpr uint32_t kAAPTextReplyLimit = 64 * 1024;
 // Callbacks run on the event thread. Whatever they are handed is lent for the call only.
 using AAPAttachCallback = void (*)(void* context);
 using AAPRemoveCallback = void (*)(void* context);
-// text: the gathered reply up to and including its status line, NUL-terminated.
+// text: the gathered reply up to and including its status line, NUL-terminated; null for a
+// reply that could not be received whole (text lost, beyond kAAPTextReplyLimit, or holding a
+// NUL), which is never handed on cut.
 using AAPTextReplyCallback = void (*)(const char* text, void* context);
 using AAPMessageCallback = void (*)(const AAPMessage* message, void* context);
 // Stored and never called.

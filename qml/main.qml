@@ -40,7 +40,11 @@ ApplicationWindow {
         lblSerialNumber.text = serialNumber
     }
 
+    // The answer may come after the reader's removal, queued behind it: then it enables nothing.
     function readerClockReady(clock) {
+        if (!readerPresent) {
+            return
+        }
         lblReaderDateTime.text = clock
         btnGetData.enabled = true
     }

@@ -34,6 +34,7 @@ void ResetRecord(ATPDevice* rec) {
     std::memset(rec->readerText, 0, sizeof rec->readerText);
     rec->identityClass = 0;
     rec->msgRingFull = false;
+    rec->textLost = false;
     rec->credit = 0;
     rec->maxCredit = 0;
     rec->msgWindow = nullptr;

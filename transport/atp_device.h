@@ -56,6 +56,9 @@ struct ATPDevice {
     char readerText[kATPReaderTextSize] = {};
     std::atomic<uint32_t> identityClass{0};
     bool msgRingFull = false;  // a packet did not fit; logged once until one fits again
+    // Text that did not fit the ring was dropped, and all text after it until the event thread
+    // has handed on what came before: set on the read thread, cleared on the event thread.
+    std::atomic<bool> textLost{false};
 
     // Credit: credit and maxCredit under the transport's creditLock.
     int32_t credit = 0;

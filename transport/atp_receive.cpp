@@ -87,8 +87,7 @@ void MALTransATP::OnReceiveReport(int32_t deviceId, const uint8_t* report, int32
             CopyText(rec->readerText, sizeof rec->readerText, command.payload, command.length);
             break;
         case kATPTextIn:
-            RingBufferWrite(&rec->textRing, command.payload, command.length);
-            postEvent(kEvtTextData, rec->deviceId);
+            receiveText(rec, command.payload, command.length);
             break;
         case kATPCredit:
             grantCredit(rec, report[2]);
@@ -119,6 +118,22 @@ void MALTransATP::receiveIdentity(ATPDevice* rec, const uint8_t* payload, uint32
     CopyText(rec->identity, sizeof rec->identity, payload, length);
     sendCommand(rec, kATPIdentityAck, nullptr, 0);
     postEvent(kEvtAttach, rec->deviceId);
+}
+
+void MALTransATP::receiveText(ATPDevice* rec, const uint8_t* text, uint32_t length) {
+    // Text is never resent: what does not fit is lost, and so is what follows until the event
+    // thread has handed on the text before the loss, so that the loss has one place in the text.
+    if (rec->textLost.load() || RingBufferWrite(&rec->textRing, text, length) < length) {
+        if (!rec->textLost.exchange(true)) {
+            DebugLog(0, "OnReceiveReport: text ring full, reply text lost\n");
+        }
+    }
+    postEvent(kEvtTextData, rec->deviceId);
+    // Not left to the end of the read thread's batch: the ring could run over meanwhile.
+    if (eventSignal_ &&
+        (rec->textLost.load() || RingBufferCount(&rec->textRing) >= rec->textRing.capacity / 2)) {
+        OsSetEvent(eventSignal_);
+    }
 }
 
 void MALTransATP::OnReceiveATP(uint32_t deviceId, const uint8_t* packet) {

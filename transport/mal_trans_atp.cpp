@@ -252,13 +252,23 @@ void MALTransATP::dispatchPendingEvents() {
                 const bool text = event.type == kEvtTextData;
                 const uint32_t deviceId = static_cast<uint32_t>(event.value);
                 uint32_t count = 0;
+                bool lost = false;
                 {
                     ATPDeviceUse use = useSlot(deviceId);
                     if (use) {
+                        // Before the count: once text is lost the ring takes no more.
+                        lost = text && use->textLost.load();
                         count = RingBufferCount(text ? &use->textRing : &use->msgRing);
                     }
                 }
-                callback(deviceId, text ? kXportTextData : kXportMsgData, count, 0);
+                callback(deviceId, text ? kXportTextData : kXportMsgData, count,
+                         lost ? kXportTextLost : 0);
+                if (lost) {
+                    ATPDeviceUse use = useSlot(deviceId);
+                    if (use) {
+                        use->textLost = false;
+                    }
+                }
                 break;
             }
             default:
@@ -415,6 +425,7 @@ bool MALTransATP::setUpRecord(ATPDevice* rec, uint32_t index, HidDeviceEntry* en
     std::memset(rec->txPacket, 0, sizeof rec->txPacket);
     rec->identityClass = 0;
     rec->msgRingFull = false;
+    rec->textLost = false;
     std::strcpy(rec->readerText, "12345678");
     // maxCredit stays from the slot's last reader, so early kATPCredit is held to it.
     OsLock(creditLock_);

@@ -193,6 +193,7 @@ private:
     void receiveIdentity(ATPDevice* rec, const uint8_t* payload, uint32_t length);
     // kATPDataIn: acknowledgement, sequence and checksum checks, then the message ring.
     void receiveData(ATPDevice* rec, const uint8_t* packet);
+    void receiveText(ATPDevice* rec, const uint8_t* text, uint32_t length);
     // Sets eventSignal_, or on a read thread delivering reports leaves that to its batch end.
     void wakeEventThread();
 

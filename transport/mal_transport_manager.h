@@ -12,9 +12,11 @@ constexpr uint32_t kXportAttach = 1;    // a reader answered its link start with
 constexpr uint32_t kXportRemove = 2;    // a reader is gone
 constexpr uint32_t kXportTextData = 3;  // count = bytes waiting in the reader's text ring
 constexpr uint32_t kXportMsgData = 4;   // count = bytes waiting in the reader's message ring
+constexpr uint32_t kXportTextLost = 1;  // reserved of kXportTextData: text after these was lost
 
 // Called on the transport's event thread only, one call at a time, in the order of posting.
-// count is 0 for attach and removal; reserved is always 0. The result is ignored.
+// count is 0 for attach and removal; reserved is 0 but for kXportTextData after text was lost,
+// when it is kXportTextLost: the count bytes came before the loss. The result is ignored.
 using TransportEventCallback = int (*)(uint32_t deviceId, uint32_t event, uint32_t count,
                                        uint32_t reserved);
 

@@ -56,6 +56,8 @@ int main(int argc, char** argv) {
     TestSetEnv("QT_QPA_PLATFORM", offscreen ? "offscreen" : "minimal");
     // The reader's clock shows month names of the system locale.
     TestSetEnv("LC_ALL", "C");
+    // Saved files are named by the UTC time: a local time must show, so not UTC (+05:45).
+    TestSetEnv("TZ", "Asia/Kathmandu");
     // Build machines have no OpenGL.
     TestSetEnv("QT_QUICK_BACKEND", "software");
     // Messages of a Windows window program would go to the debugger output.

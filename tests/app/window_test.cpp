@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <functional>
 #include <memory>
+#include <thread>
 
 #include "app/connector_app.h"
 #include "app_test_support.h"
@@ -162,9 +163,11 @@ TEST_F(ConnectorWindow, ArrivalShowsSerialAndClockAndGetDataSavesTheDocumentAndO
     QObject::connect(mediator_, &DownloadMediator::beginDownload, &scope, [&] {
         progressShown = visible("progressDialog") && flag("timer1", "running");
     });
+    const QDateTime clicked = QDateTime::currentDateTimeUtc();
     clickGetData();
     ASSERT_TRUE(waitFor([&] { return visible("transferDialog"); }))
         << qPrintable(text("errorDialog"));
+    const QDateTime shown = QDateTime::currentDateTimeUtc();
     EXPECT_TRUE(progressShown);
     EXPECT_FALSE(visible("progressDialog"));
     EXPECT_FALSE(flag("timer1", "running"));
@@ -178,6 +181,11 @@ TEST_F(ConnectorWindow, ArrivalShowsSerialAndClockAndGetDataSavesTheDocumentAndO
                     .match(files[0])
                     .hasMatch())
         << qPrintable(files[0]);
+    // The time in the name is the UTC time of the save.
+    QDateTime named =
+        QDateTime::fromString(files[0].section('_', -2, -2), "yyyy-MM-ddTHHmmss.zzzZ");
+    named.setTimeSpec(Qt::UTC);
+    EXPECT_TRUE(named >= clicked.addMSecs(-1) && named <= shown) << qPrintable(files[0]);
     const QString path = appTestFolders().data() + files[0];
     // The whole path as the platform writes it, for those who cannot drag: selectable and on
     // the clipboard at a click.
@@ -294,6 +302,17 @@ TEST_F(ConnectorWindow, AReaderThatStopsAnsweringAtArrivalIsToldOnTheStatusLine)
     EXPECT_FALSE(flag("btnGetData", "enabled"));
     EXPECT_FALSE(visible("errorDialog"));
     DeviceClient::setRequestRepeatMsForTest(10000);
+}
+
+// A clock answer queued behind the reader's removal used to enable Get Data for no reader.
+TEST_F(ConnectorWindow, AClockAnswerQueuedBehindTheRemovalEnablesNothing) {
+    std::thread([this] {
+        emit DeviceClient::instance()->onDisconnected();
+        emit mediator_->onReaderClock("05 Mar 2021 07:08:09");
+    }).join();
+    EXPECT_TRUE(waitFor([&] { return text("lblStatus1") == kDisconnected; }));
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(flag("btnGetData", "enabled"));
 }
 
 // A missing data folder used to show only once the download was done, and lost it.

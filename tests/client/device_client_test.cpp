@@ -121,6 +121,13 @@ TEST_F(DeviceClientTest, EveryRequestReturnsEmptyWithoutReaderAndWhenTheReaderIs
     }
 }
 
+// A reply with a NUL used to pass as the text before it.
+TEST_F(DeviceClientTest, AReplyNotReceivedWholeEndsItsRequestAsUnreadable) {
+    fake.attach();
+    EXPECT_EQ(run(kSerialNumber, {{0, {Text(std::string("S\0N\r\nFW\r\nCMD OK\r\n", 17))}}}),
+              Result("", Outcome::unreadableReply));
+}
+
 TEST_F(DeviceClientTest, ARequestOnTheEventThreadReturnsAtOnce) {
     fake.attach();                                // this thread now plays the event thread
     DeviceClient::setRequestRepeatMsForTest(50);  // should it wait, it gives up soon
@@ -163,7 +170,8 @@ TEST_F(DeviceClientTest, AnAttemptLeftWithoutItsOwnAnswerIsRepeatedUntilAnswered
     DeviceClient::setGiveUpPeriodsForTest(1000);
     DeviceClient::setRequestRepeatMsForTest(50);
     const Event record0 = Msg(49, Record(6, 0));
-    const std::vector<Event> wholeAnswers = {record0, Msg(49), Msg(49, Record(6, 9)), Msg(49)};
+    const std::vector<Event> rest = {Msg(49, Record(6, 1)), Msg(49)};
+    const std::string both = "[" + RecordJson(0) + "," + RecordJson(1) + "]";
     const struct {
         const char* name;
         Request request;
@@ -182,24 +190,15 @@ TEST_F(DeviceClientTest, AnAttemptLeftWithoutItsOwnAnswerIsRepeatedUntilAnswered
          {{1, {Msg(81)}}, {3, {Msg(81, kConfigRecord)}}},
          R"([{"200":"1000"}])",
          2},
-        // The reader ignores the first command and answers the second; its reply is taken as
-        // the late one to the first, until a silent repeat period shows that no more are owed.
-        {"reply to the oldest command",
-         kSerialNumber,
-         {{1, {Text("OLD\r\nFW 1\r\nCMD OK\r\n")}}, {2, {Text("NEW\r\nFW 1\r\nCMD OK\r\n")}}},
-         "NEW",
-         3},
-        // Answers of an earlier attempt never mix into the current one.
-        {"whole earlier answer after the repeat",
+        // A reader that paused past a repeat: the late answer to the first attempt is the
+        // answer, and one that was arriving is kept whole; the repeat's own answer is not mixed in.
+        {"late reply", kSerialNumber, {{1, {Text("S1\r\nFW 1\r\nCMD OK\r\n")}}}, "S1", 2},
+        {"answer begun after the repeat",
          Records(6),
-         {{3, wholeAnswers}},
-         "[" + RecordJson(9) + "]",
+         {{3, {record0, rest[0], rest[1], Msg(49, Record(6, 9)), Msg(49)}}},
+         both,
          2},
-        {"earlier answer cut by the repeat",
-         Records(6),
-         {{1, {record0}}, {3, wholeAnswers}},
-         "[" + RecordJson(9) + "]",
-         2},
+        {"answer paused across the repeat", Records(6), {{1, {record0}}, {3, rest}}, both, 2},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -251,6 +250,18 @@ TEST_F(DeviceClientTest, ARequestGivesUpAfterThreeSilentRepeatPeriodsEvenWhileIt
     ASSERT_TRUE(fake.waitForSends(before + 2));
     ASSERT_TRUE(fake.settle());
     EXPECT_EQ(serve(kSerialNumber, {{0, {Text("S1\r\nFW\r\nCMD OK\r\n")}}}), "S1");
+}
+
+// Answers the reader still owes to an earlier request's repeats come first: not silence.
+TEST_F(DeviceClientTest, AnAnswerOwedToAnEarlierRepeatKeepsTheNextRequestFromGivingUp) {
+    fake.attach();
+    serveSchema();
+    DeviceClient::setRequestRepeatMsForTest(300);
+    DeviceClient::setGiveUpPeriodsForTest(2);
+    EXPECT_EQ(serve(Records(6), {{3, RecordsAnswer(6, 1)}}), "[" + RecordJson(0) + "]");
+    const Event owed = Msg(49, Record(6, 0));
+    EXPECT_EQ(serve(kDateTime, {{1, {owed}}, {3, {owed}}, {5, {Msg(49), Msg(65, kClock)}}}),
+              kClockText);
 }
 
 TEST_F(DeviceClientTest, AnAnswerStillArrivingIsNotCutShortByTheRepeat) {

@@ -149,10 +149,9 @@ public:
         setKeyFile(testKey(2048).publicPem());
     }
     void setKeyFile(const QString& keyFile) {
-        writeBytes(
-            path("config/LumoraConnector/Configuration.ini"),
-            ("[General]\ndata_dir=" + path(kData + "/") + "\npublic_key_file=" + keyFile + "\n")
-                .toUtf8());
+        writeBytes(path("config/LumoraConnector/Configuration.ini"),
+                   ("[General]\ndata_dir=" + path(dataDir) + "\npublic_key_file=" + keyFile + "\n")
+                       .toUtf8());
     }
     QString path(const QString& name) const { return dir.filePath(name); }
 
@@ -185,6 +184,9 @@ public:
         }
         environment.insert("LC_ALL", "C");  // month names
         environment.remove("LUMORA_DEBUG_LOG");
+        if (!debugLog.isEmpty()) {
+            environment.insert("LUMORA_DEBUG_LOG", debugLog);
+        }
         program.setProcessEnvironment(environment);
         QStringList command = runAs + QStringList(LUMORA_DOWNLOAD_PROGRAM) + arguments;
         program.start(command.takeFirst(), command);
@@ -214,6 +216,8 @@ public:
     }
 
     QTemporaryDir dir;
+    QString dataDir = kData + "/";
+    QString debugLog;
     QProcess sim;             // killed, if still running, as the rig goes
     bool ownSettings = true;  // else the system's, where XDG_CONFIG_DIRS names none
 };
@@ -226,21 +230,41 @@ TEST(DownloadE2eTest, SavesWhatTheReaderHoldsAndDecryptsBackToIt) {
         bool verbose;
     } cases[] = {
         {"clean link", {}, true},
+        // A debug log that cannot be written is said once and does without; a serial number
+        // with a line feed and a terminal escape prints on one line, escaped; a data_dir that
+        // is a prefix of the sensor folders' names gets a note.
         {"faulty link", {"--drop", "0.05", "--corrupt", "0.05", "--duplicate", "0.05"}, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Rig rig;
-        writeBytes(rig.path("scenario.json"), scenario.file);
+        writeBytes(rig.path("scenario.json"),
+                   QByteArray(scenario.file)
+                       .replace("RS00004711", c.verbose ? "RS00004711" : "RS\\n\\u001b[2J"));
         ASSERT_TRUE(
             rig.plugReader(QStringList({"--scenario", rig.path("scenario.json")}) + c.link));
+        rig.debugLog = c.verbose ? "" : rig.path("gone/debug.log");
+        rig.dataDir = kData + (c.verbose ? "/" : "/lumora-");
+        rig.setKeyFile(testKey(2048).publicPem());
         const ProgramRun run = rig.download(c.verbose ? QStringList("--verbose") : QStringList());
         ASSERT_EQ(run.exitCode, 0) << qPrintable(run.err);
+        EXPECT_EQ(run.err.startsWith("lumora-download: cannot write the debug log " + rig.debugLog +
+                                     " (No such file or directory); going on "
+                                     "without it\n"),
+                  !c.verbose)
+            << qPrintable(run.err);
+        EXPECT_EQ(
+            run.err.count("note: data_dir " + rig.path(kData + "/lumora-") +
+                          " does not end in a separator, so the sensor folders will be " +
+                          rig.path(kData + "/lumora-") + "<sensor id>, in " + rig.path(kData)),
+            c.verbose ? 0 : 1)
+            << qPrintable(run.err);
 
         // Standard output holds only the results; the reader's replies and other traces go to
         // standard error with --verbose only; each table ends its progress line with its count.
         ASSERT_EQ(run.out.size(), 3) << qPrintable(run.out.join('\n'));
-        EXPECT_EQ(run.out[0], "Reader serial number: RS00004711");
+        EXPECT_EQ(run.out[0], c.verbose ? "Reader serial number: RS00004711"
+                                        : "Reader serial number: RS\\n\\x1b[2J");
         EXPECT_EQ(run.out[1], "Reader clock: 05 Mar 2021 07:08:09");
         EXPECT_EQ(run.err.contains("CMD OK"), c.verbose) << qPrintable(run.err);
         for (const char* count :
@@ -251,8 +275,8 @@ TEST(DownloadE2eTest, SavesWhatTheReaderHoldsAndDecryptsBackToIt) {
         // In the folder of the sensor that member 90 names, written as the platform writes paths;
         // the rest of the name and the file's permissions are the save's own tests'.
         const QString saved = run.out[2];
-        EXPECT_TRUE(
-            saved.startsWith(QDir::toNativeSeparators(rig.path(kData + "/0M7Q3ABCDE/0M7Q3ABCDE_"))))
+        EXPECT_TRUE(saved.startsWith(
+            QDir::toNativeSeparators(rig.path(rig.dataDir + "0M7Q3ABCDE/0M7Q3ABCDE_"))))
             << qPrintable(saved);
         EXPECT_EQ(rig.savedFiles(), QStringList({QDir::fromNativeSeparators(saved)}));
 

@@ -166,6 +166,15 @@ TEST(DecryptToolTest, ExitCodesAndOutput) {
     const QString out = dir.filePath("out.json");
     writeBytes(saved, savedFile());
     const QString key = testKey(2048).privatePem();
+    // The same key behind a passphrase, which used to be asked for with no terminal to answer.
+    const QString locked = dir.filePath("locked.pem");
+    {
+        BioPtr pem(BIO_new_file(qPrintable(locked), "w"));
+        ASSERT_TRUE(PEM_write_bio_PrivateKey(pem.get(), testKey(2048).key.get(), EVP_aes_256_cbc(),
+                                             nullptr, 0, nullptr, const_cast<char*>("s3cret")));
+    }
+    writeBytes(dir.filePath("pass.txt"), "s3cret\nrest\n");
+    qputenv("LUMORA_TEST_PASS", "s3cret");
     const struct {
         QStringList arguments;
         int exitCode;
@@ -180,6 +189,13 @@ TEST(DecryptToolTest, ExitCodesAndOutput) {
         {{saved}, 2, "missing --key"},
         {{"--key", key, dir.filePath("none")}, 1, "cannot read"},
         {{"--key", testKey(2048, 1).privatePem(), saved}, 3, "wrong key"},
+        {{"-k", locked, saved}, 1, "the key is protected by a passphrase; give it with --passin"},
+        {{"-k", locked, "--passin", "pass:s3cret", saved}, 0, kDocument.constData()},
+        {{"-k", locked, "--passin", "env:LUMORA_TEST_PASS", saved}, 0, kDocument.constData()},
+        {{"-k", locked, "--passin", "file:pass.txt", saved}, 0, kDocument.constData()},
+        {{"-k", locked, "--passin", "fd:0", saved}, 0, kDocument.constData(), "s3cret\n"},
+        {{"-k", locked, "--passin", "pass:wrong", saved}, 1, "the passphrase does not open it"},
+        {{"-k", locked, "--passin", "s3cret", saved}, 2, "--passin takes pass:TEXT"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(qPrintable(c.arguments.join(' ')));

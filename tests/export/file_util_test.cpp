@@ -2,6 +2,10 @@
 // a temporary folder named by XDG_CONFIG_DIRS.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
 #include <functional>
 
 #include <QDir>
@@ -41,14 +45,14 @@ struct FileUtilTest : ::testing::Test {
     QString tmp(const QString& name) const {
         return name.isEmpty() ? dir.path() : dir.filePath(name);
     }
-    void writeSettings(const QString& lines) {
+    void writeSettings(const QByteArray& lines) {
         QDir(dir.path()).mkdir("LumoraConnector");
-        writeBytes(tmp("LumoraConnector/Configuration.ini"), lines.toUtf8());
+        writeBytes(tmp("LumoraConnector/Configuration.ini"), lines);
     }
     // Both below the temporary folder; the 2048-bit test key unless keyFile is named.
     void configure(const QString& dataDir, const QString& keyFile = {}) {
         const QString key = keyFile.isEmpty() ? testKey(2048).publicPem() : tmp(keyFile);
-        writeSettings("data_dir=" + tmp(dataDir) + "\npublic_key_file=" + key);
+        writeSettings(("data_dir=" + tmp(dataDir) + "\npublic_key_file=" + key).toUtf8());
     }
     QStringList entries(const QString& folder) const {
         return QDir(tmp(folder)).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::Hidden);
@@ -65,15 +69,20 @@ TEST_F(FileUtilTest, DefaultsXdgFolderAndSensorFolderRules) {
     EXPECT_EQ(files.getPublicKeyFile(), QDir::currentPath() + separator + "publickey.pem");
 
     const struct {
-        QString dataDir;
+        QString settings;
         const char* sensorDir;
     } cases[] = {
-        {tmp("out"), "outS1"},    // no separator inserted: a sibling
-        {tmp("a,b/"), "a,b/S1"},  // unquoted, QSettings makes it a list
+        {"data_dir=" + tmp("out"), "outS1"},            // no separator inserted: a sibling
+        {"data_dir=" + tmp("a,b/"), "a,b/S1"},          // unquoted, QSettings makes it a list
+        {"data_dir=\"" + tmp("a;b/") + '"', "a;b/S1"},  // quoted, no comment
+        // Notepad's byte-order mark, before a key or a section.
+        {"\1data_dir=" + tmp("a,b/"), "a,b/S1"},
+        {"\1[General]\ndata_dir=" + tmp("out"), "outS1"},
     };
     QDir(tmp({})).mkdir("a,b");
+    QDir(tmp({})).mkdir("a;b");
     for (const auto& c : cases) {
-        writeSettings("data_dir=" + c.dataDir);
+        writeSettings(c.settings.toUtf8().replace('\1', "\xEF\xBB\xBF"));
         EXPECT_EQ(files.ensureSensorDir("S1"), tmp(c.sensorDir));
     }
     EXPECT_TRUE(messages.isEmpty()) << qPrintable(messages.join('\n'));
@@ -107,6 +116,11 @@ TEST_F(FileUtilTest, EachUserMessage) {
          [](FileUtil& f, auto&) { EXPECT_EQ(f.combineSensorDirAndFilename("../\x01", "f"), ""); },
          "Refused the sensor id \"../\\u0001\": it contains a path separator. Nothing was saved."},
         {"", "",
+         [](FileUtil& f, auto&) {
+             EXPECT_EQ(f.combineSensorDirAndFilename("CON.txt", "CON.txt_1_data.json"), "");
+         },
+         "Refused the sensor id \"CON.txt\": it names a device on Windows. Nothing was saved."},
+        {"", "",
          [](FileUtil& f, auto&) { EXPECT_EQ(f.combineSensorDirAndFilename("S1", "a:b"), ""); },
          "Refused the file name \"a:b\": it contains :, which file names may not hold. Nothing was "
          "saved."},
@@ -127,26 +141,38 @@ TEST_F(FileUtilTest, RefusesSensorIdsThatAreNotPlainNames) {
     configure("data/");
     QDir(tmp({})).mkdir("data");
     // Windows would take the last ones for devices, drop their final dot, or hide them.
-    const char* const refused[] = {
-        "",    "  ",       ".",  "..",  "../S1", "S1/..",    "a\\b",     "C:",   "S1\r\n", "S\x7f",
-        " S1", "\u202eS1", "S*", "CON", "nul",   "Com1.txt", "LPT9.x.y", "aux ", "S1.",    "..."};
+    const char* const refused[] = {"",         "  ",          ".",         "..",          "../S1",
+                                   "S1/..",    "a\\b",        "C:",        "S1\r\n",      "S\x7f",
+                                   " S1",      "\u202eS1",    "S*",        "CON",         "nul",
+                                   "Com1.txt", "LPT9.x.y",    "aux ",      "S1.",         "...",
+                                   "CONIN$",   "conout$.txt", "COM\u00b9", "lpt\u00b3.x", "COM0"};
     for (const char* id : refused) {
         EXPECT_EQ(files.ensureSensorDir(id), "") << id;
     }
     EXPECT_EQ(files.ensureSensorDir(QChar(0xFEFF) + QString("S1")), "");  // not white space to Qt
+    // Its file name, the longest part of the saved path, stays within 255 bytes.
+    const QString longest(FileUtil::kMaxSensorIdBytes / 2, QChar(0xe9));
+    EXPECT_EQ(files.ensureSensorDir(longest + "e"), "");
     EXPECT_EQ(messages.filter(QRegularExpression("^Refused the sensor id \"")).size(),
-              int(std::size(refused)) + 1);
+              int(std::size(refused)) + 2);
     EXPECT_EQ(entries("data"), QStringList());
-    for (const char* id :
-         {"S1", "0M0000ABC12", "Sensor-1.x_2", "\u00dcnic\u00f6de", "CON1", "COM10", "..S1"}) {
+    for (const QString id : {"S1", "0M0000ABC12", "Sensor-1.x_2", "\u00dcnic\u00f6de", "CON1",
+                             "COM10", "..S1", "COM\u2074"}) {
         EXPECT_EQ(files.ensureSensorDir(id), tmp(QStringLiteral("data/") + id));
     }
+    QString path;
+    EXPECT_NE(path = files.combineSensorDirAndFilename(
+                  longest, downloadFileName(longest, QDateTime::currentDateTime())),
+              "");
+    writeBytes(path + ".XXXXXX", "");  // the temporary file's name
 }
 
 // A settings file that could not be used was silently replaced by the defaults, and files went
 // to the wrong place under the wrong key; a UTF-8 file was read as Latin-1.
 TEST_F(FileUtilTest, SetupProblemsAreSaidWithTheirFixAndUtf8IsRead) {
     QDir(tmp({})).mkpath("data");
+    ASSERT_EQ(mkfifo(qPrintable(tmp("fifo")), 0600), 0);
+    writeBytes(tmp("big"), QByteArray(1024 * 1024 + 1, '-'));
     const QString ini = tmp("LumoraConnector/Configuration.ini");
     const QByteArray key = "\npublic_key_file=" + testKey(2048).publicPem().toUtf8();
     const struct {
@@ -166,7 +192,26 @@ TEST_F(FileUtilTest, SetupProblemsAreSaidWithTheirFixAndUtf8IsRead) {
         {"data_dir=" + tmp("data/").toUtf8() + "\npublic_key_file=" + tmp("none.pem").toUtf8(),
          "The public key %2/none.pem cannot be used: %4. Set public_key_file in %1 to the "
          "recipient's PEM public key."},
-        {"data_dir=" + tmp("donn\u00e9es/").toUtf8() + key,
+        // A FIFO used to hang the check, /dev/zero to read 2 GB.
+        {"data_dir=" + tmp("data/").toUtf8() + "\npublic_key_file=" + tmp("fifo").toUtf8(),
+         "The public key %2/fifo cannot be used: it is not a regular file. Set public_key_file in "
+         "%1 to the recipient's PEM public key."},
+        {"data_dir=" + tmp("data/").toUtf8() + "\npublic_key_file=" + tmp("big").toUtf8(),
+         "The public key %2/big cannot be used: it is larger than 1 MiB. Set public_key_file in "
+         "%1 to the recipient's PEM public key."},
+        // Qt would cut the value at the comment, or drop the quotes or the escape.
+        {"data_dir=/srv/x;y/" + key,
+         "The settings file %1 is read wrongly at data_dir: this file format takes ';' for the "
+         "start of a comment and '\"' for a quote. Put the whole value in double quotes."},
+        {"data_dir=\"/srv/x\"" + QByteArray(key).replace("=", "=/x/\"k\""),
+         "The settings file %1 is read wrongly at public_key_file: this file format takes ';' for "
+         "the start of a comment and '\"' for a quote. Put the whole value in double quotes."},
+        {"data_dir=C:\\data\\x" + key,
+         "The settings file %1 is read wrongly at data_dir: this file format takes '\\' for the "
+         "start of an escape. Write paths with '/'."},
+        // The sensor id is appended to the text: the sensor folders go in data/, as data/pre-S1.
+        {"data_dir=" + tmp("data/pre-").toUtf8() + key, ""},
+        {"data_dir=" + tmp("donn\u00e9es/pre-").toUtf8() + key,
          "The data folder %2/donn\u00e9es does not exist. Create it, or set data_dir in %1 to a "
          "folder that exists."},
     };
@@ -176,7 +221,7 @@ TEST_F(FileUtilTest, SetupProblemsAreSaidWithTheirFixAndUtf8IsRead) {
         if (c.settings.isNull()) {
             QDir(tmp({})).mkpath("LumoraConnector/Configuration.ini");
         } else {
-            writeSettings(QString::fromUtf8(c.settings));
+            writeSettings(c.settings);
         }
         QFile probe(ini);
         const QString readError = probe.open(QIODevice::ReadOnly) ? "" : probe.errorString();
@@ -205,9 +250,32 @@ TEST_F(FileUtilTest, ASaveGoesToTheSensorFolderUnderItsTimeAndReplacesOnlyWhole)
     EXPECT_EQ(saveDownload(files, kDocument, "S1", now, &problem), "");
     EXPECT_EQ(messages, QStringList({"Could not create the sensor path " + tmp("data/S1"),
                                      "Could not save the sensor file. Check the permissions on "
-                                     "the diretory for " +
-                                         tmp("data")}));
+                                     "the directory for " +
+                                         tmp("data/S1") + ": No such file or directory"}));
     EXPECT_EQ(entries("data"), QStringList());
+    // A full disk: the system's reason, no short file, no sensor folder left behind.
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{};
+    getrlimit(RLIMIT_FSIZE, &limit);
+    const rlimit before = limit;
+    limit.rlim_cur = 100;
+    setrlimit(RLIMIT_FSIZE, &limit);
+    messages.clear();
+    EXPECT_EQ(saveDownload(files, kDocument, "S2", now, &problem), "");
+    setrlimit(RLIMIT_FSIZE, &before);
+    EXPECT_EQ(messages, QStringList("Could not save the sensor file " + tmp("data/S2/") +
+                                    "S2_2026-12-05T081530.123Z_data.json: File too large"));
+    // Something in the sensor folder's place is said before anything is encrypted.
+    writeBytes(tmp("data/S3"), "");
+    messages.clear();
+    EXPECT_EQ(saveDownload(files, kDocument, "S3", now, &problem), "");
+    const QString s3 = "This user may not write to the sensor folder " + tmp("data/S3") +
+                       ". Change its permissions, or set data_dir in " + FileUtil::settingsFile() +
+                       " to a folder this user may write to.";
+    EXPECT_EQ(messages, QStringList(s3));
+    EXPECT_EQ(files.setupProblem("S3"), s3);
+    EXPECT_EQ(entries("data"), QStringList("S3"));
+    QFile::remove(tmp("data/S3"));
 
     messages.clear();
     EXPECT_EQ(saveDownload(files, kDocument, "S1", now, &problem), path);

@@ -272,6 +272,12 @@ TEST_F(HidInterfaceTest, HotPlugNoticesAddAndRemoveWithoutWaitingForTheScan) {
     EXPECT_EQ(entry->path[0], '\0');
     const uint8_t data[64] = {};
     EXPECT_FALSE(WriteHidReport(entry, data, 64));  // refused at once: nothing is open
+    // Adopted again into the same entry: a record of the first adoption must tell them apart.
+    const uint32_t first = entry->generation;
+    device = plug("r-vid_1a61&pid_3650");
+    ASSERT_TRUE(device->accept());
+    ASSERT_EQ(recorder.nth('a', 2).entry, entry);
+    EXPECT_GT(entry->generation, first);
 }
 
 TEST_F(HidInterfaceTest, SwapWithEqualCountIsNoticedAtTheNextScan) {

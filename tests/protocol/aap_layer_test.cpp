@@ -12,6 +12,9 @@
 
 namespace {
 
+// A reply that could not be received whole, as the callbacks saw it.
+const char kLost[] = "(lost)";
+
 // What the callbacks saw; the context pointer leads back here.
 struct Seen {
     int attaches = 0;
@@ -29,7 +32,7 @@ protected:
         AAPResetForTest();
         AAPSetTransportForTest(&transport);
         AAPInit([](void* c) { ++Of(c).attaches; }, [](void* c) { ++Of(c).removes; },
-                [](const char* text, void* c) { Of(c).replies.push_back(text); },
+                [](const char* text, void* c) { Of(c).replies.push_back(text ? text : kLost); },
                 [](const AAPMessage* m, void* c) {
                     Of(c).messages.emplace_back(m->type(), m->payload());
                 },
@@ -140,14 +143,23 @@ TEST_F(AAPLayer, StatusLineSplitAtAnyByteEndsTheReply) {
                 // The rest of the event goes with the reply, then is gone.
                 deliverText(status.substr(split) + "rest");
                 deliverText(next);
-                std::vector<std::string> expected{next};
-                if (!overLimit) {
-                    expected.insert(expected.begin(), "X\r\n" + status + "rest");
-                }
-                EXPECT_EQ(seen.replies, expected);
+                EXPECT_EQ(seen.replies, (std::vector<std::string>{
+                                            overLimit ? kLost : "X\r\n" + status + "rest", next}));
             }
         }
     }
+}
+
+// A reply with a NUL reached the client cut at it, and one whose text the transport lost went on
+// with a hole in it.
+TEST_F(AAPLayer, AReplyNotReceivedWholeIsHandedOnAsLost) {
+    AAPOnTransportEvent(3, kXportAttach, 0, 0);
+    deliverText(std::string("S\0N\r\nCMD OK\r\n", 13));
+    transport.deliver(3, kXportTextData, "SN-", kXportTextLost);
+    EXPECT_EQ(seen.replies.size(), 2u) << "said at the loss: the reply's end may be lost too";
+    deliverText("tail\r\nCMD OK\r\n");
+    deliverText("SN2\r\nCMD OK\r\n");
+    EXPECT_EQ(seen.replies, (std::vector<std::string>{kLost, kLost, "SN2\r\nCMD OK\r\n"}));
 }
 
 // A long command goes out in chunks; once one is not sent, the ones after it would reach the

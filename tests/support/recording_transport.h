@@ -54,12 +54,13 @@ public:
         return changed_.wait_for(lock, kPatience, [&] { return hooksRunning_ == 0; });
     }
     // Offers bytes to the layer's reads and raises event of a reader.
-    void deliver(uint32_t deviceId, uint32_t event, const std::string& bytes) {
+    void deliver(uint32_t deviceId, uint32_t event, const std::string& bytes,
+                 uint32_t reserved = 0) {
         {
             std::lock_guard<std::mutex> lock(mutex_);
             incoming_ = bytes;
         }
-        AAPOnTransportEvent(deviceId, event, uint32_t(bytes.size()), 0);
+        AAPOnTransportEvent(deviceId, event, uint32_t(bytes.size()), reserved);
     }
 
     int32_t writeText(uint32_t id, const uint8_t* text, uint32_t length) override {

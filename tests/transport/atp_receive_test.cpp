@@ -21,6 +21,23 @@ TEST_F(ATPReceive, PacketThatDoesNotFitTheRingIsNeitherAcknowledgedNorCounted) {
     EXPECT_EQ(device(0)->rxExpected, uint8_t(fit + 1));
 }
 
+// Text is never resent: what overflows the ring was lost without a word. It is said with the
+// event, and nothing more is taken until the text before the loss is handed on.
+TEST_F(ATPReceive, TextThatDoesNotFitTheRingIsLostAndSaid) {
+    addReader(0);
+    Bytes text{kATPTextIn, 62};
+    text.resize(64, 't');
+    for (uint32_t sent = 0; sent <= kATPTextRingSize; sent += 62) {
+        feed(0, text);
+    }
+    feed(0, {kATPTextIn, 2, 'o', 'k'});
+    EXPECT_EQ(dispatch(), (Delivered{{0, kXportTextData | kXportTextLost << 8, kATPTextRingSize}}));
+    Bytes ring(kATPTextRingSize);
+    EXPECT_EQ(transport_->readText(0, ring.data(), kATPTextRingSize), int32_t(kATPTextRingSize));
+    feed(0, {kATPTextIn, 2, 'o', 'k'});
+    EXPECT_EQ(dispatch().back(), (std::array<uint32_t, 3>{0, kXportTextData, 2}));
+}
+
 // Out of sequence, damaged, too long for a packet, or a code whose top bits are set (data and
 // status need the whole byte, commands take its low six bits): after one good data packet.
 TEST_F(ATPReceive, BadReportsAreDroppedAndFlaggedCodesReadAsCommands) {

@@ -188,4 +188,34 @@ TEST_F(ATPSend, AckTimerAnswersOutOfSequenceAndNewDataThenStops) {
                                   {entry(0), Packet({kATPStatusOut, 4, 1, 2, 0, kATPStatusAck})}}));
 }
 
+// On the reader's read thread the tick goes on while an acknowledgement is owed, then ends.
+TEST_F(ATPSend, ReadThreadTickEndsOnlyOnceNothingIsOwed) {
+    ATPTimingsForTest().ackTickMs = 3600000;  // the timer's ticks stay out of it
+    addReader(0);
+    for (const uint8_t seq : {0, 5}) {  // the next packet, then one out of sequence
+        feedData(0, seq, "data");
+        EXPECT_TRUE(transport_->OnReadTick(0)) << int(seq);
+        EXPECT_FALSE(transport_->OnReadTick(0)) << int(seq);
+    }
+    EXPECT_EQ(reports().size(), 2u);
+}
+
+// However much credit the reader grants, no more than 127 packets are unacknowledged: more would
+// bring 8-bit numbers round to ones still in flight.
+TEST_F(ATPSend, AtMost127PacketsAreInFlightWhateverTheCredit) {
+    ATPTimingsForTest().creditWaitMs = 1;
+    addReader(0);
+    grantWindow(0, 255);
+    size_t data = 0;
+    setOnWrite([&](const Report& r) {
+        if (r.code() == kATPDataOut) {
+            ++data;
+            feed(0, {kATPCredit, 1, 1});
+        }
+    });
+    writeMsg(0, Bytes(200 * kATPMaxDataPayload));
+    setOnWrite(nullptr);
+    EXPECT_EQ(data, kATPMaxInFlight);
+}
+
 }  // namespace

@@ -33,7 +33,8 @@ inline PacketBytes Packet(const Bytes& head) {
     return packet;
 }
 
-// deviceId, event, count, as the event callback (which has no context) heard them.
+// deviceId, event (reserved in its second byte), count, as the event callback (which has no
+// context) heard them.
 using Delivered = std::vector<std::array<uint32_t, 3>>;
 inline Delivered& DeliveredEvents() {
     static Delivered events;
@@ -48,10 +49,11 @@ protected:
         DeliveredEvents().clear();
         transport_ = std::make_unique<MALTransATP>();
         transport_->setReportWriterForTest(Write, this);
-        transport_->setEventCallback([](uint32_t id, uint32_t event, uint32_t count, uint32_t) {
-            DeliveredEvents().push_back({id, event, count});
-            return 0;
-        });
+        transport_->setEventCallback(
+            [](uint32_t id, uint32_t event, uint32_t count, uint32_t reserved) {
+                DeliveredEvents().push_back({id, event | reserved << 8, count});
+                return 0;
+            });
     }
     void TearDown() override {
         transport_.reset();

@@ -1,5 +1,12 @@
 // lumora-decrypt: turns a saved file back into its JSON document with the recipient's private
 // key. Messages go to standard error; the document to standard output or to -o.
+#include <stdio.h>
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
 #include <cstdio>
 #ifdef _WIN32
 #include <fcntl.h>
@@ -25,7 +32,7 @@ enum ExitCode {
 };
 
 const char kUsage[] =
-    "Usage: lumora-decrypt --key PRIVATE.pem FILE [-o OUT]\n"
+    "Usage: lumora-decrypt --key PRIVATE.pem [--passin SOURCE] FILE [-o OUT]\n"
     "\n"
     "Decrypts FILE, a file saved by Lumora Connector, with the recipient's RSA private key\n"
     "and writes the JSON document to standard output, or to OUT (readable by its owner only).\n"
@@ -33,6 +40,9 @@ const char kUsage[] =
     "\n"
     "  -k, --key PRIVATE.pem  the RSA private key (PEM) that belongs to the public key the\n"
     "                         file was saved for\n"
+    "      --passin SOURCE    the key's passphrase, when it has one: pass:TEXT, env:VARIABLE,\n"
+    "                         file:PATH or fd:NUMBER (the first line); without it the\n"
+    "                         passphrase is asked for on the terminal, when there is one\n"
     "  -o, --output OUT       write the document to OUT instead of standard output\n"
     "  -h, --help             show this help\n"
     "      --version          print the program's name and version\n"
@@ -63,6 +73,45 @@ bool readWhole(const QString& path, QByteArray* bytes, QString* failure) {
         return false;
     }
     *bytes = file.readAll();
+    return true;
+}
+
+// OpenSSL's forms of a passphrase source; the first line of a file or descriptor.
+bool readPassphrase(const QString& source, QByteArray* passphrase, QString* failure) {
+    const QString kind = source.section(':', 0, 0);
+    const QString value = source.section(':', 1);
+    if (kind == "pass") {
+        *passphrase = value.toLocal8Bit();
+        return true;
+    }
+    if (kind == "env") {
+        if (!qEnvironmentVariableIsSet(qPrintable(value))) {
+            *failure = "the variable " + value + " is not set";
+            return false;
+        }
+        *passphrase = qgetenv(qPrintable(value));
+        return true;
+    }
+    QFile file;
+    bool number = false;
+    const int fd = value.toInt(&number);
+    if (kind == "file") {
+        file.setFileName(value);
+        file.open(QIODevice::ReadOnly);
+    } else if (kind == "fd" && number && fd >= 0) {
+        file.open(fd, QIODevice::ReadOnly);
+    } else {
+        *failure = "--passin takes pass:TEXT, env:VARIABLE, file:PATH or fd:NUMBER";
+        return false;
+    }
+    if (!file.isOpen()) {
+        *failure = "cannot read the passphrase from " + value + ": " + file.errorString();
+        return false;
+    }
+    *passphrase = file.readLine(64 * 1024);
+    while (passphrase->endsWith('\n') || passphrase->endsWith('\r')) {
+        passphrase->chop(1);
+    }
     return true;
 }
 
@@ -105,7 +154,8 @@ int main(int argc, char** argv) {
     const QCommandLineOption help({"h", "help"}, "");
     const QCommandLineOption keyOption({"k", "key"}, "", "PRIVATE.pem");
     const QCommandLineOption outputOption({"o", "output"}, "", "OUT");
-    parser.addOptions({help, keyOption, outputOption});
+    const QCommandLineOption passinOption("passin", "", "SOURCE");
+    parser.addOptions({help, keyOption, outputOption, passinOption});
     if (!parser.parse(app.arguments())) {
         return complain(kExitUsage, parser.errorText());
     }
@@ -129,7 +179,16 @@ int main(int argc, char** argv) {
     if (!readWhole(keyPath, &pem, &failure)) {
         return complain(kExitError, "cannot read the key " + keyPath + ": " + failure);
     }
-    const EvpPkeyPtr key = loadPrivateKey(pem, &failure);
+    QByteArray passphrase;
+    if (parser.isSet(passinOption) &&
+        !readPassphrase(parser.value(passinOption), &passphrase, &failure)) {
+        return complain(parser.value(passinOption).contains(':') ? kExitError : kExitUsage,
+                        failure);
+    }
+    // Asked for only where someone can answer.
+    const EvpPkeyPtr key =
+        loadPrivateKey(pem, &failure, parser.isSet(passinOption) ? &passphrase : nullptr,
+                       isatty(fileno(stdin)) != 0);
     if (!key) {
         return complain(kExitError, "cannot use the key " + keyPath + ": " + failure);
     }

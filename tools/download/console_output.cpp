@@ -11,7 +11,9 @@
 #include <QByteArray>
 #include <QProcess>
 #include <QtGlobal>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 #include "platform/debug_log.h"
 
@@ -47,6 +49,15 @@ void routeTraces(bool verbose) {
         qunsetenv("LUMORA_DEBUG_LOG");
     } else if (!(log && *log)) {
         qputenv("LUMORA_DEBUG_LOG", QProcess::nullDevice().toLocal8Bit());
+    } else if (FILE* const probe = std::fopen(log, "a")) {
+        std::fclose(probe);
+    } else {
+        // A log never stops a download.
+        std::fprintf(stderr,
+                     "lumora-download: cannot write the debug log %s (%s); going on "
+                     "without it\n",
+                     log, std::strerror(errno));
+        qputenv("LUMORA_DEBUG_LOG", QProcess::nullDevice().toLocal8Bit());
     }
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& message) {
         DebugLog(0, "%s\n", qUtf8Printable(message));
@@ -72,6 +83,28 @@ FILE* divertStandardOutput(bool verbose) {
         }
     }
     return fdopen(results, "w");
+}
+
+QString printableReaderText(const QString& text) {
+    QString shown;
+    for (const QChar c : text) {
+        const ushort u = c.unicode();
+        if (c == '\\') {
+            shown += QLatin1String("\\\\");
+        } else if (c == '\n' || c == '\r' || c == '\t') {
+            shown += c == '\n'   ? QLatin1String("\\n")
+                     : c == '\r' ? QLatin1String("\\r")
+                                 : QLatin1String("\\t");
+        } else if (c.category() == QChar::Other_Control || c.category() == QChar::Other_Format ||
+                   c.category() == QChar::Separator_Line ||
+                   c.category() == QChar::Separator_Paragraph) {
+            shown += u < 0x100 ? QStringLiteral("\\x%1").arg(u, 2, 16, QLatin1Char('0'))
+                               : QStringLiteral("\\u%1").arg(u, 4, 16, QLatin1Char('0'));
+        } else {
+            shown += c;
+        }
+    }
+    return shown;
 }
 
 void Progress::start(const QString& table) {

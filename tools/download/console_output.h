@@ -21,6 +21,10 @@ void routeTraces(bool verbose);
 // traces go and returns a copy of the original for the results, or null on failure.
 FILE* divertStandardOutput(bool verbose);
 
+// Text from the reader as it may reach a terminal: backslash, control and format characters
+// escaped (\n, \x1b, \u202e, \\), nothing left out.
+QString printableReaderText(const QString& text);
+
 // Progress on standard error: on a terminal one updating line per table that ends with its
 // final count; elsewhere a line when the table ends and one every 10 s while it is long.
 class Progress {

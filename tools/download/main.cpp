@@ -64,7 +64,7 @@ const char kUsage[] =
     "  3  the sensor has no data\n"
     "  4  no reader within the time-out, the reader was removed during the download, or a\n"
     "     reader is plugged in that this user may not open\n"
-    "  5  the reader stopped answering\n";
+    "  5  the reader stopped answering, or sent a reply that could not be received whole\n";
 
 const char kNotAnswering[] = "the reader stopped answering; unplug it and plug it in again";
 
@@ -128,6 +128,13 @@ int main(int argc, char** argv) {
     if (!setup.isEmpty()) {
         return complain(kExitError, setup);
     }
+    // "/srv/pre-" names no folder but the start of each sensor folder's name: easily mistaken.
+    const QString dataDir = files.baseSubjectDataDir();
+    if (!dataDir.endsWith('/') && !dataDir.endsWith(QDir::separator())) {
+        complain(kExitSaved, QStringLiteral("note: data_dir %1 does not end in a separator, so the "
+                                            "sensor folders will be %1<sensor id>, in %2")
+                                 .arg(dataDir, files.sensorFoldersParent()));
+    }
 
     DeviceClient* const client = DeviceClient::instance();
     DownloadMediator mediator;
@@ -167,6 +174,12 @@ int main(int argc, char** argv) {
         accessCheck.stop();
         // This thread has nothing else to do meanwhile: the requests may block it.
         QString serial = client->requestSerialNumber();
+        if (client->lastRequestOutcome() == DeviceClient::Outcome::unreadableReply) {
+            finish(complain(kExitNotAnswering,
+                            "the reader's serial number could not be received whole (too long, or "
+                            "holding a NUL); unplug it and plug it in again"));
+            return;
+        }
         QString clock;
         if (client->lastRequestAnswered()) {
             clock = client->requestDateTime();
@@ -180,7 +193,8 @@ int main(int argc, char** argv) {
             return;
         }
         std::fprintf(results, "Reader serial number: %s\nReader clock: %s\n",
-                     qUtf8Printable(serial), qUtf8Printable(clock));
+                     qUtf8Printable(printableReaderText(serial)),
+                     qUtf8Printable(printableReaderText(clock)));
         std::fflush(results);
         emit mediator.beginDownload();
     });

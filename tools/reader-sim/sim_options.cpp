@@ -6,7 +6,8 @@
 namespace {
 
 bool ParseUnsigned(const char* text, uint64_t max, uint64_t* out) {
-    if (!text || *text == '\0' || *text == '-' || *text == '+') {
+    // strtoull skips white space and takes a minus, so " -1" would wrap round to 2^64 - 1.
+    if (!text || *text < '0' || *text > '9') {
         return false;
     }
     errno = 0;
@@ -149,6 +150,10 @@ SimArgsResult ParseSimArgs(int argc, const char* const* argv, SimProgramOptions*
             *message = option + ": bad value \"" + value + "\" (see --help)";
             return SimArgsResult::error;
         }
+    }
+    if (sim.replugAfterMs >= 0 && sim.unplugAfterPackets == 0) {
+        *message = "--replug-after-ms: needs --unplug-after-packets, the unplug it follows";
+        return SimArgsResult::error;
     }
     if (faultSeedGiven) {
         sim.seed = faultSeed;
