@@ -2,14 +2,17 @@
 // a temporary folder named by XDG_CONFIG_DIRS.
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#endif
 
 #include <functional>
 
 #include <QDir>
 #include <QRegularExpression>
+#include <QSaveFile>
 #include <QSettings>
 #include <QTimeZone>
 
@@ -171,7 +174,11 @@ TEST_F(FileUtilTest, RefusesSensorIdsThatAreNotPlainNames) {
 // to the wrong place under the wrong key; a UTF-8 file was read as Latin-1.
 TEST_F(FileUtilTest, SetupProblemsAreSaidWithTheirFixAndUtf8IsRead) {
     QDir(tmp({})).mkpath("data");
+#ifdef _WIN32
+    QDir(tmp({})).mkdir("fifo");  // no FIFOs there; a folder is no regular file either
+#else
     ASSERT_EQ(mkfifo(qPrintable(tmp("fifo")), 0600), 0);
+#endif
     writeBytes(tmp("big"), QByteArray(1024 * 1024 + 1, '-'));
     const QString ini = tmp("LumoraConnector/Configuration.ini");
     const QByteArray key = "\npublic_key_file=" + testKey(2048).publicPem().toUtf8();
@@ -247,12 +254,15 @@ TEST_F(FileUtilTest, ASaveGoesToTheSensorFolderUnderItsTimeAndReplacesOnlyWhole)
     const QString name = "S1_2026-12-05T081530.123Z_data.json";
     const QString path = tmp("data/S1") + QDir::separator() + name;
     QString problem;
+    QSaveFile inMissingFolder(tmp("none/x"));  // the system's reason for the failed save
+    inMissingFolder.open(QIODevice::WriteOnly);
     EXPECT_EQ(saveDownload(files, kDocument, "S1", now, &problem), "");
     EXPECT_EQ(messages, QStringList({"Could not create the sensor path " + tmp("data/S1"),
                                      "Could not save the sensor file. Check the permissions on "
                                      "the directory for " +
-                                         tmp("data/S1") + ": No such file or directory"}));
+                                         tmp("data/S1") + ": " + inMissingFolder.errorString()}));
     EXPECT_EQ(entries("data"), QStringList());
+#ifndef _WIN32
     // A full disk: the system's reason, no short file, no sensor folder left behind.
     signal(SIGXFSZ, SIG_IGN);
     rlimit limit{};
@@ -265,6 +275,7 @@ TEST_F(FileUtilTest, ASaveGoesToTheSensorFolderUnderItsTimeAndReplacesOnlyWhole)
     setrlimit(RLIMIT_FSIZE, &before);
     EXPECT_EQ(messages, QStringList("Could not save the sensor file " + tmp("data/S2/") +
                                     "S2_2026-12-05T081530.123Z_data.json: File too large"));
+#endif
     // Something in the sensor folder's place is said before anything is encrypted.
     writeBytes(tmp("data/S3"), "");
     messages.clear();

@@ -5,7 +5,6 @@
 #include <atomic>
 #include <cctype>
 #include <condition_variable>
-#include <fstream>
 #include <memory>
 #include <mutex>
 #include <numeric>
@@ -19,6 +18,7 @@
 #include "temp_dir.h"
 #include "tests/support/denying_backend.h"
 #include "tests/support/eventually.h"
+#include "tests/support/log_file.h"
 
 namespace {
 
@@ -26,27 +26,16 @@ namespace {
 class SocketFolder : public ::testing::Environment {
 public:
     static inline TempDir* folder = nullptr;
-    static std::string logPath() { return folder->path() + ".log"; }
     void SetUp() override {
         folder = new TempDir;
         TestSetEnv("LUMORA_HID_SOCKET_DIR", folder->path().c_str());
-        TestSetEnv("LUMORA_DEBUG_LOG", logPath().c_str());
     }
-    void TearDown() override {
-        std::remove(logPath().c_str());
-        delete folder;
-    }
+    void TearDown() override { delete folder; }
 };
 const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new SocketFolder);
 
 int occurrencesInLog(const std::string& what) {
-    std::ifstream file(SocketFolder::logPath());
-    const std::string text((std::istreambuf_iterator<char>(file)), {});
-    int count = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
-        ++count;
-    }
-    return count;
+    return LogSince(0).count(what);
 }
 
 const HidDeviceFilter kFilters[] = {{0x1a61, 0x3650}, {0x1a61, 0x3660}, {0, 0}, {0x1a61, 0x3670}};

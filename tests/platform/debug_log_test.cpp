@@ -9,7 +9,7 @@
 
 #include "platform/debug_log.h"
 #include "platform/os.h"
-#include "tests/hid/temp_dir.h"
+#include "tests/support/log_file.h"
 
 namespace {
 
@@ -37,15 +37,6 @@ TEST(DebugLogPrefix, TakesBaseNameWithoutExtensionWhenItFits) {
     }
 }
 
-// The log picks its file at the process's first message: named before any test runs.
-struct LogFile : ::testing::Environment {
-    const TempDir folder;
-    const std::string path = folder / "debug.log";
-    void SetUp() override { ASSERT_TRUE(TestSetEnv("LUMORA_DEBUG_LOG", path.c_str())); }
-};
-const LogFile* const gLogFile =
-    static_cast<LogFile*>(::testing::AddGlobalTestEnvironment(new LogFile));
-
 constexpr int kThreads = 8;
 constexpr int kMessages = 200;
 
@@ -57,7 +48,7 @@ void logLines(void* thread) {
 }
 
 TEST(DebugLogOutput, LinesFromManyThreadsStayWholeAndLongMessageIsCut) {
-    std::ofstream(gLogFile->path, std::ios::trunc);  // messages still go to the file's end
+    std::ofstream(LogFile::path(), std::ios::trunc);  // messages still go to the file's end
     std::vector<OsHandle> threads;
     for (intptr_t t = 0; t < kThreads; ++t) {
         threads.push_back(OsCreateThread("log-lines", logLines, reinterpret_cast<void*>(t)));
@@ -67,7 +58,7 @@ TEST(DebugLogOutput, LinesFromManyThreadsStayWholeAndLongMessageIsCut) {
         OsCloseHandle(thread);
     }
     DebugLog(0, "%s", std::string(10000, 'x').c_str());
-    std::ifstream file(gLogFile->path, std::ios::binary);
+    std::ifstream file(LogFile::path(), std::ios::binary);
     const std::string log((std::istreambuf_iterator<char>(file)), {});
     // The program's name without its extension, then the message cut to the log's buffer.
     const std::string longLine = "lumora_platform_tests: " + std::string(8191, 'x');

@@ -18,13 +18,14 @@ public:
         static std::string value;
         return value;
     }
+    static std::string path() { return folder() + "/debug.log"; }
     static std::string text() {
-        std::ifstream file(folder() + "/debug.log", std::ios::binary);
+        std::ifstream file(path(), std::ios::binary);
         return std::string((std::istreambuf_iterator<char>(file)), {});
     }
     void SetUp() override {
         folder() = TestMakeTempDir("lumora-log");
-        TestSetEnv("LUMORA_DEBUG_LOG", (folder() + "/debug.log").c_str());
+        TestSetEnv("LUMORA_DEBUG_LOG", path().c_str());
     }
     void TearDown() override {
         std::error_code ignored;
@@ -36,10 +37,10 @@ public:
 inline ::testing::Environment* const kLogFileEnvironment =
     ::testing::AddGlobalTestEnvironment(new LogFile);
 
-// The log lines written since it was made.
+// The log written since it was made (or since start).
 class LogSince {
 public:
-    LogSince() : start_(LogFile::text().size()) {}
+    explicit LogSince(size_t start = LogFile::text().size()) : start_(start) {}
     int count(const std::string& what) const {
         const std::string all = LogFile::text().substr(start_);
         int n = 0;
