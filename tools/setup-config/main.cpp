@@ -24,10 +24,10 @@ int fail(const QString& message) {
     return 1;
 }
 
-// A folder as data_dir wants it: forward slashes and a final one, since the sensor id is
-// appended directly.
+// A folder as data_dir wants it: forward slashes, no doubled ones, and a final one, since the
+// sensor id is appended directly.
 QString asFolder(const QString& path) {
-    QString folder = QDir::fromNativeSeparators(path);
+    QString folder = QDir::cleanPath(QDir::fromNativeSeparators(path));
     if (!folder.endsWith(QLatin1Char('/'))) {
         folder += QLatin1Char('/');
     }
