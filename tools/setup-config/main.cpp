@@ -87,23 +87,30 @@ int main(int argc, char* argv[]) {
     if (file.exists() && dataDir.isEmpty() && publicKey.isEmpty()) {
         return 0;
     }
+    // Everything that can fail comes first, the key (the likeliest) before all: QSettings writes
+    // what it was given even when we give up, and a failed install must leave no settings.
+    QString keyCopy;
+    if (!publicKey.isEmpty()) {
+        QString error;
+        keyCopy = copyPublicKey(publicKey, installDir, &error);
+        if (keyCopy.isEmpty()) {
+            return fail(error);
+        }
+    }
     // Written on every fresh install, even with no properties, so that the file exists and
     // belongs to an administrator: a user cannot put one of their own in its place.
+    QString folder;
     if (!dataDir.isEmpty() || !file.exists()) {
-        const QString folder =
-            asFolder(dataDir.isEmpty() ? file.absolutePath() + "/data" : dataDir);
+        folder = asFolder(dataDir.isEmpty() ? file.absolutePath() + "/data" : dataDir);
         if (!QDir().mkpath(folder)) {
             return fail(QStringLiteral("cannot create the data folder %1").arg(folder));
         }
+    }
+    if (!folder.isEmpty()) {
         settings.setValue(QLatin1String(kDataDirKey), folder);
     }
-    if (!publicKey.isEmpty()) {
-        QString error;
-        const QString copy = copyPublicKey(publicKey, installDir, &error);
-        if (copy.isEmpty()) {
-            return fail(error);
-        }
-        settings.setValue(QLatin1String(kPublicKeyKey), copy);
+    if (!keyCopy.isEmpty()) {
+        settings.setValue(QLatin1String(kPublicKeyKey), keyCopy);
     }
     settings.sync();
     if (settings.status() != QSettings::NoError) {
