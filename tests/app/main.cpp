@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
-#include <QFileInfo>
 #include <QGuiApplication>
 #include <QLibraryInfo>
 
@@ -49,10 +48,8 @@ int main(int argc, char** argv) {
     TestSetEnv("XDG_CONFIG_DIRS", qPrintable(folders.config()));
     TestSetEnv("LUMORA_DEBUG_LOG", qPrintable(folders.base + "/debug.log"));
     // A Windows Qt built without FreeType has no offscreen platform; minimal serves there.
-    const bool offscreen = QFileInfo::exists(QLibraryInfo::location(QLibraryInfo::PluginsPath) +
-                                             "/platforms/qoffscreen.dll") ||
-                           QFileInfo::exists(QLibraryInfo::location(QLibraryInfo::PluginsPath) +
-                                             "/platforms/libqoffscreen.so");
+    const QDir platforms(QLibraryInfo::location(QLibraryInfo::PluginsPath) + "/platforms");
+    const bool offscreen = !platforms.entryList({"*qoffscreen*"}).isEmpty();
     TestSetEnv("QT_QPA_PLATFORM", offscreen ? "offscreen" : "minimal");
     // The reader's clock shows month names of the system locale.
     TestSetEnv("LC_ALL", "C");
