@@ -10,4 +10,8 @@ function(lumora_target_defaults target)
         target_compile_definitions(${target} PRIVATE __USE_MINGW_ANSI_STDIO=1 WIN32_LEAN_AND_MEAN
                                                      NOMINMAX _WIN32_WINNT=0x0601)
     endif()
+    get_target_property(type ${target} TYPE)
+    if(LUMORA_SANITIZE AND type STREQUAL "EXECUTABLE")
+        target_sources(${target} PRIVATE ${CMAKE_BINARY_DIR}/lsan_defaults.cpp)
+    endif()
 endfunction()
