@@ -62,7 +62,7 @@ TEST(ProtocolE2e, RequestsGetTheReadersAnswers) {
         uint16_t type;
         std::vector<uint8_t> payload;
     };
-    const Request requests[] = {{kAapClock, {}}, {kAapSchema, {}}, {kAapRecords, {6}}};
+    const Request requests[] = {{kAAPDateTime, {}}, {kAAPSchema, {}}, {kAAPRecord, {6}}};
     std::vector<uint8_t> expected;
     for (const Request& request : requests) {
         const std::vector<uint8_t> answer =
