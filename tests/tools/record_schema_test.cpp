@@ -20,4 +20,25 @@ TEST(SimRecordSchema, WorkedExampleProducesTheDocumentedBytes) {
               (Bytes{7, 0, 5, 0, 'A', 'B', 'C', 0, 0, 0, 0, 0, 0, 0, 0xF0, 0}));
 }
 
+TEST(SimScenario, ErrorsNameTheFileAndWhereTheFaultIs) {
+    const struct {
+        const char* json;
+        const char* error;
+    } cases[] = {
+        {"{\"serial\": \"x\",\n \"clock\": {}}}",
+         "s.json: parse error at line 2, column 14: syntax error while parsing value - unexpected "
+         "'}'; expected end of input"},
+        {R"({"clock": {"month": 1, "month": 2}})", "s.json: duplicate member \"month\""},
+        {R"({"clock": {"month": 13}})", "s.json: /clock/month: clock month must be 1..12, not 13"},
+        {R"({"config": []})", "s.json: /config: \"config\" must be an object, not array"},
+        {R"({"tables": {"6": [{"recordType": 5, "fields": {"0": 1.5}}]}})",
+         "s.json: /tables/6/0/fields/0: field 0 must be an integer"},
+    };
+    for (const auto& c : cases) {
+        std::string error;
+        EXPECT_FALSE(ParseScenario(c.json, "s.json", &error)) << c.json;
+        EXPECT_EQ(error, c.error);
+    }
+}
+
 }  // namespace
