@@ -33,18 +33,4 @@ TEST(SimOptions, RefusesWhatWouldBeMisreadOrIgnored) {
     }
 }
 
-TEST(SimOptions, ReadsDecimalAndKeepsTheScenarioSeedApartFromTheFaultSeed) {
-    SimProgramOptions options;
-    std::string message;
-    ASSERT_EQ(
-        Parse({"--records", "010", "--seed", "7", "--fault-seed", "9", "--host-window", "200"},
-              &options, &message),
-        SimArgsResult::ok)
-        << message;
-    EXPECT_EQ(options.defaults.records, 10u);
-    EXPECT_EQ(options.defaults.seed, 7u);
-    EXPECT_EQ(options.sim.seed, 9u);
-    EXPECT_EQ(options.sim.hostWindow, 200);
-}
-
 }  // namespace
