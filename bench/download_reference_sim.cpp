@@ -26,9 +26,9 @@ ScenarioBytes scenarioBytes(const std::string& scenario, uint32_t records, uint3
             out->push_back(table->second.record(i));
         }
     };
-    copyTable(6, &bytes.table6);
-    copyTable(7, &bytes.table7);
-    const auto calibration = s->configRecords.find(1);
+    copyTable(kAAPRecordsTable, &bytes.table6);
+    copyTable(kAAPEventsTable, &bytes.table7);
+    const auto calibration = s->configRecords.find(kAAPCalibrationConfig);
     if (calibration != s->configRecords.end()) {
         bytes.calibration = calibration->second;
     }

@@ -22,6 +22,7 @@
 #include <string>
 
 #include "hid/hid.h"
+#include "protocol/aap_codes.h"
 #include "protocol/aap_layer.h"
 #include "protocol/aap_message.h"
 #include "protocol/schema.h"
@@ -38,13 +39,6 @@ enum DeviceClient::Kind : int {
 
 namespace {
 
-constexpr uint16_t kTypeRecord = 49;
-constexpr uint16_t kTypeSchema = 52;
-constexpr uint16_t kTypeDateTime = 65;
-constexpr uint16_t kTypeConfig = 81;
-constexpr uint16_t kTypeConfigSchema = 84;
-constexpr uint16_t kTypeEndOfRequest = 125;
-constexpr uint16_t kTypeError = 126;
 constexpr size_t kDateTimeSize = 8;
 constexpr int kRepeatMs = 10000;
 constexpr qint64 kRecordCountEveryMs = 100;
@@ -115,7 +109,7 @@ void Trace(const std::string& text) {
 
 void SendTyped(uint16_t type, const uint8_t* payload, uint32_t length) {
     AAPSendMessage(AAPMessage(type, payload, length));
-    AAPSendMessage(AAPMessage(kTypeEndOfRequest, nullptr, 0));
+    AAPSendMessage(AAPMessage(kAAPEndOfRequest, nullptr, 0));
 }
 
 }  // namespace
@@ -189,11 +183,11 @@ QString DeviceClient::requestSubjectName() {
 }
 
 QString DeviceClient::requestSchema() {
-    return typedStringRequest(kSchema, kTypeSchema);
+    return typedStringRequest(kSchema, kAAPSchema);
 }
 
 QString DeviceClient::requestConfigurationSchema() {
-    return typedStringRequest(kConfigSchema, kTypeConfigSchema);
+    return typedStringRequest(kConfigSchema, kAAPConfigSchema);
 }
 
 QJsonArray DeviceClient::requestDatabaseRecords(uint8_t tableId) {
@@ -203,7 +197,7 @@ QJsonArray DeviceClient::requestDatabaseRecords(uint8_t tableId) {
 DeviceClient::RecordsJson DeviceClient::requestDatabaseRecordsJson(uint8_t tableId) {
     RecordsJson records;
     runRequest(
-        kRecords, [tableId] { SendTyped(kTypeRecord, &tableId, 1); },
+        kRecords, [tableId] { SendTyped(kAAPRecord, &tableId, 1); },
         [&] {
             // Moved, not shared: the answer may be large and nothing reads it again.
             records = std::move(state_->databaseRecords);
@@ -219,7 +213,7 @@ DeviceClient::RecordsJson DeviceClient::requestDatabaseRecordsJson(uint8_t table
 QString DeviceClient::requestDateTime() {
     QString clock;
     runRequest(
-        kDateTime, [] { SendTyped(kTypeDateTime, nullptr, 0); },
+        kDateTime, [] { SendTyped(kAAPDateTime, nullptr, 0); },
         [&] { clock = state_->readerDateTime; });
     return clock;
 }
@@ -236,7 +230,7 @@ QString DeviceClient::readerClockText(const uint8_t* fields) {
 }
 
 QJsonArray DeviceClient::requestCalibrationConfig(uint8_t id) {
-    return typedRecordRequest(kCalibration, kTypeConfig, id);
+    return typedRecordRequest(kCalibration, kAAPConfig, id);
 }
 
 bool DeviceClient::lastRequestAnswered() const {
@@ -591,7 +585,7 @@ void DeviceClient::handleMessage(const AAPMessage& message) {
         State& s = *state_;
         QMutexLocker locker(&sh.stateMutex);
         switch (message.type()) {
-            case kTypeRecord: {
+            case kAAPRecord: {
                 // Taken even without a schema, so the answer still counts as given.
                 const bool ours = takeAnswer(kRecords, empty);
                 if (!sh.schemaComplete) {
@@ -606,17 +600,17 @@ void DeviceClient::handleMessage(const AAPMessage& message) {
                 }
                 break;
             }
-            case kTypeSchema:
+            case kAAPSchema:
                 if (takeAnswer(kSchema, empty)) {
                     empty ? markSchemaComplete() : addSchemaTable(payload);
                 }
                 break;
-            case kTypeConfigSchema:
+            case kAAPConfigSchema:
                 if (takeAnswer(kConfigSchema, empty)) {
                     empty ? markConfigSchemaComplete() : addConfigSchemaTable(payload);
                 }
                 break;
-            case kTypeDateTime: {
+            case kAAPDateTime: {
                 const bool ours = takeAnswer(kDateTime, true);
                 if (payload.size() < kDateTimeSize) {
                     trace = Format("Ignored a date-time answer of %u bytes\n", size);
@@ -630,7 +624,7 @@ void DeviceClient::handleMessage(const AAPMessage& message) {
                                payload[0], payload[3], payload[4], year, payload[7]);
                 break;
             }
-            case kTypeConfig:
+            case kAAPConfig:
                 // An empty configuration answer is no answer; the request repeats.
                 if (takeAnswer(kCalibration, true) && !empty) {
                     addCalibrationRecord(
@@ -640,7 +634,7 @@ void DeviceClient::handleMessage(const AAPMessage& message) {
                     calibrationReceived();
                 }
                 break;
-            case kTypeError:
+            case kAAPError:
                 // It answers the oldest request awaited, which repeats when its wait runs out.
                 if (!s.awaitedMessages.empty()) {
                     s.awaitedMessages.pop_front();
@@ -738,17 +732,17 @@ QJsonObject DeviceClient::buildJsonObject(const DecodedRecord& record) {
     for (const auto& [id, entry] : record.entries) {
         const QString key = QString::number(id);
         switch (entry.type) {
-            case 0:
-            case 1:
-            case 10:
-            case 11:
+            case kFieldUnsigned0:
+            case kFieldUnsigned1:
+            case kFieldUnsigned10:
+            case kFieldUnsigned11:
                 object.insert(key, QString::number(entry.value));
                 break;
-            case 2:
+            case kFieldSigned:
                 object.insert(key, QString::number(static_cast<int32_t>(entry.value)));
                 break;
-            case 3:
-            case 4:
+            case kFieldText:
+            case kFieldBytes:
                 // Up to the first NUL, as the text was meant.
                 object.insert(key, QString::fromUtf8(entry.text.c_str()));
                 break;

@@ -8,6 +8,7 @@
 #include "client/device_client.h"
 #include "export/download_document.h"
 #include "export/download_save.h"
+#include "protocol/aap_codes.h"
 
 namespace {
 
@@ -58,8 +59,9 @@ void DownloadWorker::doDownload() {
     if (failed()) {
         return;
     }
-    DeviceClient::RecordsJson records =
-        table(QStringLiteral("table 6"), [&] { return client.requestDatabaseRecordsJson(6); });
+    DeviceClient::RecordsJson records = table(QStringLiteral("table 6"), [&] {
+        return client.requestDatabaseRecordsJson(kAAPRecordsTable);
+    });
     if (failed()) {
         return;
     }
@@ -67,13 +69,15 @@ void DownloadWorker::doDownload() {
         emit resultsReady(QByteArray(), QString());
         return;
     }
-    const QJsonArray factory =
-        table(QStringLiteral("calibration"), [&] { return client.requestCalibrationConfig(1); });
+    const QJsonArray factory = table(QStringLiteral("calibration"), [&] {
+        return client.requestCalibrationConfig(kAAPCalibrationConfig);
+    });
     if (failed()) {
         return;
     }
-    DeviceClient::RecordsJson events =
-        table(QStringLiteral("table 7"), [&] { return client.requestDatabaseRecordsJson(7); });
+    DeviceClient::RecordsJson events = table(QStringLiteral("table 7"), [&] {
+        return client.requestDatabaseRecordsJson(kAAPEventsTable);
+    });
     if (failed()) {
         return;
     }

@@ -13,16 +13,10 @@
 #include <string>
 #include <vector>
 
-constexpr uint16_t kHeaderRecordType = 255;
-constexpr int32_t kRecTypeFieldId = 8;  // header field that names a database record's type
+#include "protocol/aap_codes.h"
+
 constexpr size_t kSchemaTableHeadSize = 10;
 constexpr size_t kFieldDescriptorSize = 8;
-
-enum : uint8_t {
-    kFieldSigned = 2,  // sign-extended bit field; all other non-text types are unsigned
-    kFieldText = 3,
-    kFieldBytes = 4,
-};
 
 struct FieldDescriptor {
     uint16_t id = 0;

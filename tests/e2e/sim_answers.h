@@ -33,7 +33,7 @@ inline std::string ReplyTo(const std::shared_ptr<const Scenario>& scenario,
 
 // The request for every record of the default reader's readings table.
 inline std::vector<uint8_t> ReadingsRequest() {
-    return AapEncode(kAapRecords, std::vector<uint8_t>{6});
+    return AapEncode(kAAPRecord, std::vector<uint8_t>{6});
 }
 
 // Readings records of the default reader whose answer holds at least bytes.
@@ -41,6 +41,6 @@ inline uint32_t ReadingsFor(size_t bytes) {
     DefaultScenarioParams params;
     params.records = 1;
     const size_t perRecord = AnswerTo(MakeDefaultScenario(params), ReadingsRequest()).size() -
-                             AapEncode(kAapRecords, nullptr, 0).size();
+                             AapEncode(kAAPRecord, nullptr, 0).size();
     return static_cast<uint32_t>(bytes / perRecord + 1);
 }

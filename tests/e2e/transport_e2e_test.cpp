@@ -278,7 +278,7 @@ TEST_F(TransportE2e, LongHostMessageWithALostPacketArrivesWholeAndTheLinkLivesOn
         payload[i] = static_cast<uint8_t>(i * 7 + (i >> 8));
     }
     const std::vector<uint8_t> large = AapEncode(200, payload);
-    const std::vector<uint8_t> clock = AapEncode(kAapClock, nullptr, 0);
+    const std::vector<uint8_t> clock = AapEncode(kAAPDateTime, nullptr, 0);
     ASSERT_EQ(writeMsg(0, large), 0);
     ASSERT_EQ(writeMsg(0, clock), 0);
     ASSERT_TRUE(sim->waitUntil([](const ReaderSimState& s) { return s.requests.size() >= 2; },
@@ -287,7 +287,7 @@ TEST_F(TransportE2e, LongHostMessageWithALostPacketArrivesWholeAndTheLinkLivesOn
     ASSERT_EQ(state.requests.size(), 2u);
     EXPECT_EQ(state.requests[0].type, 200);
     EXPECT_TRUE(state.requests[0].payload == payload);
-    EXPECT_EQ(state.requests[1].type, kAapClock);
+    EXPECT_EQ(state.requests[1].type, kAAPDateTime);
     EXPECT_EQ(state.counters.hostDataLost, 1u);
     std::vector<uint8_t> answers = AnswerTo(options.scenario, large);
     const std::vector<uint8_t> clockAnswer = AnswerTo(options.scenario, clock);
@@ -307,8 +307,8 @@ TEST_F(TransportE2e, RemovalWithDataEventsQueuedDeliversThemFirst) {
     const size_t before = recorder.seen().deliveries.size();
 
     const std::string command = "$sn?\r\n";
-    const std::vector<uint8_t> clock = AapEncode(kAapClock, nullptr, 0);
-    const std::vector<uint8_t> nothing = AapEncode(kAapEndOfRequest, nullptr, 0);
+    const std::vector<uint8_t> clock = AapEncode(kAAPDateTime, nullptr, 0);
+    const std::vector<uint8_t> nothing = AapEncode(kAAPEndOfRequest, nullptr, 0);
     recorder.holdNextDataEvent();
     // With one credit, each packet waits for the credit the reader grants on receiving the one
     // before, and the reader sends its answer to a packet before it reads the next. So once the
@@ -358,7 +358,7 @@ TEST_F(TransportE2e, RemovalEndsAWriteThatWaitsForCredit) {
     ReaderSim* sim = plugReader("r", options);
     ASSERT_NE(sim, nullptr);
     ASSERT_TRUE(openAndAttach());
-    ASSERT_EQ(writeMsg(0, AapEncode(kAapClock, nullptr, 0)), 0);
+    ASSERT_EQ(writeMsg(0, AapEncode(kAAPDateTime, nullptr, 0)), 0);
     ASSERT_TRUE(sim->waitUntil([](const ReaderSimState& s) { return s.silent; }, kPatienceMs));
     auto write = std::async(std::launch::async, [this] {
         return writeMsg(0, AapEncode(200, std::vector<uint8_t>(4 * kATPMaxDataPayload)));

@@ -1,6 +1,9 @@
 // The worked example's bytes, which the end-to-end tests expect to decode to the documented
-// record: this tells a fault of the simulator's encoding from one of the host's decoding.
+// record: this tells a fault of the simulator's encoding from one of the host's decoding. And
+// what the simulator says of a scenario file it cannot use.
 #include <gtest/gtest.h>
+
+#include <cstring>
 
 #include "tools/reader-sim/scenario.h"
 
@@ -18,6 +21,26 @@ TEST(SimRecordSchema, WorkedExampleProducesTheDocumentedBytes) {
                                                       0, 0, 3, 80, 0, 100, 0, 5, 0, 4, 2,  4, 0}));
     EXPECT_EQ(s->tables.at(6).record(0),
               (Bytes{7, 0, 5, 0, 'A', 'B', 'C', 0, 0, 0, 0, 0, 0, 0, 0xF0, 0}));
+}
+
+// The syntax error's own words are the library's: only the place is ours to check.
+TEST(SimScenario, ErrorsNameTheFileAndWhereTheFaultIs) {
+    const struct {
+        const char* json;
+        const char* error;  // the message starts so
+    } cases[] = {
+        {"{\"serial\": \"x\",\n \"clock\": {}}}", "s.json: parse error at line 2, column 14: "},
+        {R"({"clock": {"month": 1, "month": 2}})", "s.json: duplicate member \"month\""},
+        {R"({"clock": {"month": 13}})", "s.json: /clock/month: clock month must be 1..12, not 13"},
+        {R"({"config": []})", "s.json: /config: \"config\" must be an object, not array"},
+        {R"({"tables": {"6": [{"recordType": 5, "fields": {"0": 1.5}}]}})",
+         "s.json: /tables/6/0/fields/0: field 0 must be an integer"},
+    };
+    for (const auto& c : cases) {
+        std::string error;
+        EXPECT_FALSE(ParseScenario(c.json, "s.json", &error)) << c.json;
+        EXPECT_EQ(error.substr(0, std::strlen(c.error)), c.error);
+    }
 }
 
 }  // namespace

@@ -1,89 +1,17 @@
 #include "tools/images/gif_writer.h"
 
+#include <gif_lib.h>
+
 #include <QHash>
 #include <QRect>
 
 #include <algorithm>
 #include <cstdint>
-#include <unordered_map>
+#include <memory>
 #include <utility>
 #include <vector>
 
 namespace {
-
-constexpr int kMinCodeSize = 8;
-constexpr int kMaxCode = 4095;
-
-void putWord(QByteArray& out, int value) {
-    out.append(static_cast<char>(value & 0xff));
-    out.append(static_cast<char>((value >> 8) & 0xff));
-}
-
-// Collects codes least significant bit first and cuts the bytes into sub-blocks of 255.
-class CodeWriter {
-public:
-    void put(uint32_t code, int bits) {
-        acc_ |= code << used_;
-        used_ += bits;
-        while (used_ >= 8) {
-            bytes_.append(static_cast<char>(acc_ & 0xff));
-            acc_ >>= 8;
-            used_ -= 8;
-        }
-    }
-    void finish(QByteArray& out) {
-        if (used_ > 0) {
-            bytes_.append(static_cast<char>(acc_ & 0xff));
-        }
-        for (int i = 0; i < bytes_.size(); i += 255) {
-            const int n = std::min(255, static_cast<int>(bytes_.size()) - i);
-            out.append(static_cast<char>(n));
-            out.append(bytes_.constData() + i, n);
-        }
-        out.append('\0');
-    }
-
-private:
-    uint32_t acc_ = 0;
-    int used_ = 0;
-    QByteArray bytes_;
-};
-
-void writeLzw(QByteArray& out, const std::vector<uint8_t>& indices) {
-    const uint32_t clear = 1u << kMinCodeSize;
-    const uint32_t end = clear + 1;
-    out.append(static_cast<char>(kMinCodeSize));
-    CodeWriter codes;
-    std::unordered_map<uint32_t, uint32_t> table;  // (prefix code << 8 | index) -> code
-    int codeSize = kMinCodeSize + 1;
-    uint32_t lastCode = end;
-    codes.put(clear, codeSize);
-    uint32_t prefix = indices.front();
-    for (size_t i = 1; i < indices.size(); ++i) {
-        const uint32_t key = prefix << 8 | indices[i];
-        const auto found = table.find(key);
-        if (found != table.end()) {
-            prefix = found->second;
-            continue;
-        }
-        codes.put(prefix, codeSize);
-        table.emplace(key, ++lastCode);
-        // The decoder widens its codes once the code just added needs another bit.
-        if (lastCode >= (1u << codeSize)) {
-            ++codeSize;
-        }
-        if (lastCode == kMaxCode) {
-            codes.put(clear, codeSize);
-            table.clear();
-            codeSize = kMinCodeSize + 1;
-            lastCode = end;
-        }
-        prefix = indices[i];
-    }
-    codes.put(prefix, codeSize);
-    codes.put(end, codeSize);
-    codes.finish(out);
-}
 
 QVector<QRgb> buildPalette(const QVector<GifFrame>& frames) {
     QHash<QRgb, int> counts;
@@ -133,6 +61,31 @@ uint8_t nearest(const QVector<QRgb>& palette, QRgb colour, QHash<QRgb, uint8_t>&
     return static_cast<uint8_t>(best);
 }
 
+int appendTo(GifFileType* gif, const GifByteType* bytes, int count) {
+    static_cast<QByteArray*>(gif->UserData)->append(reinterpret_cast<const char*>(bytes), count);
+    return count;
+}
+
+// The frame's palette indices, and the rectangle that changed since the previous frame (the
+// whole frame when there is none).
+QRect indexFrame(const QImage& image, const QVector<QRgb>& palette, QHash<QRgb, uint8_t>& cache,
+                 const std::vector<uint8_t>& previous, std::vector<uint8_t>* indices) {
+    const int width = image.width();
+    indices->resize(size_t(width) * image.height());
+    QRect changed;
+    for (int y = 0; y < image.height(); ++y) {
+        const QRgb* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        for (int x = 0; x < width; ++x) {
+            const size_t at = size_t(y) * width + x;
+            (*indices)[at] = nearest(palette, line[x], cache);
+            if (previous.empty() || (*indices)[at] != previous[at]) {
+                changed |= QRect(x, y, 1, 1);
+            }
+        }
+    }
+    return changed.isEmpty() ? QRect(0, 0, 1, 1) : changed;
+}
+
 }  // namespace
 
 QByteArray encodeGif(const QVector<GifFrame>& frames) {
@@ -148,67 +101,46 @@ QByteArray encodeGif(const QVector<GifFrame>& frames) {
         argb.append({frame.image.convertToFormat(QImage::Format_RGB32), frame.delayMs});
     }
     const QVector<QRgb> palette = buildPalette(argb);
-
-    QByteArray out("GIF89a");
-    putWord(out, size.width());
-    putWord(out, size.height());
-    out.append(static_cast<char>(0xf7));  // global table of 256 colours, 8 bits per primary
-    out.append('\0');                     // background colour index
-    out.append('\0');                     // square pixels
+    std::vector<GifColorType> colours;
     for (const QRgb colour : palette) {
-        out.append(static_cast<char>(qRed(colour)));
-        out.append(static_cast<char>(qGreen(colour)));
-        out.append(static_cast<char>(qBlue(colour)));
+        colours.push_back(
+            {GifByteType(qRed(colour)), GifByteType(qGreen(colour)), GifByteType(qBlue(colour))});
     }
-    // Loop for ever.
-    out.append("\x21\xff\x0bNETSCAPE2.0\x03\x01\x00\x00\x00", 19);
+    const std::unique_ptr<ColorMapObject, void (*)(ColorMapObject*)> map(
+        GifMakeMapObject(256, colours.data()), GifFreeMapObject);
 
+    QByteArray out;
+    int error = 0;
+    GifFileType* gif = EGifOpen(&out, appendTo, &error);
+    if (!gif || !map) {
+        return {};
+    }
+    EGifSetGifVersion(gif, true);
+    bool ok = EGifPutScreenDesc(gif, size.width(), size.height(), 8, 0, map.get()) == GIF_OK;
+    // Loop for ever.
+    ok = ok && EGifPutExtensionLeader(gif, APPLICATION_EXT_FUNC_CODE) == GIF_OK &&
+         EGifPutExtensionBlock(gif, 11, "NETSCAPE2.0") == GIF_OK &&
+         EGifPutExtensionBlock(gif, 3, "\x01\x00\x00") == GIF_OK &&
+         EGifPutExtensionTrailer(gif) == GIF_OK;
     QHash<QRgb, uint8_t> cache;
     std::vector<uint8_t> previous;
     for (const GifFrame& frame : argb) {
-        std::vector<uint8_t> indices(size_t(size.width()) * size.height());
-        for (int y = 0; y < size.height(); ++y) {
-            const QRgb* line = reinterpret_cast<const QRgb*>(frame.image.constScanLine(y));
-            for (int x = 0; x < size.width(); ++x) {
-                indices[size_t(y) * size.width() + x] = nearest(palette, line[x], cache);
-            }
+        std::vector<uint8_t> indices;
+        const QRect changed = indexFrame(frame.image, palette, cache, previous, &indices);
+        // Leave each frame in place, so the next one only paints its changes.
+        const GraphicsControlBlock control = {DISPOSE_DO_NOT, false, (frame.delayMs + 5) / 10,
+                                              NO_TRANSPARENT_COLOR};
+        GifByteType extension[4];
+        EGifGCBToExtension(&control, extension);
+        ok = ok && EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE, 4, extension) == GIF_OK &&
+             EGifPutImageDesc(gif, changed.x(), changed.y(), changed.width(), changed.height(),
+                              false, nullptr) == GIF_OK;
+        for (int y = changed.top(); ok && y <= changed.bottom(); ++y) {
+            ok = EGifPutLine(gif, &indices[size_t(y) * size.width() + changed.x()],
+                             changed.width()) == GIF_OK;
         }
-        QRect changed(QPoint(0, 0), size);
-        if (!previous.empty()) {
-            changed = QRect();
-            for (int y = 0; y < size.height(); ++y) {
-                for (int x = 0; x < size.width(); ++x) {
-                    const size_t at = size_t(y) * size.width() + x;
-                    if (indices[at] != previous[at]) {
-                        changed |= QRect(x, y, 1, 1);
-                    }
-                }
-            }
-            if (changed.isEmpty()) {
-                changed = QRect(0, 0, 1, 1);
-            }
-        }
-        // Graphic control: leave the frame in place, so the next one only paints its changes.
-        out.append("\x21\xf9\x04\x04", 4);
-        putWord(out, (frame.delayMs + 5) / 10);
-        out.append('\0');
-        out.append('\0');
-        out.append('\x2c');
-        putWord(out, changed.x());
-        putWord(out, changed.y());
-        putWord(out, changed.width());
-        putWord(out, changed.height());
-        out.append('\0');
-        std::vector<uint8_t> part;
-        part.reserve(size_t(changed.width()) * changed.height());
-        for (int y = changed.top(); y <= changed.bottom(); ++y) {
-            for (int x = changed.left(); x <= changed.right(); ++x) {
-                part.push_back(indices[size_t(y) * size.width() + x]);
-            }
-        }
-        writeLzw(out, part);
         previous = std::move(indices);
     }
-    out.append('\x3b');
-    return out;
+    ok = EGifCloseFile(gif, &error) == GIF_OK && ok;
+    return ok ? out : QByteArray();
 }

@@ -1,5 +1,5 @@
-// A small GIF89a writer for the window's animated hint: one global palette of at most 256
-// colours, looping frames, each frame stored as the rectangle that changed since the last one.
+// The window's animated hint as a looping GIF89a, written by giflib: one global palette of at
+// most 256 colours, each frame stored as the rectangle that changed since the last one.
 #pragma once
 
 #include <QByteArray>

@@ -12,9 +12,6 @@ namespace {
 constexpr uint16_t kReadingType = 16;
 constexpr uint16_t kEventType = 17;
 constexpr uint16_t kCalibrationType = 1;
-constexpr uint8_t kReadingTable = 6;
-constexpr uint8_t kEventTable = 7;
-constexpr uint8_t kCalibrationId = 1;
 
 // Stream labels keep the values of different tables independent of each other.
 enum : uint64_t { kStreamTexts = 1, kStreamReadings = 2, kStreamEvents = 3 };
@@ -33,34 +30,34 @@ std::vector<TableDef> DatabaseSchema() {
     TableDef header;
     header.recordType = kHeaderRecordType;
     header.headerWords = 4;
-    header.fields = {Field(0, 0, 0, 0, 32),   // record number in its table
-                     Field(8, 2, 0, 0, 16),   // record type
-                     Field(9, 3, 0, 0, 16)};  // body length in bytes
+    header.fields = {Field(0, 0, 0, kFieldUnsigned0, 32),  // record number in its table
+                     Field(kRecTypeFieldId, 2, 0, kFieldUnsigned0, 16),  // record type
+                     Field(9, 3, 0, kFieldUnsigned0, 16)};               // body length in bytes
     TableDef reading;
     reading.recordType = kReadingType;
-    reading.fields = {Field(90, 0, 0, kFieldText, 96),      // sensor serial
-                      Field(100, 6, 0, 0, 16),              // glucose, mg/dL
-                      Field(101, 6, 16, 1, 12),             // quality
-                      Field(102, 6, 28, kFieldSigned, 4),   // trend
-                      Field(103, 8, 0, 10, 24),             // minutes since sensor start
-                      Field(104, 8, 24, 11, 8),             // status flags
-                      Field(105, 10, 3, kFieldSigned, 13),  // temperature offset
-                      Field(106, 12, 0, kFieldBytes, 64)};  // raw sensor bytes
+    reading.fields = {Field(90, 0, 0, kFieldText, 96),         // sensor serial
+                      Field(100, 6, 0, kFieldUnsigned0, 16),   // glucose, mg/dL
+                      Field(101, 6, 16, kFieldUnsigned1, 12),  // quality
+                      Field(102, 6, 28, kFieldSigned, 4),      // trend
+                      Field(103, 8, 0, kFieldUnsigned10, 24),  // minutes since sensor start
+                      Field(104, 8, 24, kFieldUnsigned11, 8),  // status flags
+                      Field(105, 10, 3, kFieldSigned, 13),     // temperature offset
+                      Field(106, 12, 0, kFieldBytes, 64)};     // raw sensor bytes
     TableDef event;
     event.recordType = kEventType;
-    event.fields = {Field(110, 0, 0, 0, 16),              // event code
-                    Field(111, 1, 0, 10, 24),             // minutes since sensor start
-                    Field(112, 2, 8, kFieldSigned, 16)};  // event parameter
+    event.fields = {Field(110, 0, 0, kFieldUnsigned0, 16),   // event code
+                    Field(111, 1, 0, kFieldUnsigned10, 24),  // minutes since sensor start
+                    Field(112, 2, 8, kFieldSigned, 16)};     // event parameter
     return {header, reading, event};
 }
 
 std::vector<TableDef> ConfigurationSchema() {
     TableDef calibration;
     calibration.recordType = kCalibrationType;
-    calibration.fields = {Field(200, 0, 0, 0, 16),             // slope x 1000
-                          Field(201, 1, 0, kFieldSigned, 16),  // intercept
-                          Field(202, 2, 0, 10, 24),            // sensor life, minutes
-                          Field(203, 4, 0, kFieldText, 80)};   // lot
+    calibration.fields = {Field(200, 0, 0, kFieldUnsigned0, 16),   // slope x 1000
+                          Field(201, 1, 0, kFieldSigned, 16),      // intercept
+                          Field(202, 2, 0, kFieldUnsigned10, 24),  // sensor life, minutes
+                          Field(203, 4, 0, kFieldText, 80)};       // lot
     return {calibration};
 }
 
@@ -130,7 +127,7 @@ std::shared_ptr<const Scenario> MakeDefaultScenario(const DefaultScenarioParams&
         v[106] = FieldValue::Bytes(raw);
         return MustEncode(*schema, false, kReadingType, v);
     };
-    s->tables[kReadingTable] = readings;
+    s->tables[kAAPRecordsTable] = readings;
 
     RecordTable events;
     events.count = params.events;
@@ -144,14 +141,14 @@ std::shared_ptr<const Scenario> MakeDefaultScenario(const DefaultScenarioParams&
         v[112] = FieldValue::Number(static_cast<int64_t>(r.below(65536)) - 32768);
         return MustEncode(*schema, false, kEventType, v);
     };
-    s->tables[kEventTable] = events;
+    s->tables[kAAPEventsTable] = events;
 
     FieldValues calibration;
     calibration[200] = FieldValue::Number(900 + texts.below(201));
     calibration[201] = FieldValue::Number(static_cast<int64_t>(texts.below(101)) - 50);
     calibration[202] = FieldValue::Number(20160);
     calibration[203] = FieldValue::Bytes(lot);
-    s->configRecords[kCalibrationId] =
+    s->configRecords[kAAPCalibrationConfig] =
         MustEncode(s->configSchema, true, kCalibrationType, calibration);
     return s;
 }

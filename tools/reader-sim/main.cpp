@@ -15,10 +15,10 @@ int main(int argc, char** argv) {
     std::string message;
     switch (ParseSimArgs(argc, argv, &options, &message)) {
         case SimArgsResult::help:
-            std::fputs(SimUsage(), stdout);
+            std::fputs(message.c_str(), stdout);
             return 0;
         case SimArgsResult::error:
-            std::fprintf(stderr, "lumora-reader-sim: %s\n", message.c_str());
+            std::fprintf(stderr, "lumora-reader-sim: %s (see --help)\n", message.c_str());
             return 2;
         case SimArgsResult::ok:
             break;

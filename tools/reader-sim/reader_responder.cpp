@@ -98,7 +98,7 @@ void ReaderResponder::pushRecords(uint8_t tableId) {
             return false;
         }
         if (!table || next >= table->count) {
-            *out = AapEncode(kAapRecords, nullptr, 0);
+            *out = AapEncode(kAAPRecord, nullptr, 0);
             done = true;
             return true;
         }
@@ -106,13 +106,13 @@ void ReaderResponder::pushRecords(uint8_t tableId) {
         std::vector<uint8_t> payload{tableId};
         const std::vector<uint8_t> record = table->record(next++);
         payload.insert(payload.end(), record.begin(), record.end());
-        *out = AapEncode(kAapRecords, payload);
+        *out = AapEncode(kAAPRecord, payload);
         return true;
     });
 }
 
 void ReaderResponder::answer(const AapMessage& request) {
-    if (request.type == kAapEndOfRequest) {
+    if (request.type == kAAPEndOfRequest) {
         return;
     }
     if (observer_.onRequest) {
@@ -128,38 +128,38 @@ void ReaderResponder::answer(const AapMessage& request) {
     if (!errorSpent_ && errorOnceType_ == request.type) {
         errorSpent_ = true;
         log(what + ": answered with an error once, as asked");
-        stream_.push(AapEncode(kAapError, nullptr, 0));
+        stream_.push(AapEncode(kAAPError, nullptr, 0));
         return;
     }
     log(what);
     const Scenario& s = *scenario_;
     switch (request.type) {
-        case kAapSchema:
-            pushSchema(kAapSchema, &s.schema);
+        case kAAPSchema:
+            pushSchema(kAAPSchema, &s.schema);
             return;
-        case kAapConfigSchema:
-            pushSchema(kAapConfigSchema, &s.configSchema);
+        case kAAPConfigSchema:
+            pushSchema(kAAPConfigSchema, &s.configSchema);
             return;
-        case kAapRecords:
+        case kAAPRecord:
             if (request.payload.empty()) {
                 break;
             }
             pushRecords(request.payload[0]);
             return;
-        case kAapConfigRecord: {
+        case kAAPConfig: {
             if (request.payload.empty()) {
                 break;
             }
             auto it = s.configRecords.find(request.payload[0]);
-            stream_.push(it == s.configRecords.end() ? AapEncode(kAapConfigRecord, nullptr, 0)
-                                                     : AapEncode(kAapConfigRecord, it->second));
+            stream_.push(it == s.configRecords.end() ? AapEncode(kAAPConfig, nullptr, 0)
+                                                     : AapEncode(kAAPConfig, it->second));
             return;
         }
-        case kAapClock:
-            stream_.push(AapEncode(kAapClock, s.clock.data(), 8));
+        case kAAPDateTime:
+            stream_.push(AapEncode(kAAPDateTime, s.clock.data(), 8));
             return;
         default:
             break;
     }
-    stream_.push(AapEncode(kAapError, nullptr, 0));
+    stream_.push(AapEncode(kAAPError, nullptr, 0));
 }

@@ -8,19 +8,10 @@
 #include <memory>
 #include <string>
 
+#include "protocol/aap_codes.h"
 #include "tools/reader-sim/aap_stream.h"
 #include "tools/reader-sim/scenario.h"
 #include "tools/reader-sim/sim_link.h"
-
-enum : uint16_t {
-    kAapRecords = 49,
-    kAapSchema = 52,
-    kAapClock = 65,
-    kAapConfigRecord = 81,
-    kAapConfigSchema = 84,
-    kAapEndOfRequest = 125,
-    kAapError = 126,
-};
 
 struct ResponderObserver {
     std::function<void(const AapMessage& request)> onRequest;

@@ -147,14 +147,14 @@ bool EncodeRecord(const std::vector<TableDef>& schema, bool configuration, uint1
     FieldValues all = values;
     const bool headerHasType =
         header && std::any_of(header->fields.begin(), header->fields.end(),
-                              [](const FieldDef& f) { return f.id == kRecordTypeFieldId; });
+                              [](const FieldDef& f) { return f.id == kRecTypeFieldId; });
     if (headerHasType) {
-        auto it = all.find(kRecordTypeFieldId);
+        auto it = all.find(kRecTypeFieldId);
         if (it != all.end() && (!it->second.isNumber || it->second.number != recordType)) {
             *error = "header field 8 contradicts record type " + std::to_string(recordType);
             return false;
         }
-        all[kRecordTypeFieldId] = FieldValue::Number(recordType);
+        all[kRecTypeFieldId] = FieldValue::Number(recordType);
     }
 
     std::set<uint16_t> known;

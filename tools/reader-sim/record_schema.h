@@ -10,15 +10,7 @@
 #include <string>
 #include <vector>
 
-constexpr uint16_t kHeaderRecordType = 255;
-// Header field that holds a database record's record type.
-constexpr uint16_t kRecordTypeFieldId = 8;
-
-enum : uint8_t {
-    kFieldText = 3,    // NUL-terminated text
-    kFieldBytes = 4,   // raw bytes
-    kFieldSigned = 2,  // sign-extended bit field; every other type is an unsigned bit field
-};
+#include "protocol/aap_codes.h"
 
 struct FieldDef {
     uint16_t id = 0;

@@ -1,402 +1,343 @@
 #include "tools/reader-sim/scenario.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <fstream>
 #include <initializer_list>
+#include <limits>
+#include <nlohmann/json.hpp>
+#include <set>
 #include <sstream>
-
-#include "tools/reader-sim/json_reader.h"
 
 namespace {
 
-using Kind = JsonValue::Kind;
+using Json = nlohmann::json;
+using Pointer = Json::json_pointer;
 
-// Turns the JSON document into a Scenario; every failure names the offset of the value at fault.
-class ScenarioReader {
-public:
-    ScenarioReader(const std::string& text, const std::string& source, std::string* error)
-        : text_(text), source_(source), error_(error) {}
+// What is wrong with the scenario, and where: the JSON pointer of the value at fault.
+struct Fault {
+    Pointer at;
+    std::string what;
+};
 
-    bool read(const JsonValue& root, Scenario* s) {
-        if (!expectKind(root, Kind::object, "the scenario") ||
-            !checkMembers(root,
-                          {"identity", "identityClass", "serial", "secondLine", "subjectName",
-                           "clock", "schema", "configSchema", "tables", "config"},
-                          "the scenario")) {
-            return false;
-        }
-        if (!readText(root, "identity", &s->identity) || !readText(root, "serial", &s->serial) ||
-            !readText(root, "secondLine", &s->secondLine) ||
-            !readText(root, "subjectName", &s->subjectName)) {
-            return false;
-        }
-        if (s->identity.size() > kMaxIdentityText) {
-            return fail(*root.find("identity"), "identity longer than 61 bytes");
-        }
-        if (const JsonValue* v = root.find("identityClass")) {
-            int64_t c = 0;
-            if (!readInt(*v, 0, 255, "identityClass", &c)) {
-                return false;
-            }
-            s->identityClass = static_cast<uint8_t>(c);
-        }
-        if (const JsonValue* v = root.find("clock")) {
-            if (!readClock(*v, &s->clock)) {
-                return false;
-            }
-        }
-        if (!readSchema(root.find("schema"), &s->schema) ||
-            !readSchema(root.find("configSchema"), &s->configSchema)) {
-            return false;
-        }
-        if (const JsonValue* tables = root.find("tables")) {
-            if (!expectKind(*tables, Kind::object, "\"tables\"")) {
-                return false;
-            }
-            for (const auto& member : tables->members) {
-                uint8_t id = 0;
-                if (!readId(member.first, member.second, "table id", &id) ||
-                    !readTable(member.second, s->schema, &s->tables[id])) {
-                    return false;
-                }
-            }
-        }
-        if (const JsonValue* config = root.find("config")) {
-            if (!expectKind(*config, Kind::object, "\"config\"")) {
-                return false;
-            }
-            for (const auto& member : config->members) {
-                uint8_t id = 0;
-                if (!readId(member.first, member.second, "configuration id", &id) ||
-                    !readRecord(member.second, s->configSchema, true, &s->configRecords[id])) {
-                    return false;
-                }
-            }
-        }
-        return true;
+[[noreturn]] void Fail(const Pointer& at, const std::string& what) {
+    throw Fault{at, what};
+}
+
+const Json* Find(const Json& object, const char* key) {
+    const auto it = object.find(key);
+    return it == object.end() ? nullptr : &*it;
+}
+
+void ExpectKind(const Json& v, const Pointer& at, Json::value_t kind, const std::string& what) {
+    if (v.type() != kind) {
+        const bool an = kind == Json::value_t::array || kind == Json::value_t::object;
+        Fail(at, what + " must be " + (an ? "an " : "a ") + Json(kind).type_name() + ", not " +
+                     v.type_name());
     }
+}
 
-private:
-    bool fail(const JsonValue& at, const std::string& what) {
-        *error_ = JsonErrorAt(text_, source_, at.offset, what);
-        return false;
+// Unknown members are refused: a misspelt key would otherwise be silently ignored.
+void ExpectObject(const Json& v, const Pointer& at, const std::string& what,
+                  std::initializer_list<const char*> allowed) {
+    ExpectKind(v, at, Json::value_t::object, what);
+    for (const auto& member : v.items()) {
+        if (std::none_of(allowed.begin(), allowed.end(),
+                         [&member](const char* name) { return member.key() == name; })) {
+            Fail(at / member.key(), "unknown member \"" + member.key() + "\" in " + what);
+        }
     }
+}
 
-    bool expectKind(const JsonValue& v, Kind kind, const std::string& what) {
-        if (v.kind != kind) {
-            return fail(v, what + " must be " + (kind == Kind::array ? "an " : "a ") +
-                               JsonKindName(kind) + ", not " + JsonKindName(v.kind));
-        }
-        return true;
+int64_t ReadInt(const Json& v, const Pointer& at, int64_t low, int64_t high,
+                const std::string& what) {
+    if (!v.is_number_integer()) {
+        Fail(at, what + " must be an integer");
     }
-
-    // Unknown members are errors: a misspelt key would otherwise be silently ignored.
-    bool checkMembers(const JsonValue& object, std::initializer_list<const char*> allowed,
-                      const std::string& what) {
-        for (const auto& member : object.members) {
-            bool ok = false;
-            for (const char* name : allowed) {
-                ok = ok || member.first == name;
-            }
-            if (!ok) {
-                return fail(member.second, "unknown member \"" + member.first + "\" in " + what);
-            }
-        }
-        return true;
+    // An unsigned number beyond int64_t lies outside every range asked for here.
+    const bool huge =
+        v.is_number_unsigned() && v.get<uint64_t>() > uint64_t(std::numeric_limits<int64_t>::max());
+    const int64_t n = huge ? std::numeric_limits<int64_t>::max() : v.get<int64_t>();
+    if (huge || n < low || n > high) {
+        Fail(at, what + " must be " + std::to_string(low) + ".." + std::to_string(high) + ", not " +
+                     v.dump());
     }
+    return n;
+}
 
-    bool readInt(const JsonValue& v, int64_t low, int64_t high, const std::string& what,
-                 int64_t* out) {
-        if (v.kind != Kind::number || !v.isInteger) {
-            return fail(v, what + " must be an integer");
-        }
-        if (v.integer < low || v.integer > high) {
-            return fail(v, what + " must be " + std::to_string(low) + ".." + std::to_string(high) +
-                               ", not " + std::to_string(v.integer));
-        }
-        *out = v.integer;
-        return true;
+void ReadText(const Json& object, const Pointer& at, const char* key, std::string* out) {
+    if (const Json* v = Find(object, key)) {
+        ExpectKind(*v, at / key, Json::value_t::string, std::string("\"") + key + "\"");
+        *out = v->get<std::string>();
     }
+}
 
-    bool readText(const JsonValue& object, const char* key, std::string* out) {
-        const JsonValue* v = object.find(key);
-        if (!v) {
-            return true;
-        }
-        if (!expectKind(*v, Kind::string, std::string("\"") + key + "\"")) {
-            return false;
-        }
-        *out = v->text;
-        return true;
+uint8_t ReadId(const std::string& key, const Pointer& at, const char* what) {
+    if (key.empty() || key.size() > 3 || key.find_first_not_of("0123456789") != key.npos ||
+        std::stoi(key) > 255) {
+        Fail(at / key, std::string(what) + " \"" + key + "\" must be a number 0..255");
     }
+    return static_cast<uint8_t>(std::stoi(key));
+}
 
-    bool readId(const std::string& key, const JsonValue& at, const char* what, uint8_t* out) {
-        if (key.empty() || key.size() > 3 || key.find_first_not_of("0123456789") != key.npos ||
-            std::stoi(key) > 255) {
-            return fail(at, std::string(what) + " \"" + key + "\" must be a number 0..255");
+std::string ReadHex(const Json& v, const Pointer& at) {
+    ExpectKind(v, at, Json::value_t::string, "hex bytes");
+    std::string out;
+    int pending = -1;
+    for (char c : v.get_ref<const std::string&>()) {
+        int digit = -1;
+        if (c >= '0' && c <= '9') {
+            digit = c - '0';
+        } else if (c >= 'a' && c <= 'f') {
+            digit = c - 'a' + 10;
+        } else if (c >= 'A' && c <= 'F') {
+            digit = c - 'A' + 10;
+        } else if (c == ' ' && pending < 0) {
+            continue;
+        } else {
+            Fail(at, "hex bytes must be pairs of hex digits, optionally spaced");
         }
-        *out = static_cast<uint8_t>(std::stoi(key));
-        return true;
+        if (pending < 0) {
+            pending = digit;
+        } else {
+            out.push_back(static_cast<char>(pending << 4 | digit));
+            pending = -1;
+        }
     }
-
-    bool readHex(const JsonValue& v, std::string* out) {
-        if (!expectKind(v, Kind::string, "hex bytes")) {
-            return false;
-        }
-        out->clear();
-        int pending = -1;
-        for (char c : v.text) {
-            int digit = -1;
-            if (c >= '0' && c <= '9') {
-                digit = c - '0';
-            } else if (c >= 'a' && c <= 'f') {
-                digit = c - 'a' + 10;
-            } else if (c >= 'A' && c <= 'F') {
-                digit = c - 'A' + 10;
-            } else if (c == ' ' && pending < 0) {
-                continue;
-            } else {
-                return fail(v, "hex bytes must be pairs of hex digits, optionally spaced");
-            }
-            if (pending < 0) {
-                pending = digit;
-            } else {
-                out->push_back(static_cast<char>(pending << 4 | digit));
-                pending = -1;
-            }
-        }
-        if (pending >= 0) {
-            return fail(v, "hex bytes end with half a byte");
-        }
-        return true;
+    if (pending >= 0) {
+        Fail(at, "hex bytes end with half a byte");
     }
+    return out;
+}
 
-    bool readClock(const JsonValue& v, std::array<uint8_t, 8>* clock) {
-        if (!expectKind(v, Kind::object, "\"clock\"") ||
-            !checkMembers(v, {"second", "minute", "hour", "day", "month", "year", "extra"},
-                          "\"clock\"")) {
-            return false;
+void ReadClock(const Json& v, const Pointer& at, std::array<uint8_t, 8>* clock) {
+    ExpectObject(v, at, "\"clock\"", {"second", "minute", "hour", "day", "month", "year", "extra"});
+    struct Part {
+        const char* key;
+        int index;
+        int64_t low, high;
+    };
+    const Part parts[] = {{"second", 0, 0, 59}, {"minute", 1, 0, 59}, {"hour", 2, 0, 23},
+                          {"day", 3, 1, 31},    {"month", 4, 1, 12},  {"extra", 7, 0, 255}};
+    for (const Part& part : parts) {
+        if (const Json* p = Find(v, part.key)) {
+            (*clock)[part.index] = static_cast<uint8_t>(
+                ReadInt(*p, at / part.key, part.low, part.high, std::string("clock ") + part.key));
         }
+    }
+    if (const Json* p = Find(v, "year")) {
+        const int64_t year = ReadInt(*p, at / "year", 0, 65535, "clock year");
+        (*clock)[5] = static_cast<uint8_t>(year);
+        (*clock)[6] = static_cast<uint8_t>(year >> 8);
+    }
+}
+
+TableDef ReadTableDef(const Json& v, const Pointer& at) {
+    ExpectObject(v, at, "a schema table", {"recordType", "headerWords", "fields"});
+    TableDef table;
+    const Json* type = Find(v, "recordType");
+    if (!type) {
+        Fail(at, "a schema table needs \"recordType\"");
+    }
+    table.recordType =
+        static_cast<uint16_t>(ReadInt(*type, at / "recordType", 0, 65535, "recordType"));
+    if (const Json* words = Find(v, "headerWords")) {
+        table.headerWords =
+            static_cast<uint16_t>(ReadInt(*words, at / "headerWords", 0, 65535, "headerWords"));
+    }
+    const Json* fields = Find(v, "fields");
+    if (!fields) {
+        return table;
+    }
+    ExpectKind(*fields, at / "fields", Json::value_t::array, "\"fields\"");
+    for (size_t i = 0; i < fields->size(); ++i) {
+        const Json& f = (*fields)[i];
+        const Pointer fieldAt = at / "fields" / i;
+        ExpectObject(f, fieldAt, "a field", {"id", "word", "shift", "type", "width"});
         struct Part {
             const char* key;
-            int index;
-            int64_t low, high;
+            int64_t high;
+            bool required;
         };
-        const Part parts[] = {{"second", 0, 0, 59}, {"minute", 1, 0, 59}, {"hour", 2, 0, 23},
-                              {"day", 3, 1, 31},    {"month", 4, 1, 12},  {"extra", 7, 0, 255}};
-        for (const Part& part : parts) {
-            if (const JsonValue* p = v.find(part.key)) {
-                int64_t value = 0;
-                if (!readInt(*p, part.low, part.high, std::string("clock ") + part.key, &value)) {
-                    return false;
-                }
-                (*clock)[part.index] = static_cast<uint8_t>(value);
+        const Part parts[] = {{"id", 65535, true},
+                              {"word", 65535, true},
+                              {"shift", 255, false},
+                              {"type", 255, true},
+                              {"width", 65535, true}};
+        int64_t values[5] = {};
+        for (int p = 0; p < 5; ++p) {
+            const Json* value = Find(f, parts[p].key);
+            if (!value && parts[p].required) {
+                Fail(fieldAt, std::string("a field needs \"") + parts[p].key + "\"");
+            }
+            if (value) {
+                values[p] = ReadInt(*value, fieldAt / parts[p].key, 0, parts[p].high, parts[p].key);
             }
         }
-        if (const JsonValue* p = v.find("year")) {
-            int64_t year = 0;
-            if (!readInt(*p, 0, 65535, "clock year", &year)) {
-                return false;
+        FieldDef def;
+        def.id = static_cast<uint16_t>(values[0]);
+        def.word = static_cast<uint16_t>(values[1]);
+        def.shift = static_cast<uint8_t>(values[2]);
+        def.type = static_cast<uint8_t>(values[3]);
+        def.width = static_cast<uint16_t>(values[4]);
+        table.fields.push_back(def);
+    }
+    return table;
+}
+
+std::vector<TableDef> ReadSchema(const Json& root, const char* key) {
+    std::vector<TableDef> schema;
+    if (const Json* v = Find(root, key)) {
+        const Pointer at = Pointer() / key;
+        ExpectKind(*v, at, Json::value_t::array, "a schema");
+        for (size_t i = 0; i < v->size(); ++i) {
+            schema.push_back(ReadTableDef((*v)[i], at / i));
+        }
+    }
+    return schema;
+}
+
+// The field a value goes to decides how a string is read: hex for bytes fields, else text.
+const FieldDef* FindField(const std::vector<TableDef>& schema, bool configuration,
+                          uint16_t recordType, uint16_t id) {
+    const TableDef* body = FindTable(schema, recordType);
+    const TableDef* header = configuration ? nullptr : FindTable(schema, kHeaderRecordType);
+    for (const TableDef* t : {body, header}) {
+        for (size_t i = 0; t && i < t->fields.size(); ++i) {
+            if (t->fields[i].id == id) {
+                return &t->fields[i];
             }
-            (*clock)[5] = static_cast<uint8_t>(year);
-            (*clock)[6] = static_cast<uint8_t>(year >> 8);
+        }
+    }
+    return nullptr;
+}
+
+std::vector<uint8_t> ReadRecord(const Json& v, const Pointer& at,
+                                const std::vector<TableDef>& schema, bool configuration) {
+    ExpectObject(v, at, "a record", {"hex", "recordType", "fields", "length"});
+    if (const Json* hex = Find(v, "hex")) {
+        if (v.size() != 1) {
+            Fail(at, "a record is either {\"hex\": ...} or {\"recordType\": ...}");
+        }
+        const std::string bytes = ReadHex(*hex, at / "hex");
+        return std::vector<uint8_t>(bytes.begin(), bytes.end());
+    }
+    const Json* type = Find(v, "recordType");
+    if (!type) {
+        Fail(at, "a record needs \"hex\" or \"recordType\"");
+    }
+    const auto recordType = static_cast<uint16_t>(
+        ReadInt(*type, at / "recordType", 0, configuration ? 255 : 65535, "recordType"));
+    int64_t length = -1;
+    if (const Json* l = Find(v, "length")) {
+        length = ReadInt(*l, at / "length", 0, 0xFFFFFF, "length");
+    }
+    FieldValues values;
+    if (const Json* fields = Find(v, "fields")) {
+        ExpectKind(*fields, at / "fields", Json::value_t::object, "\"fields\"");
+        for (const auto& member : fields->items()) {
+            const std::string& key = member.key();
+            const Pointer valueAt = at / "fields" / key;
+            if (key.empty() || key.size() > 5 || key.find_first_not_of("0123456789") != key.npos ||
+                std::stol(key) > 65535) {
+                Fail(valueAt, "field id \"" + key + "\" must be 0..65535");
+            }
+            const auto id = static_cast<uint16_t>(std::stol(key));
+            const Json& value = member.value();
+            if (value.is_number_integer()) {
+                values[id] = FieldValue::Number(
+                    ReadInt(value, valueAt, std::numeric_limits<int64_t>::min(),
+                            std::numeric_limits<int64_t>::max(), "field " + key));
+            } else if (value.is_string()) {
+                const FieldDef* def = FindField(schema, configuration, recordType, id);
+                values[id] =
+                    FieldValue::Bytes(def && def->type == kFieldBytes ? ReadHex(value, valueAt)
+                                                                      : value.get<std::string>());
+            } else if (value.is_number()) {
+                Fail(valueAt, "field " + key + " must be an integer");
+            } else {
+                Fail(valueAt, "field " + key + " must be a number or a string");
+            }
+        }
+    }
+    std::vector<uint8_t> out;
+    std::string error;
+    if (!EncodeRecord(schema, configuration, recordType, values, length, &out, &error)) {
+        Fail(at, error);
+    }
+    return out;
+}
+
+RecordTable ReadTable(const Json& v, const Pointer& at, const std::vector<TableDef>& schema) {
+    ExpectKind(v, at, Json::value_t::array, "a table's records");
+    auto records = std::make_shared<std::vector<std::vector<uint8_t>>>();
+    for (size_t i = 0; i < v.size(); ++i) {
+        records->push_back(ReadRecord(v[i], at / i, schema, false));
+    }
+    RecordTable table;
+    table.count = static_cast<uint32_t>(records->size());
+    table.record = [records](uint32_t index) { return (*records)[index]; };
+    return table;
+}
+
+void ReadScenario(const Json& root, Scenario* s) {
+    const Pointer at;
+    ExpectObject(root, at, "the scenario",
+                 {"identity", "identityClass", "serial", "secondLine", "subjectName", "clock",
+                  "schema", "configSchema", "tables", "config"});
+    ReadText(root, at, "identity", &s->identity);
+    ReadText(root, at, "serial", &s->serial);
+    ReadText(root, at, "secondLine", &s->secondLine);
+    ReadText(root, at, "subjectName", &s->subjectName);
+    if (s->identity.size() > kMaxIdentityText) {
+        Fail(at / "identity", "identity longer than 61 bytes");
+    }
+    if (const Json* v = Find(root, "identityClass")) {
+        s->identityClass =
+            static_cast<uint8_t>(ReadInt(*v, at / "identityClass", 0, 255, "identityClass"));
+    }
+    if (const Json* v = Find(root, "clock")) {
+        ReadClock(*v, at / "clock", &s->clock);
+    }
+    s->schema = ReadSchema(root, "schema");
+    s->configSchema = ReadSchema(root, "configSchema");
+    if (const Json* tables = Find(root, "tables")) {
+        ExpectKind(*tables, at / "tables", Json::value_t::object, "\"tables\"");
+        for (const auto& member : tables->items()) {
+            const uint8_t id = ReadId(member.key(), at / "tables", "table id");
+            s->tables[id] = ReadTable(member.value(), at / "tables" / member.key(), s->schema);
+        }
+    }
+    if (const Json* config = Find(root, "config")) {
+        ExpectKind(*config, at / "config", Json::value_t::object, "\"config\"");
+        for (const auto& member : config->items()) {
+            const uint8_t id = ReadId(member.key(), at / "config", "configuration id");
+            s->configRecords[id] =
+                ReadRecord(member.value(), at / "config" / member.key(), s->configSchema, true);
+        }
+    }
+}
+
+// The library would keep the last of two members of one name; a scenario with both is refused.
+Json ParseStrictly(const std::string& text) {
+    std::vector<std::set<std::string>> keys;  // of each object open
+    return Json::parse(text, [&keys](int, Json::parse_event_t event, Json& parsed) {
+        if (event == Json::parse_event_t::object_start) {
+            keys.emplace_back();
+        } else if (event == Json::parse_event_t::object_end) {
+            keys.pop_back();
+        } else if (event == Json::parse_event_t::key &&
+                   !keys.back().insert(parsed.get<std::string>()).second) {
+            Fail(Pointer(), "duplicate member \"" + parsed.get<std::string>() + "\"");
         }
         return true;
-    }
-
-    bool readSchema(const JsonValue* v, std::vector<TableDef>* out) {
-        if (!v) {
-            return true;
-        }
-        if (!expectKind(*v, Kind::array, "a schema")) {
-            return false;
-        }
-        for (const JsonValue& item : v->items) {
-            TableDef table;
-            if (!readTableDef(item, &table)) {
-                return false;
-            }
-            out->push_back(std::move(table));
-        }
-        return true;
-    }
-
-    bool readTableDef(const JsonValue& v, TableDef* table) {
-        if (!expectKind(v, Kind::object, "a schema table") ||
-            !checkMembers(v, {"recordType", "headerWords", "fields"}, "a schema table")) {
-            return false;
-        }
-        const JsonValue* type = v.find("recordType");
-        if (!type) {
-            return fail(v, "a schema table needs \"recordType\"");
-        }
-        int64_t n = 0;
-        if (!readInt(*type, 0, 65535, "recordType", &n)) {
-            return false;
-        }
-        table->recordType = static_cast<uint16_t>(n);
-        if (const JsonValue* words = v.find("headerWords")) {
-            if (!readInt(*words, 0, 65535, "headerWords", &n)) {
-                return false;
-            }
-            table->headerWords = static_cast<uint16_t>(n);
-        }
-        const JsonValue* fields = v.find("fields");
-        if (!fields) {
-            return true;
-        }
-        if (!expectKind(*fields, Kind::array, "\"fields\"")) {
-            return false;
-        }
-        for (const JsonValue& f : fields->items) {
-            if (!expectKind(f, Kind::object, "a field") ||
-                !checkMembers(f, {"id", "word", "shift", "type", "width"}, "a field")) {
-                return false;
-            }
-            struct Part {
-                const char* key;
-                int64_t high;
-                bool required;
-            };
-            const Part parts[] = {{"id", 65535, true},
-                                  {"word", 65535, true},
-                                  {"shift", 255, false},
-                                  {"type", 255, true},
-                                  {"width", 65535, true}};
-            int64_t values[5] = {};
-            for (int i = 0; i < 5; ++i) {
-                const JsonValue* p = f.find(parts[i].key);
-                if (!p && parts[i].required) {
-                    return fail(f, std::string("a field needs \"") + parts[i].key + "\"");
-                }
-                if (p && !readInt(*p, 0, parts[i].high, parts[i].key, &values[i])) {
-                    return false;
-                }
-            }
-            FieldDef def;
-            def.id = static_cast<uint16_t>(values[0]);
-            def.word = static_cast<uint16_t>(values[1]);
-            def.shift = static_cast<uint8_t>(values[2]);
-            def.type = static_cast<uint8_t>(values[3]);
-            def.width = static_cast<uint16_t>(values[4]);
-            table->fields.push_back(def);
-        }
-        return true;
-    }
-
-    bool readTable(const JsonValue& v, const std::vector<TableDef>& schema, RecordTable* table) {
-        if (!expectKind(v, Kind::array, "a table's records")) {
-            return false;
-        }
-        auto records = std::make_shared<std::vector<std::vector<uint8_t>>>();
-        for (const JsonValue& item : v.items) {
-            records->emplace_back();
-            if (!readRecord(item, schema, false, &records->back())) {
-                return false;
-            }
-        }
-        table->count = static_cast<uint32_t>(records->size());
-        table->record = [records](uint32_t index) { return (*records)[index]; };
-        return true;
-    }
-
-    // The field a value goes to decides how a string is read: hex for bytes fields, else text.
-    static const FieldDef* findField(const std::vector<TableDef>& schema, bool configuration,
-                                     uint16_t recordType, uint16_t id) {
-        const TableDef* body = FindTable(schema, recordType);
-        const TableDef* header = configuration ? nullptr : FindTable(schema, kHeaderRecordType);
-        for (const TableDef* t : {body, header}) {
-            for (size_t i = 0; t && i < t->fields.size(); ++i) {
-                if (t->fields[i].id == id) {
-                    return &t->fields[i];
-                }
-            }
-        }
-        return nullptr;
-    }
-
-    bool readRecord(const JsonValue& v, const std::vector<TableDef>& schema, bool configuration,
-                    std::vector<uint8_t>* out) {
-        if (!expectKind(v, Kind::object, "a record") ||
-            !checkMembers(v, {"hex", "recordType", "fields", "length"}, "a record")) {
-            return false;
-        }
-        if (const JsonValue* hex = v.find("hex")) {
-            if (v.members.size() != 1) {
-                return fail(v, "a record is either {\"hex\": ...} or {\"recordType\": ...}");
-            }
-            std::string bytes;
-            if (!readHex(*hex, &bytes)) {
-                return false;
-            }
-            out->assign(bytes.begin(), bytes.end());
-            return true;
-        }
-        const JsonValue* type = v.find("recordType");
-        if (!type) {
-            return fail(v, "a record needs \"hex\" or \"recordType\"");
-        }
-        int64_t recordType = 0;
-        if (!readInt(*type, 0, configuration ? 255 : 65535, "recordType", &recordType)) {
-            return false;
-        }
-        int64_t length = -1;
-        if (const JsonValue* l = v.find("length")) {
-            if (!readInt(*l, 0, 0xFFFFFF, "length", &length)) {
-                return false;
-            }
-        }
-        FieldValues values;
-        if (const JsonValue* fields = v.find("fields")) {
-            if (!expectKind(*fields, Kind::object, "\"fields\"")) {
-                return false;
-            }
-            for (const auto& member : fields->members) {
-                const std::string& key = member.first;
-                if (key.empty() || key.size() > 5 ||
-                    key.find_first_not_of("0123456789") != key.npos || std::stol(key) > 65535) {
-                    return fail(member.second, "field id \"" + key + "\" must be 0..65535");
-                }
-                const uint16_t id = static_cast<uint16_t>(std::stol(key));
-                const FieldDef* def =
-                    findField(schema, configuration, static_cast<uint16_t>(recordType), id);
-                const JsonValue& value = member.second;
-                if (value.kind == Kind::number) {
-                    if (!value.isInteger) {
-                        return fail(value, "field " + key + " must be an integer");
-                    }
-                    values[id] = FieldValue::Number(value.integer);
-                } else if (value.kind == Kind::string) {
-                    std::string bytes = value.text;
-                    if (def && def->type == kFieldBytes && !readHex(value, &bytes)) {
-                        return false;
-                    }
-                    values[id] = FieldValue::Bytes(std::move(bytes));
-                } else {
-                    return fail(value, "field " + key + " must be a number or a string");
-                }
-            }
-        }
-        std::string error;
-        if (!EncodeRecord(schema, configuration, static_cast<uint16_t>(recordType), values, length,
-                          out, &error)) {
-            return fail(v, error);
-        }
-        return true;
-    }
-
-    const std::string& text_;
-    const std::string& source_;
-    std::string* error_;
-};
+    });
+}
 
 }  // namespace
 
 std::shared_ptr<const Scenario> ParseScenario(const std::string& json,
                                               const std::string& sourceName, std::string* error) {
-    JsonValue root;
-    if (!ParseJson(json, sourceName, &root, error)) {
-        return nullptr;
-    }
     // Texts and clock not given in the file keep the built-in reader's.
     DefaultScenarioParams none;
     none.records = 0;
@@ -409,8 +350,17 @@ std::shared_ptr<const Scenario> ParseScenario(const std::string& json,
     scenario->secondLine = base->secondLine;
     scenario->subjectName = base->subjectName;
     scenario->clock = base->clock;
-    ScenarioReader reader(json, sourceName, error);
-    if (!reader.read(root, scenario.get())) {
+    try {
+        ReadScenario(ParseStrictly(json), scenario.get());
+    } catch (const Fault& fault) {
+        const std::string at = fault.at.to_string();
+        *error = sourceName + ": " + (at.empty() ? "" : at + ": ") + fault.what;
+        return nullptr;
+    } catch (const Json::exception& e) {
+        // "[json.exception.parse_error.101] parse error at line 3, column 7: ..." without its tag.
+        const std::string what = e.what();
+        const size_t tag = what.find("] ");
+        *error = sourceName + ": " + (tag == what.npos ? what : what.substr(tag + 2));
         return nullptr;
     }
     return scenario;

@@ -1,166 +1,121 @@
 #include "tools/reader-sim/sim_options.h"
 
+#include <CLI/CLI.hpp>
 #include <cerrno>
 #include <cstdlib>
 
 namespace {
 
-bool ParseUnsigned(const char* text, uint64_t max, uint64_t* out) {
-    // strtoull skips white space and takes a minus, so " -1" would wrap round to 2^64 - 1.
-    if (!text || *text < '0' || *text > '9') {
-        return false;
-    }
-    errno = 0;
-    char* end = nullptr;
-    const unsigned long long v = std::strtoull(text, &end, 10);
-    if (errno != 0 || *end != '\0' || v > max) {
-        return false;
-    }
-    *out = v;
-    return true;
+std::string BadValue(const std::string& text) {
+    return "bad value \"" + text + "\"";
 }
 
-bool ParseProbability(const char* text, double* out) {
-    if (!text || *text == '\0') {
-        return false;
-    }
-    char* end = nullptr;
-    const double v = std::strtod(text, &end);
-    if (*end != '\0' || !(v >= 0.0 && v <= 1.0)) {
-        return false;
-    }
-    *out = v;
-    return true;
+// Plain decimal digits from low to high. CLI11 alone would also take a sign, white space, octal
+// and hex, and a minus would wrap round to 2^64 - 1.
+CLI::Validator Whole(uint64_t low, uint64_t high) {
+    return CLI::Validator(
+        [low, high](std::string& text) {
+            errno = 0;
+            const bool digits = !text.empty() && text.find_first_not_of("0123456789") == text.npos;
+            const unsigned long long v = digits ? std::strtoull(text.c_str(), nullptr, 10) : 0;
+            if (!digits || errno != 0 || v < low || v > high) {
+                return BadValue(text);
+            }
+            text = std::to_string(v);  // a leading zero would be read as octal
+            return std::string();
+        },
+        "");
 }
+
+const CLI::Validator kProbability(
+    [](std::string& text) {
+        char* end = nullptr;
+        const double v = std::strtod(text.c_str(), &end);
+        return text.empty() || *end != '\0' || !(v >= 0.0 && v <= 1.0) ? BadValue(text)
+                                                                       : std::string();
+    },
+    "");
 
 }  // namespace
-
-const char* SimUsage() {
-    return "usage: lumora-reader-sim --dir DIR [options]\n"
-           "Plays a glucose-sensor reader on a socket device in DIR until SIGINT or SIGTERM.\n"
-           "\n"
-           "  --dir DIR                 directory the host scans (LUMORA_HID_SOCKET_DIR)\n"
-           "  --name NAME               socket DIR/NAME-vid_1a61&pid_3650.sock (reader)\n"
-           "  --scenario S              default, worked-example or a JSON file (default)\n"
-           "  --records N               table 6 records of the default scenario (96)\n"
-           "  --events N                table 7 records of the default scenario (8)\n"
-           "  --window W                own data packets in flight, 1..127 (8)\n"
-           "  --host-window N           credit granted to the host at link start (4)\n"
-           "  --pace-ms X               one report per X ms at most, on a fixed schedule (0)\n"
-           "  --seed N                  seed of the default scenario and the faults (1)\n"
-           "  --fault-seed N            seed of the faults alone, the scenario keeps --seed\n"
-           "  --drop P                  drop each outgoing data packet with probability P\n"
-           "  --corrupt P               corrupt each outgoing data packet with probability P\n"
-           "  --duplicate P             send each outgoing data packet twice with prob. P\n"
-           "  --aap-error-once TYPE     answer the first AAP request of TYPE with an error\n"
-           "  --never-answer TYPE       leave every AAP request of TYPE unanswered\n"
-           "  --unplug-after-packets N  unplug after N data packets were sent\n"
-           "  --replug-after-ms T       plug in again T ms after that unplug\n"
-           "  --silent-after-packets N  stay plugged but stop answering after N data packets\n"
-           "  --lose-host-packet N      lose the Nth host data packet of each connection\n"
-           "  --quiet                   no log lines\n"
-           "  --help                    this text\n"
-           "  --version                 the program's name and version\n";
-}
 
 SimArgsResult ParseSimArgs(int argc, const char* const* argv, SimProgramOptions* out,
                            std::string* message) {
     ReaderSimOptions& sim = out->sim;
-    bool faultSeedGiven = false;
+    uint64_t seed = sim.seed;
     uint64_t faultSeed = 0;
-    for (int i = 1; i < argc; ++i) {
-        const std::string option = argv[i];
-        if (option == "--help" || option == "-h") {
-            out->help = true;
-            return SimArgsResult::help;
-        }
-        if (option == "--quiet") {
-            sim.log = false;
-            continue;
-        }
-        // Missing values are reported after the name is known, so that a misspelt last option
-        // is called unknown.
-        const bool hasValue = i + 1 < argc;
-        const char* value = hasValue ? argv[i + 1] : "";
-        uint64_t n = 0;
-        bool ok = true;
-        if (option == "--dir") {
-            sim.dir = value;
-        } else if (option == "--name") {
-            sim.name = value;
-            ok = !sim.name.empty() && sim.name.find('/') == std::string::npos;
-        } else if (option == "--scenario") {
-            out->scenario = value;
-        } else if (option == "--records") {
-            ok = ParseUnsigned(value, 0xFFFFFFFFu, &n);
-            out->defaults.records = static_cast<uint32_t>(n);
-        } else if (option == "--events") {
-            ok = ParseUnsigned(value, 0xFFFFFFFFu, &n);
-            out->defaults.events = static_cast<uint32_t>(n);
-        } else if (option == "--window") {
-            ok = ParseUnsigned(value, 127, &n) && n >= 1;
-            sim.window = static_cast<uint32_t>(n);
-        } else if (option == "--host-window") {
-            ok = ParseUnsigned(value, 255, &n);
-            sim.hostWindow = static_cast<uint8_t>(n);
-        } else if (option == "--pace-ms") {
-            ok = ParseUnsigned(value, 60000, &n);
-            sim.paceMs = static_cast<uint32_t>(n);
-        } else if (option == "--seed") {
-            ok = ParseUnsigned(value, ~uint64_t{0}, &n);
-            sim.seed = n;
-            out->defaults.seed = n;
-        } else if (option == "--fault-seed") {
-            ok = ParseUnsigned(value, ~uint64_t{0}, &faultSeed);
-            faultSeedGiven = true;
-        } else if (option == "--drop") {
-            ok = ParseProbability(value, &sim.dropP);
-        } else if (option == "--corrupt") {
-            ok = ParseProbability(value, &sim.corruptP);
-        } else if (option == "--duplicate") {
-            ok = ParseProbability(value, &sim.duplicateP);
-        } else if (option == "--aap-error-once") {
-            ok = ParseUnsigned(value, 0xFFFF, &n);
-            sim.aapErrorOnce = static_cast<int>(n);
-        } else if (option == "--never-answer") {
-            ok = ParseUnsigned(value, 0xFFFF, &n);
-            sim.neverAnswer = static_cast<int>(n);
-        } else if (option == "--unplug-after-packets") {
-            ok = ParseUnsigned(value, ~uint64_t{0}, &n) && n >= 1;
-            sim.unplugAfterPackets = n;
-        } else if (option == "--replug-after-ms") {
-            ok = ParseUnsigned(value, 24ull * 3600 * 1000, &n);
-            sim.replugAfterMs = static_cast<int64_t>(n);
-        } else if (option == "--silent-after-packets") {
-            ok = ParseUnsigned(value, ~uint64_t{0}, &n) && n >= 1;
-            sim.silentAfterPackets = n;
-        } else if (option == "--lose-host-packet") {
-            ok = ParseUnsigned(value, ~uint64_t{0}, &n) && n >= 1;
-            sim.loseHostPacket = n;
-        } else {
-            *message = option + ": unknown option (see --help)";
-            return SimArgsResult::error;
-        }
-        if (!hasValue) {
-            *message = option + ": needs a value (see --help)";
-            return SimArgsResult::error;
-        }
-        ++i;
-        if (!ok) {
-            *message = option + ": bad value \"" + value + "\" (see --help)";
-            return SimArgsResult::error;
-        }
-    }
-    if (sim.replugAfterMs >= 0 && sim.unplugAfterPackets == 0) {
-        *message = "--replug-after-ms: needs --unplug-after-packets, the unplug it follows";
+    uint32_t hostWindow = sim.hostWindow;
+    bool quiet = false;
+    constexpr uint64_t kAny = ~uint64_t{0};
+    constexpr uint64_t kDay = 24ull * 3600 * 1000;
+
+    CLI::App app("Plays a glucose-sensor reader on a socket device in DIR until SIGINT or SIGTERM.",
+                 "lumora-reader-sim");
+    app.set_help_flag("-h,--help", "this text");
+    app.add_option("--dir", sim.dir, "directory the host scans (LUMORA_HID_SOCKET_DIR)")
+        ->required();
+    app.add_option("--name", sim.name, "socket DIR/NAME-vid_1a61&pid_3650.sock (reader)")
+        ->check(CLI::Validator(
+            [](std::string& name) {
+                return name.empty() || name.find('/') != name.npos ? BadValue(name) : "";
+            },
+            ""));
+    app.add_option("--scenario", out->scenario, "default, worked-example or a JSON file (default)");
+    app.add_option("--records", out->defaults.records,
+                   "table 6 records of the default scenario (96)")
+        ->transform(Whole(0, 0xFFFFFFFFu));
+    app.add_option("--events", out->defaults.events, "table 7 records of the default scenario (8)")
+        ->transform(Whole(0, 0xFFFFFFFFu));
+    app.add_option("--window", sim.window, "own data packets in flight, 1..127 (8)")
+        ->transform(Whole(1, 127));
+    app.add_option("--host-window", hostWindow, "credit granted to the host at link start (4)")
+        ->transform(Whole(0, 255));
+    app.add_option("--pace-ms", sim.paceMs, "one report per X ms at most, on a fixed schedule (0)")
+        ->transform(Whole(0, 60000));
+    app.add_option("--seed", seed, "seed of the default scenario and the faults (1)")
+        ->transform(Whole(0, kAny));
+    CLI::Option* faultSeedOption =
+        app.add_option("--fault-seed", faultSeed,
+                       "seed of the faults alone, the scenario keeps --seed")
+            ->transform(Whole(0, kAny));
+    app.add_option("--drop", sim.dropP, "drop each outgoing data packet with probability P")
+        ->check(kProbability);
+    app.add_option("--corrupt", sim.corruptP,
+                   "corrupt each outgoing data packet with probability P")
+        ->check(kProbability);
+    app.add_option("--duplicate", sim.duplicateP,
+                   "send each outgoing data packet twice with prob. P")
+        ->check(kProbability);
+    app.add_option("--aap-error-once", sim.aapErrorOnce,
+                   "answer the first AAP request of TYPE with an error")
+        ->transform(Whole(0, 0xFFFF));
+    app.add_option("--never-answer", sim.neverAnswer, "leave every AAP request of TYPE unanswered")
+        ->transform(Whole(0, 0xFFFF));
+    CLI::Option* unplug = app.add_option("--unplug-after-packets", sim.unplugAfterPackets,
+                                         "unplug after N data packets were sent")
+                              ->transform(Whole(1, kAny));
+    app.add_option("--replug-after-ms", sim.replugAfterMs, "plug in again T ms after that unplug")
+        ->transform(Whole(0, kDay))
+        ->needs(unplug);
+    app.add_option("--silent-after-packets", sim.silentAfterPackets,
+                   "stay plugged but stop answering after N data packets")
+        ->transform(Whole(1, kAny));
+    app.add_option("--lose-host-packet", sim.loseHostPacket,
+                   "lose the Nth host data packet of each connection")
+        ->transform(Whole(1, kAny));
+    app.add_flag("--quiet", quiet, "no log lines");
+    app.add_flag("--version", "the program's name and version");
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        *message = app.help();
+        return SimArgsResult::help;
+    } catch (const CLI::ParseError& e) {
+        *message = e.what();
         return SimArgsResult::error;
     }
-    if (faultSeedGiven) {
-        sim.seed = faultSeed;
-    }
-    if (sim.dir.empty()) {
-        *message = "--dir is required (see --help)";
-        return SimArgsResult::error;
-    }
+    sim.hostWindow = static_cast<uint8_t>(hostWindow);
+    sim.log = !quiet;
+    out->defaults.seed = seed;
+    sim.seed = *faultSeedOption ? faultSeed : seed;
     return SimArgsResult::ok;
 }

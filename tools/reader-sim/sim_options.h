@@ -11,14 +11,11 @@ struct SimProgramOptions {
     ReaderSimOptions sim;
     std::string scenario = "default";  // "default", "worked-example" or a JSON file
     DefaultScenarioParams defaults;
-    bool help = false;
 };
 
 enum class SimArgsResult : uint8_t { ok, help, error };
 
-// Parses argv (argv[0] skipped). error: *message says what is wrong.
+// Parses argv (argv[0] skipped). help: *message is the --help text; error: *message says what
+// is wrong.
 SimArgsResult ParseSimArgs(int argc, const char* const* argv, SimProgramOptions* out,
                            std::string* message);
-
-// The --help text.
-const char* SimUsage();
