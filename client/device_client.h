@@ -1,12 +1,13 @@
 // DeviceClient: the one client of the reader. It turns each question into an AAP request or a
-// text command, blocks the caller until the answer is complete and returns it as a Qt value; it
-// also sorts everything the reader sends back into those answers.
+// text command, blocks the caller until the answer is complete and returns it as a Qt value with
+// the request's outcome; it also sorts everything the reader sends back into those answers.
 //
 // Threads: created by the first DeviceClient::instance call (main, on the GUI thread) and lives
-// on that thread until the process ends. Requests run on their caller's thread (the GUI thread or
-// the download worker) and block it. The receiving side (readerAttached, readerRemoved,
-// handleTextReply, handleMessage) runs on the transport's event thread; it never takes the lock
-// that a request holds while it sends, and emits onConnected and onDisconnected there.
+// on that thread until the process ends. Requests run on their caller's thread (the download
+// worker, or lumora-download's main thread, never a window's) and block it. The receiving side
+// (readerAttached, readerRemoved, handleTextReply, handleMessage) runs on the transport's event
+// thread; it never takes the lock that a request holds while it sends, and emits onConnected and
+// onDisconnected there.
 #pragma once
 
 #include <QByteArray>
