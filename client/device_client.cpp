@@ -2,7 +2,6 @@
 
 #include <QAtomicInt>
 #include <QAtomicPointer>
-#include <QCoreApplication>
 #include <QDateTime>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
@@ -22,6 +21,7 @@
 #include <string>
 
 #include "hid/hid.h"
+#include "platform/debug_log.h"
 #include "protocol/aap_codes.h"
 #include "protocol/aap_layer.h"
 #include "protocol/aap_message.h"
@@ -84,12 +84,10 @@ Shared& shared() {
     return *value;
 }
 
-// An empty result alone does not tell an empty answer from a vanished or silent reader.
-thread_local DeviceClient::Outcome lastOutcome = DeviceClient::Outcome::noReader;
-
 QAtomicInt instanceGuard;  // 0 not created, 1 being created, 2 created
 QAtomicPointer<DeviceClient> theClient;
 
+std::string Format(const char* format, ...) LUMORA_PRINTF_FORMAT(1, 2);
 std::string Format(const char* format, ...) {
     char text[256];
     va_list arguments;
@@ -99,11 +97,11 @@ std::string Format(const char* format, ...) {
     return text;
 }
 
-// Trace lines go to standard output, flushed so that a console shows them as they happen.
+// Formatted under the state lock, logged once it is released: the log's write never holds up a
+// request.
 void Trace(const std::string& text) {
     if (!text.empty()) {
-        std::fwrite(text.data(), 1, text.size(), stdout);
-        std::fflush(stdout);
+        DebugLog("%s", text.c_str());
     }
 }
 
@@ -174,47 +172,48 @@ DeviceClient::DeviceClient() : QObject(nullptr), state_(new State) {}
 
 DeviceClient::~DeviceClient() = default;
 
-QString DeviceClient::requestSerialNumber() {
+RequestResult<QString> DeviceClient::requestSerialNumber() {
     return textRequest("$sn?\r\n");
 }
 
-QString DeviceClient::requestSubjectName() {
+RequestResult<QString> DeviceClient::requestSubjectName() {
     return textRequest("$ptname?\r\n");
 }
 
-QString DeviceClient::requestSchema() {
-    return typedStringRequest(kSchema, kAAPSchema);
+RequestOutcome DeviceClient::requestSchema() {
+    return typedRequest(kSchema, kAAPSchema);
 }
 
-QString DeviceClient::requestConfigurationSchema() {
-    return typedStringRequest(kConfigSchema, kAAPConfigSchema);
+RequestOutcome DeviceClient::requestConfigurationSchema() {
+    return typedRequest(kConfigSchema, kAAPConfigSchema);
 }
 
-QJsonArray DeviceClient::requestDatabaseRecords(uint8_t tableId) {
-    return QJsonDocument::fromJson(requestDatabaseRecordsJson(tableId).array).array();
+RequestResult<QJsonArray> DeviceClient::requestDatabaseRecords(uint8_t tableId) {
+    const RequestResult<RecordsJson> records = requestDatabaseRecordsJson(tableId);
+    return {records.outcome, QJsonDocument::fromJson(records.value.array).array()};
 }
 
-DeviceClient::RecordsJson DeviceClient::requestDatabaseRecordsJson(uint8_t tableId) {
-    RecordsJson records;
-    runRequest(
+RequestResult<DeviceClient::RecordsJson> DeviceClient::requestDatabaseRecordsJson(uint8_t tableId) {
+    RequestResult<RecordsJson> records;
+    records.outcome = runRequest(
         kRecords, [tableId] { SendTyped(kAAPRecord, &tableId, 1); },
         [&] {
             // Moved, not shared: the answer may be large and nothing reads it again.
-            records = std::move(state_->databaseRecords);
+            records.value = std::move(state_->databaseRecords);
             state_->databaseRecords = RecordsJson();
-            records.array.append(']');
+            records.value.array.append(']');
         });
-    if (records.array.isEmpty()) {
-        records.array = QByteArrayLiteral("[]");
+    if (records.value.array.isEmpty()) {
+        records.value.array = QByteArrayLiteral("[]");
     }
     return records;
 }
 
-QString DeviceClient::requestDateTime() {
-    QString clock;
-    runRequest(
+RequestResult<QString> DeviceClient::requestDateTime() {
+    RequestResult<QString> clock;
+    clock.outcome = runRequest(
         kDateTime, [] { SendTyped(kAAPDateTime, nullptr, 0); },
-        [&] { clock = state_->readerDateTime; });
+        [&] { clock.value = state_->readerDateTime; });
     return clock;
 }
 
@@ -229,16 +228,8 @@ QString DeviceClient::readerClockText(const uint8_t* fields) {
     return QDateTime(date, time, Qt::UTC).toString(QStringLiteral("dd MMM yyyy HH:mm:ss"));
 }
 
-QJsonArray DeviceClient::requestCalibrationConfig(uint8_t id) {
+RequestResult<QJsonArray> DeviceClient::requestCalibrationConfig(uint8_t id) {
     return typedRecordRequest(kCalibration, kAAPConfig, id);
-}
-
-bool DeviceClient::lastRequestAnswered() const {
-    return lastOutcome == Outcome::answered;
-}
-
-DeviceClient::Outcome DeviceClient::lastRequestOutcome() const {
-    return lastOutcome;
 }
 
 bool DeviceClient::hasSchema() const {
@@ -256,36 +247,34 @@ bool DeviceClient::hasResults() const {
     return shared().recordsComplete;
 }
 
-QString DeviceClient::typedStringRequest(Kind kind, uint16_t type) {
-    runRequest(
+RequestOutcome DeviceClient::typedRequest(Kind kind, uint16_t type) {
+    return runRequest(
         kind, [type] { SendTyped(type, nullptr, 0); }, [] {});
-    return QString();
 }
 
-QJsonArray DeviceClient::typedRecordRequest(Kind kind, uint16_t type, uint8_t id) {
+RequestResult<QJsonArray> DeviceClient::typedRecordRequest(Kind kind, uint16_t type, uint8_t id) {
     // Implicitly shared: the copy under the lock is cheap and the JSON is built outside it.
     QVector<DecodedRecord> records;
-    runRequest(
+    const RequestOutcome outcome = runRequest(
         kind, [type, id] { SendTyped(type, &id, 1); },
         [&] { records = state_->calibrationRecords; });
-    return buildJsonArray(records);
+    return {outcome, buildJsonArray(records)};
 }
 
-QString DeviceClient::textRequest(const char* command) {
-    QString value;
-    runRequest(
-        kText, [command] { AAPSendText(command); }, [&] { value = state_->textReply; });
-    return value;
+RequestResult<QString> DeviceClient::textRequest(const char* command) {
+    RequestResult<QString> reply;
+    reply.outcome = runRequest(
+        kText, [command] { AAPSendText(command); }, [&] { reply.value = state_->textReply; });
+    return reply;
 }
 
-bool DeviceClient::runRequest(Kind kind, const std::function<void()>& send,
-                              const std::function<void()>& collect) {
+RequestOutcome DeviceClient::runRequest(Kind kind, const std::function<void()>& send,
+                                        const std::function<void()>& collect) {
     Shared& sh = shared();
-    lastOutcome = Outcome::noReader;
     // Its answer could only come on this very thread: waiting would never end.
     if (QThread::currentThreadId() == sh.receivingThread.load()) {
-        Trace("Request refused: made on the reader's event thread\n");
-        return false;
+        DebugLog("Request refused: made on the reader's event thread\n");
+        return RequestOutcome::noReader;
     }
     State& s = *state_;
     State::Attempts& a = s.kinds[kind];
@@ -295,11 +284,12 @@ bool DeviceClient::runRequest(Kind kind, const std::function<void()>& send,
         sh.answered(kind).wait(&sh.stateMutex);
     }
     if (!s.readerAdopted) {
-        return false;
+        return RequestOutcome::noReader;
     }
     const uint64_t removals = s.removals;
     a.busy = true;
     a.first = a.current + 1;
+    RequestOutcome outcome = RequestOutcome::noReader;
     bool complete = false;
     uint64_t attempt = 0;
     uint64_t progress = a.progress;
@@ -322,8 +312,8 @@ bool DeviceClient::runRequest(Kind kind, const std::function<void()>& send,
         if (++silentPeriods >= sh.giveUpPeriods.load()) {
             // Whatever it still owes is not waited for: the next request starts afresh.
             forgetAwaited(kind);
-            Trace("The reader stopped answering\n");
-            lastOutcome = Outcome::notAnswering;
+            DebugLog("The reader stopped answering\n");
+            outcome = RequestOutcome::notAnswering;
             break;
         }
         // An answer ended that was not ours although we were owed one: the reader answered fewer
@@ -333,17 +323,17 @@ bool DeviceClient::runRequest(Kind kind, const std::function<void()>& send,
         }
     }
     if (complete && kind == kText && s.textReplyLost) {
-        Trace("The reader's reply could not be received whole\n");
-        lastOutcome = Outcome::unreadableReply;
+        DebugLog("The reader's reply could not be received whole\n");
+        outcome = RequestOutcome::unreadableReply;
         complete = false;
     }
     if (complete) {
         collect();
-        lastOutcome = Outcome::answered;
+        outcome = RequestOutcome::answered;
     }
     a.busy = false;
     sh.answered(kind).wakeAll();
-    return complete;
+    return outcome;
 }
 
 void DeviceClient::queueSend(Kind kind, uint64_t attempt, uint64_t removals,
@@ -573,7 +563,6 @@ void DeviceClient::handleTextReply(const char* text) {
 
 void DeviceClient::handleMessage(const AAPMessage& message) {
     shared().receivingThread.store(QThread::currentThreadId());
-    QCoreApplication::processEvents();
     const std::vector<uint8_t>& payload = message.payload();
     const bool empty = payload.empty();
     const uint32_t size = static_cast<uint32_t>(payload.size());
@@ -589,13 +578,14 @@ void DeviceClient::handleMessage(const AAPMessage& message) {
                 // Taken even without a schema, so the answer still counts as given.
                 const bool ours = takeAnswer(kRecords, empty);
                 if (!sh.schemaComplete) {
-                    trace = "Error No Schema Table\r\n";
+                    trace = "Error No Schema Table\n";
                 } else if (ours && empty) {
+                    // One line per answer: a line per record would flood the log.
+                    trace = Format("Records: %d\n", s.databaseRecords.count);
                     markRecordsComplete();
                 } else if (ours) {
                     // Byte 0 of a record answer is not part of the record.
                     addRecord(DecodedRecord(s.schemaTables, payload.data() + 1, size - 1, false));
-                    trace = Format("\rRecords: %d", s.databaseRecords.count);
                     recordCount = s.databaseRecords.count;
                 }
                 break;
@@ -620,7 +610,7 @@ void DeviceClient::handleMessage(const AAPMessage& message) {
                 if (ours) {
                     setReaderDateTime(readerClockText(payload.data()));
                 }
-                trace = Format("%d:%d:%d %d/%d/%d v:%d\r\nCMD OK\r\n", payload[2], payload[1],
+                trace = Format("%d:%d:%d %d/%d/%d v:%d\nCMD OK\n", payload[2], payload[1],
                                payload[0], payload[3], payload[4], year, payload[7]);
                 break;
             }
@@ -629,7 +619,7 @@ void DeviceClient::handleMessage(const AAPMessage& message) {
                 if (takeAnswer(kCalibration, true) && !empty) {
                     addCalibrationRecord(
                         DecodedRecord(s.configSchemaTables, payload.data(), size, true));
-                    trace = Format("\rRecords: %d", s.calibrationRecords.size());
+                    trace = Format("Records: %d\n", s.calibrationRecords.size());
                     recordCount = s.calibrationRecords.size();
                     calibrationReceived();
                 }

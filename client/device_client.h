@@ -1,12 +1,13 @@
 // DeviceClient: the one client of the reader. It turns each question into an AAP request or a
-// text command, blocks the caller until the answer is complete and returns it as a Qt value; it
-// also sorts everything the reader sends back into those answers.
+// text command, blocks the caller until the answer is complete and returns it as a Qt value with
+// the request's outcome; it also sorts everything the reader sends back into those answers.
 //
 // Threads: created by the first DeviceClient::instance call (main, on the GUI thread) and lives
-// on that thread until the process ends. Requests run on their caller's thread (the GUI thread or
-// the download worker) and block it. The receiving side (readerAttached, readerRemoved,
-// handleTextReply, handleMessage) runs on the transport's event thread; it never takes the lock
-// that a request holds while it sends, and emits onConnected and onDisconnected there.
+// on that thread until the process ends. Requests run on their caller's thread (the download
+// worker, or lumora-download's main thread, never a window's) and block it. The receiving side
+// (readerAttached, readerRemoved, handleTextReply, handleMessage) runs on the transport's event
+// thread; it never takes the lock that a request holds while it sends, and emits onConnected and
+// onDisconnected there.
 #pragma once
 
 #include <QByteArray>
@@ -22,6 +23,23 @@
 class AAPMessage;
 struct DecodedRecord;
 
+// How a request ended.
+enum class RequestOutcome {
+    answered,
+    noReader,         // none adopted, or removed during the request
+    notAnswering,     // no answer progress through kGiveUpPeriods repeat periods
+    unreadableReply,  // a text reply that could not be received whole (too long, a NUL)
+};
+
+// A request's value with its outcome: an empty value alone does not tell an empty answer from a
+// reader that went away or fell silent. The value is empty unless the request was answered.
+template <typename T>
+struct [[nodiscard]] RequestResult {
+    RequestOutcome outcome = RequestOutcome::noReader;
+    T value{};
+    bool answered() const { return outcome == RequestOutcome::answered; }
+};
+
 class DeviceClient : public QObject {
     Q_OBJECT
 
@@ -32,13 +50,6 @@ public:
     static DeviceClient* instance();
     ~DeviceClient() override;
 
-    // How the calling thread's last request ended.
-    enum class Outcome {
-        answered,
-        noReader,         // none adopted, or removed during the request
-        notAnswering,     // no answer progress through kGiveUpPeriods repeat periods
-        unreadableReply,  // a text reply that could not be received whole (too long, a NUL)
-    };
     // Repeat periods without answer progress after which a request gives up.
     static constexpr int kGiveUpPeriods = 3;
 
@@ -46,19 +57,20 @@ public:
     // an answer to one of its attempts is complete. With no answer progress for 10000 ms it sends
     // again (an answer already arriving is kept and may end it); answers owed to earlier attempts
     // count as progress too. After kGiveUpPeriods silent periods in a row it gives up, empty,
-    // with Outcome::notAnswering. The sends run on the client's "reader-sender" thread, so the
-    // bound holds while a send still waits for the reader's credit (a send not done by the next
+    // with RequestOutcome::notAnswering. The sends run on the client's "reader-sender" thread, so
+    // the bound holds while a send still waits for the reader's credit (a send not done by the next
     // repeat is not repeated). It returns at once with an empty result when no reader is adopted,
     // and as soon as the adopted reader is removed during it. Requests of one kind run one at a
-    // time. Any thread but the GUI thread of the window, which must never block; on the event
-    // thread, which would have to deliver the answer, a request returns at once, empty.
-    Q_INVOKABLE QString requestSerialNumber();
-    Q_INVOKABLE QString requestSubjectName();
-    // Always empty: the schema stays inside the client for record decoding.
-    Q_INVOKABLE QString requestSchema();
-    Q_INVOKABLE QString requestConfigurationSchema();
+    // time. Any thread but the GUI thread of the window, which must never block (so none of them
+    // is invokable from QML); on the event thread, which would have to deliver the answer, a
+    // request returns at once, empty, as RequestOutcome::noReader.
+    RequestResult<QString> requestSerialNumber();
+    RequestResult<QString> requestSubjectName();
+    // The outcome alone: the schema stays inside the client for record decoding.
+    [[nodiscard]] RequestOutcome requestSchema();
+    [[nodiscard]] RequestOutcome requestConfigurationSchema();
     // One JSON object per record of table tableId, in arrival order.
-    Q_INVOKABLE QJsonArray requestDatabaseRecords(uint8_t tableId);
+    RequestResult<QJsonArray> requestDatabaseRecords(uint8_t tableId);
     // A records answer as text: each record becomes its JSON object's compact text as it
     // arrives, so no record is kept in any other form.
     struct RecordsJson {
@@ -68,24 +80,20 @@ public:
     };
     // As requestDatabaseRecords, as text. The client gives its copy away: the answer is not
     // kept once returned.
-    RecordsJson requestDatabaseRecordsJson(uint8_t tableId);
+    RequestResult<RecordsJson> requestDatabaseRecordsJson(uint8_t tableId);
     // Adds one record to records as it arrives: a comma after an earlier one, then the very text
     // Qt writes for buildJsonObject's object inside the whole array. Any thread.
     static void appendRecord(RecordsJson& records, const DecodedRecord& record);
     // The reader's clock as "dd MMM yyyy HH:mm:ss", month named by the system locale, from the
     // wall-clock fields the reader sent (no time zone applies); fields that are no date or time
     // come back raw as "yyyy-MM-dd HH:mm:ss" numbers.
-    Q_INVOKABLE QString requestDateTime();
+    RequestResult<QString> requestDateTime();
     // The configuration record id; completes only once some database-record answer has ended.
-    Q_INVOKABLE QJsonArray requestCalibrationConfig(uint8_t id);
+    RequestResult<QJsonArray> requestCalibrationConfig(uint8_t id);
     // What to tell a user when a reader is plugged in that this user may not open: "a reader is
     // plugged in at PATH but this user may not open it: install the udev rule (see README) and
     // plug it in again"; empty when there is none. Any thread; never blocks.
     Q_INVOKABLE QString readerAccessProblem() const;
-    // Whether the calling thread's last request got its answer; false when it returned empty for
-    // want of a reader (none adopted, or removed during it) or gave up. Never blocks.
-    bool lastRequestAnswered() const;
-    Outcome lastRequestOutcome() const;
     // Completion flags: false until the first such answer ends, then true for good. Never block.
     Q_INVOKABLE bool hasSchema() const;
     Q_INVOKABLE bool hasConfigSchema() const;
@@ -98,14 +106,14 @@ public:
     // onDisconnected. The completion flags and stored answers stay.
     void readerRemoved();
     // A complete text reply (NUL-terminated, up to and including its status line); null for one
-    // that could not be received whole, which ends the text request as Outcome::unreadableReply.
+    // that could not be received whole, which ends the text request as
+    // RequestOutcome::unreadableReply.
     void handleTextReply(const char* text);
-    // One complete AAP message from the reader, dispatched by type; writes the trace lines to
-    // standard output.
+    // One complete AAP message from the reader, dispatched by type; traces to the debug log.
     void handleMessage(const AAPMessage& message);
 
     // One JSON object per record, members keyed by field id, every value a string; entries of an
-    // unknown type are left out with "undefined entry.type" on standard output. Any thread.
+    // unknown type are left out with "undefined entry.type" in the debug log. Any thread.
     static QJsonArray buildJsonArray(const QVector<DecodedRecord>& records);
     // The object of one record in buildJsonArray's array. Any thread.
     static QJsonObject buildJsonObject(const DecodedRecord& record);
@@ -139,13 +147,13 @@ private:
     DeviceClient();
 
     // Runs the attempts of one request; send issues one attempt's command and collect, called
-    // under the state lock once the answer is complete, copies the result. False (collect not
-    // called) when no reader is adopted or it was removed meanwhile.
-    bool runRequest(Kind kind, const std::function<void()>& send,
-                    const std::function<void()>& collect);
-    QString typedStringRequest(Kind kind, uint16_t type);
-    QJsonArray typedRecordRequest(Kind kind, uint16_t type, uint8_t id);
-    QString textRequest(const char* command);
+    // under the state lock once the answer is complete, copies the result. Collect is called
+    // only when the outcome is RequestOutcome::answered.
+    [[nodiscard]] RequestOutcome runRequest(Kind kind, const std::function<void()>& send,
+                                            const std::function<void()>& collect);
+    [[nodiscard]] RequestOutcome typedRequest(Kind kind, uint16_t type);
+    RequestResult<QJsonArray> typedRecordRequest(Kind kind, uint16_t type, uint8_t id);
+    RequestResult<QString> textRequest(const char* command);
 
     // Under the state lock: starts an attempt of kind (clears its list unless an answer to an
     // earlier attempt is arriving, queues it as awaiting an answer) and returns its number.

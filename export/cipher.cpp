@@ -8,11 +8,11 @@
 
 #include <limits>
 
-#include <QDebug>
 #include <QFile>
 #include <QFileInfo>
 
 #include "export/encrypted_file_format.h"
+#include "platform/debug_log.h"
 
 namespace {
 
@@ -21,7 +21,7 @@ const QString kAesFailed = QStringLiteral("the AES encryption failed");
 
 // Logs the fixed text and the library's reason as two items; tells the caller what failed.
 QByteArray fail(const char* logText, const QString& reason, QString* failure, const QString& what) {
-    qCritical().noquote() << logText << reason;
+    DebugLog("%s %s\n", logText, qUtf8Printable(reason));
     if (failure) {
         *failure = what.isEmpty() ? reason : what + " (" + reason + ")";
     }
@@ -138,7 +138,7 @@ QByteArray Cipher::readFile(const QString& filename, QString* failure) {
         }
         reason = QStringLiteral("it is larger than 1 MiB");
     }
-    qCritical().noquote() << filename << reason;
+    DebugLog("%s %s\n", qUtf8Printable(filename), qUtf8Printable(reason));
     if (failure) {
         *failure = reason;
     }

@@ -3,7 +3,7 @@
 // with the recipient's public key.
 //
 // Used on the GUI thread, one Cipher per save; it holds no state, so separate instances may
-// also run on separate threads. Failures are logged at critical level and, where the caller
+// also run on separate threads. Failures go to the debug log and, where the caller
 // passes one, described in *failure for the user; every failure yields an empty result.
 #pragma once
 
@@ -32,7 +32,7 @@ public:
     QByteArray aesEncrypt(const QByteArray& password, const QByteArray& plaintext,
                           QString* failure = nullptr);
 
-    // The whole file, or an empty array with the reason (logged at critical level) when it cannot
+    // The whole file, or an empty array with the reason (in the debug log) when it cannot
     // be opened, is not a regular file or is larger than 1 MiB. Never blocks on a FIFO or device.
     QByteArray readFile(const QString& filename, QString* failure = nullptr);
 };

@@ -26,17 +26,16 @@ int countOf(const DeviceClient::RecordsJson& records) {
 
 void DownloadWorker::doDownload() {
     DeviceClient& client = *DeviceClient::instance();
-    // An empty answer and a request cut short by the reader's removal or silence look alike;
-    // checked after every request, as once the reader is gone the rest would return empty.
-    auto failed = [&] {
-        switch (client.lastRequestOutcome()) {
-            case DeviceClient::Outcome::answered:
+    // Every outcome is checked: once the reader is gone the rest would return empty.
+    auto failed = [&](RequestOutcome outcome) {
+        switch (outcome) {
+            case RequestOutcome::answered:
                 return false;
-            case DeviceClient::Outcome::notAnswering:
-            case DeviceClient::Outcome::unreadableReply:
+            case RequestOutcome::notAnswering:
+            case RequestOutcome::unreadableReply:
                 emit readerNotAnswering();
                 return true;
-            case DeviceClient::Outcome::noReader:
+            case RequestOutcome::noReader:
                 break;
         }
         emit downloadAborted(QString::fromLatin1(kReaderGone));
@@ -45,68 +44,62 @@ void DownloadWorker::doDownload() {
     auto table = [&](const QString& name, auto request) {
         emit tableStarted(name);
         auto records = request();
-        if (client.lastRequestAnswered()) {
-            emit tableFinished(name, countOf(records));
+        if (records.answered()) {
+            emit tableFinished(name, countOf(records.value));
         }
         return records;
     };
 
-    client.requestSchema();
-    if (failed()) {
+    if (failed(client.requestSchema()) || failed(client.requestConfigurationSchema())) {
         return;
     }
-    client.requestConfigurationSchema();
-    if (failed()) {
+    auto records = table(QStringLiteral("table 6"),
+                         [&] { return client.requestDatabaseRecordsJson(kAAPRecordsTable); });
+    if (failed(records.outcome)) {
         return;
     }
-    DeviceClient::RecordsJson records = table(QStringLiteral("table 6"), [&] {
-        return client.requestDatabaseRecordsJson(kAAPRecordsTable);
-    });
-    if (failed()) {
-        return;
-    }
-    if (records.count == 0) {
+    if (records.value.count == 0) {
         emit resultsReady(QByteArray(), QString());
         return;
     }
-    const QJsonArray factory = table(QStringLiteral("calibration"), [&] {
+    const auto factory = table(QStringLiteral("calibration"), [&] {
         return client.requestCalibrationConfig(kAAPCalibrationConfig);
     });
-    if (failed()) {
+    if (failed(factory.outcome)) {
         return;
     }
-    DeviceClient::RecordsJson events = table(QStringLiteral("table 7"), [&] {
-        return client.requestDatabaseRecordsJson(kAAPEventsTable);
-    });
-    if (failed()) {
+    auto events = table(QStringLiteral("table 7"),
+                        [&] { return client.requestDatabaseRecordsJson(kAAPEventsTable); });
+    if (failed(events.outcome)) {
         return;
     }
-    const QString sensorId = sensorIdOf(records.first);
+    const QString sensorId = sensorIdOf(records.value.first);
     // Each array's text is let go as soon as it is in the document.
-    const QByteArray document = buildDownloadDocument(
-        std::exchange(records.array, {}), QJsonDocument(factory).toJson(QJsonDocument::Compact),
-        std::exchange(events.array, {}), currentHostDateTime());
+    const QByteArray document =
+        buildDownloadDocument(std::exchange(records.value.array, {}),
+                              QJsonDocument(factory.value).toJson(QJsonDocument::Compact),
+                              std::exchange(events.value.array, {}), currentHostDateTime());
     emit resultsReady(document, sensorId);
 }
 
 void DownloadWorker::readArrival() {
     DeviceClient& client = *DeviceClient::instance();
-    const QString serial = client.requestSerialNumber();
-    if (client.lastRequestOutcome() == DeviceClient::Outcome::notAnswering ||
-        client.lastRequestOutcome() == DeviceClient::Outcome::unreadableReply) {
+    const RequestResult<QString> serial = client.requestSerialNumber();
+    if (serial.outcome == RequestOutcome::notAnswering ||
+        serial.outcome == RequestOutcome::unreadableReply) {
         emit readerNotAnswering();
         return;
     }
-    if (!client.lastRequestAnswered()) {
+    if (!serial.answered()) {
         return;
     }
-    emit serialNumberReady(serial);
-    const QString clock = client.requestDateTime();
-    if (client.lastRequestOutcome() == DeviceClient::Outcome::notAnswering) {
+    emit serialNumberReady(serial.value);
+    const RequestResult<QString> clock = client.requestDateTime();
+    if (clock.outcome == RequestOutcome::notAnswering) {
         emit readerNotAnswering();
         return;
     }
-    if (client.lastRequestAnswered()) {
-        emit readerClockReady(clock);
+    if (clock.answered()) {
+        emit readerClockReady(clock.value);
     }
 }

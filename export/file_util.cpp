@@ -1,6 +1,5 @@
 #include "export/file_util.h"
 
-#include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -14,6 +13,7 @@
 
 #include "export/cipher.h"
 #include "export/download_save.h"
+#include "platform/debug_log.h"
 
 namespace {
 
@@ -44,7 +44,7 @@ QString settingText(const QSettings& settings, const char* key, const QString& f
     // An unquoted comma makes QSettings read a list, whose toString() is empty: the files would
     // silently land in the current folder. Take the text back (spaces after commas are lost).
     if (value.type() == QVariant::StringList) {
-        qWarning().noquote() << "setting" << key << "holds a comma; put the value in double quotes";
+        DebugLog("setting %s holds a comma; put the value in double quotes\n", key);
         return value.toStringList().join(QLatin1Char(','));
     }
     return value.toString();
@@ -239,8 +239,8 @@ QString FileUtil::setupProblem(const QString& sensorId) {
             .arg(keyFile, failure, settingsFile());
     }
     const QString dataPath = sensorFoldersParent();
-    qInfo().noquote() << "sensor folders will be" << baseSubjectDataDir() + "<sensor id>, in"
-                      << dataPath;
+    DebugLog("sensor folders will be %s<sensor id>, in %s\n", qUtf8Printable(baseSubjectDataDir()),
+             qUtf8Printable(dataPath));
     const QFileInfo data(dataPath);
     if (!data.isDir()) {
         return QStringLiteral(
@@ -297,7 +297,7 @@ bool FileUtil::saveEncrypted(const QString& filename, const QByteArray& data) {
         return false;
     }
     const QString dataPath = sensorFoldersParent();
-    qInfo().noquote() << "data path is" << dataPath;
+    DebugLog("data path is %s\n", qUtf8Printable(dataPath));
     if (!QDir(dataPath).exists() && !QDir().mkdir(dataPath)) {
         emit raiseErrorMessage("Could not create the data path " + dataPath);
     }
@@ -316,7 +316,7 @@ bool FileUtil::saveEncrypted(const QString& filename, const QByteArray& data) {
     }
     // Health data: readable by its owner only, before any byte is written.
     if (!file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
-        qWarning().noquote() << "could not restrict" << filename << "to its owner";
+        DebugLog("could not restrict %s to its owner\n", qUtf8Printable(filename));
     }
 
     const QString keyFile = getPublicKeyFile();

@@ -7,7 +7,7 @@
 // inserted), created by itself only, never recursively.
 //
 // Lives on the GUI thread and is called only there. Failures the user must see are emitted as
-// raiseErrorMessage during the failing call; diagnostics go to Qt's message log.
+// raiseErrorMessage during the failing call; diagnostics go to the debug log.
 #pragma once
 
 #include <QByteArray>

@@ -25,7 +25,7 @@ std::atomic<bool> udevAbsenceLogged{false};
 
 void logNoUdevOnce(const char* why) {
     if (!udevAbsenceLogged.exchange(true)) {
-        DebugLog(0, "HID: no udev hot-plug notice (%s); relying on the periodic scan\n", why);
+        DebugLog("HID: no udev hot-plug notice (%s); relying on the periodic scan\n", why);
     }
 }
 
@@ -92,7 +92,7 @@ public:
             // ENOENT/ENODEV when unplugged: the caller retries, so these stay quiet.
             if (errno != EACCES && errno != EBUSY && errno != ENOENT && errno != ENODEV &&
                 errno != ENXIO && errno != EPERM) {
-                DebugLog(0, "HID: cannot open %s (errno %d)\n", node.c_str(), errno);
+                DebugLog("HID: cannot open %s (errno %d)\n", node.c_str(), errno);
             }
             return nullptr;
         }

@@ -48,7 +48,7 @@ private:
             const bool armed = FindNextChangeNotification(self->change_);
             OsSetEvent(self->wake_);
             if (!armed) {
-                DebugLog(0, "HID: hid-pipe-watch: watch ended (%lu)\n", GetLastError());
+                DebugLog("HID: hid-pipe-watch: watch ended (%lu)\n", GetLastError());
                 return;
             }
         }
@@ -76,7 +76,7 @@ bool readMarker(const char* path, std::string& pipeName) {
     // Anything but a pipe's name would have us open whatever file a marker names.
     if (length >= sizeof text || pipeName.compare(0, sizeof kPipePrefix - 1, kPipePrefix) != 0 ||
         pipeName.find('\0') != std::string::npos) {
-        DebugLog(0, "HID: %s does not name a pipe\n", path);
+        DebugLog("HID: %s does not name a pipe\n", path);
         return false;
     }
     return true;
@@ -95,7 +95,7 @@ public:
             if (error == ERROR_FILE_NOT_FOUND) {
                 return true;
             }
-            DebugLog(0, "HID: cannot list the device folder %s (%lu)\n", dir_.c_str(), error);
+            DebugLog("HID: cannot list the device folder %s (%lu)\n", dir_.c_str(), error);
             return false;
         }
         do {
@@ -106,7 +106,7 @@ public:
         const DWORD error = GetLastError();
         FindClose(search);
         if (error != ERROR_NO_MORE_FILES) {
-            DebugLog(0, "HID: listing %s failed (%lu)\n", dir_.c_str(), error);
+            DebugLog("HID: listing %s failed (%lu)\n", dir_.c_str(), error);
             return false;
         }
         std::sort(paths.begin(), paths.end());
@@ -129,7 +129,7 @@ public:
         // A client end starts in byte mode; reports are messages.
         DWORD mode = PIPE_READMODE_MESSAGE;
         if (!SetNamedPipeHandleState(file, &mode, nullptr, nullptr)) {
-            DebugLog(0, "HID: %s: cannot read the pipe by messages (%lu)\n", path, GetLastError());
+            DebugLog("HID: %s: cannot read the pipe by messages (%lu)\n", path, GetLastError());
             CloseHandle(file);
             return nullptr;
         }
@@ -140,7 +140,7 @@ public:
         HANDLE change =
             FindFirstChangeNotificationA(dir_.c_str(), FALSE, FILE_NOTIFY_CHANGE_FILE_NAME);
         if (change == INVALID_HANDLE_VALUE) {
-            DebugLog(0, "HID: cannot watch %s (%lu)\n", dir_.c_str(), GetLastError());
+            DebugLog("HID: cannot watch %s (%lu)\n", dir_.c_str(), GetLastError());
             return nullptr;
         }
         auto* watch = new (std::nothrow) PipeWatch(change, wake);

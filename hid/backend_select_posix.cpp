@@ -11,7 +11,7 @@ namespace {
 HidBackend* chooseBackend() {
     const char* dir = getenv("LUMORA_HID_SOCKET_DIR");
     if (dir && *dir) {
-        DebugLog(0, "HID: using the socket device in %s\n", dir);
+        DebugLog("HID: using the socket device in %s\n", dir);
         return HidNewSocketBackend(dir).release();
     }
     return HidNewHidrawBackend().release();

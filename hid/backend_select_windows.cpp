@@ -9,7 +9,7 @@ namespace {
 HidBackend* chooseBackend() {
     const char* dir = std::getenv("LUMORA_HID_SOCKET_DIR");
     if (dir != nullptr && *dir != '\0') {
-        DebugLog(0, "HID: using the named-pipe device in %s\n", dir);
+        DebugLog("HID: using the named-pipe device in %s\n", dir);
         return HidNewPipeBackend(dir).release();
     }
     return HidNewWindowsHidBackend().release();

@@ -39,7 +39,7 @@ private:
                 if (errno == EAGAIN || errno == EWOULDBLOCK) {
                     return true;
                 }
-                DebugLog(0, "HID: hid-sock-watch: read failed (errno %d)\n", errno);
+                DebugLog("HID: hid-sock-watch: read failed (errno %d)\n", errno);
                 return false;
             }
             bool gone = false;
@@ -51,7 +51,7 @@ private:
             }
             if (gone) {
                 // The directory itself went away; no event can follow.
-                DebugLog(0, "HID: the socket device directory is gone; watch ended\n");
+                DebugLog("HID: the socket device directory is gone; watch ended\n");
                 return false;
             }
         }
@@ -70,8 +70,8 @@ public:
         paths.clear();
         DIR* dir = opendir(dir_.c_str());
         if (!dir) {
-            DebugLog(0, "HID: cannot list the socket device directory %s (errno %d)\n",
-                     dir_.c_str(), errno);
+            DebugLog("HID: cannot list the socket device directory %s (errno %d)\n", dir_.c_str(),
+                     errno);
             return false;
         }
         while (const dirent* entry = readdir(dir)) {
@@ -92,13 +92,13 @@ public:
         sockaddr_un address{};
         address.sun_family = AF_UNIX;
         if (!path || strlen(path) >= sizeof address.sun_path) {
-            DebugLog(0, "HID: socket device path too long: %s\n", path ? path : "(null)");
+            DebugLog("HID: socket device path too long: %s\n", path ? path : "(null)");
             return nullptr;
         }
         strcpy(address.sun_path, path);
         UniqueFd fd(socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
         if (!fd.valid()) {
-            DebugLog(0, "HID: cannot create a socket (errno %d)\n", errno);
+            DebugLog("HID: cannot create a socket (errno %d)\n", errno);
             return nullptr;
         }
         // A Unix connect completes at once or fails (EAGAIN when the backlog is full), so the
@@ -106,7 +106,7 @@ public:
         if (connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
             denied = errno == EACCES || errno == EPERM;
             if (!denied && errno != ECONNREFUSED && errno != ENOENT && errno != EAGAIN) {
-                DebugLog(0, "HID: cannot connect to %s (errno %d)\n", path, errno);
+                DebugLog("HID: cannot connect to %s (errno %d)\n", path, errno);
             }
             return nullptr;
         }
@@ -116,13 +116,13 @@ public:
     HidWatch* watch(OsHandle wake) override {
         UniqueFd inotify(inotify_init1(IN_CLOEXEC | IN_NONBLOCK));
         if (!inotify.valid()) {
-            DebugLog(0, "HID: cannot create an inotify instance (errno %d)\n", errno);
+            DebugLog("HID: cannot create an inotify instance (errno %d)\n", errno);
             return nullptr;
         }
         // Devices arrive by rename (IN_MOVED_TO) once they listen; the rest covers other tools.
         const uint32_t mask = IN_CREATE | IN_DELETE | IN_MOVED_TO | IN_MOVED_FROM | IN_ATTRIB;
         if (inotify_add_watch(inotify.get(), dir_.c_str(), mask) < 0) {
-            DebugLog(0, "HID: cannot watch %s (errno %d)\n", dir_.c_str(), errno);
+            DebugLog("HID: cannot watch %s (errno %d)\n", dir_.c_str(), errno);
             return nullptr;
         }
         auto* watch = new (std::nothrow) SocketWatch(std::move(inotify), wake);

@@ -69,7 +69,7 @@ bool readHidGuid(GUID& guid) {
     if (getHidGuid == nullptr) {
         static std::atomic<bool> logged{false};
         if (!logged.exchange(true)) {
-            DebugLog(0, "HID: HID.DLL is not loaded; no devices can be listed\n");
+            DebugLog("HID: HID.DLL is not loaded; no devices can be listed\n");
         }
         return false;
     }
@@ -122,7 +122,7 @@ public:
         // Returns once no notify runs any more, so wake may be closed after us.
         const CONFIGRET result = unregister_(notification_);
         if (result != CR_SUCCESS) {
-            DebugLog(0, "HID: CM_Unregister_Notification failed (%lu)\n",
+            DebugLog("HID: CM_Unregister_Notification failed (%lu)\n",
                      static_cast<unsigned long>(result));
         }
     }
@@ -141,8 +141,8 @@ private:
     static void logNoNoticeOnce(const char* why, unsigned long code) {
         static std::atomic<bool> logged{false};
         if (!logged.exchange(true)) {
-            DebugLog(0, "HID: no device notifications (%s, %lu); relying on the periodic scan\n",
-                     why, code);
+            DebugLog("HID: no device notifications (%s, %lu); relying on the periodic scan\n", why,
+                     code);
         }
     }
 
@@ -162,7 +162,7 @@ public:
         HDEVINFO set =
             SetupDiGetClassDevsA(&hidGuid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
         if (set == INVALID_HANDLE_VALUE) {
-            DebugLog(0, "SetupDiGetClassDevs failed (%lu)\n", LastError());
+            DebugLog("SetupDiGetClassDevs failed (%lu)\n", LastError());
             return false;
         }
 
@@ -176,7 +176,7 @@ public:
                     const unsigned long error = LastError();
                     if (error != ERROR_NO_MORE_ITEMS) {
                         // A partial list would make present devices look removed.
-                        DebugLog(0, "SetupDiEnumDeviceInterfaces failed at %lu (%lu)\n",
+                        DebugLog("SetupDiEnumDeviceInterfaces failed at %lu (%lu)\n",
                                  static_cast<unsigned long>(index), error);
                         listed = false;
                     }
@@ -188,7 +188,7 @@ public:
                 }
             }
         } catch (const std::bad_alloc&) {
-            DebugLog(0, "HID: out of memory listing devices\n");
+            DebugLog("HID: out of memory listing devices\n");
             listed = false;
         }
 
@@ -226,7 +226,7 @@ private:
                                               nullptr)) {
             const unsigned long error = LastError();
             if (error != ERROR_INSUFFICIENT_BUFFER || required == 0) {
-                DebugLog(0, "SetupDiGetDeviceInterfaceDetail (size) failed (%lu)\n", error);
+                DebugLog("SetupDiGetDeviceInterfaceDetail (size) failed (%lu)\n", error);
                 return false;
             }
         }
@@ -239,7 +239,7 @@ private:
         detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
         if (!SetupDiGetDeviceInterfaceDetailA(set, &interfaceData, detail, required, nullptr,
                                               nullptr)) {
-            DebugLog(0, "SetupDiGetDeviceInterfaceDetail failed (%lu)\n", LastError());
+            DebugLog("SetupDiGetDeviceInterfaceDetail failed (%lu)\n", LastError());
             return false;
         }
         // The path ends at its terminator, which lies within the buffer Windows filled.
@@ -257,12 +257,12 @@ bool LoadHidLibrary() {
     }
     HMODULE library = LoadLibraryA("HID.DLL");
     if (library == nullptr) {
-        DebugLog(0, "Load HID.DLL failed\n");
+        DebugLog("Load HID.DLL failed\n");
         return false;
     }
     const auto getHidGuid = procAddress<HidDGetHidGuidFn>(library, "HidD_GetHidGuid");
     if (getHidGuid == nullptr) {
-        DebugLog(0, "HID.DLL has no HidD_GetHidGuid\n");
+        DebugLog("HID.DLL has no HidD_GetHidGuid\n");
         FreeLibrary(library);
         return false;
     }

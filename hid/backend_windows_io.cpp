@@ -95,7 +95,7 @@ bool DropRestOfMessage(HANDLE file, OVERLAPPED& ov, int& size) {
                 continue;
             }
         }
-        DebugLog(0, "HID read: dropping an overlong message failed (%lu)\n", error);
+        DebugLog("HID read: dropping an overlong message failed (%lu)\n", error);
         return false;
     }
 }
@@ -105,7 +105,7 @@ bool DropRestOfMessage(HANDLE file, OVERLAPPED& ov, int& size) {
 HidDevice* WindowsFileBackend::adopt(HANDLE file, const char* path) {
     HidDevice* device = new (std::nothrow) HidDevice;
     if (device == nullptr) {
-        DebugLog(0, "HID: out of memory opening %s\n", path);
+        DebugLog("HID: out of memory opening %s\n", path);
         CloseHandle(file);
         return nullptr;
     }
@@ -119,7 +119,7 @@ HidReadResult WindowsFileBackend::read(HidDevice* device, OsHandle readEvent,
     size = 0;
     HANDLE event = ToWin(readEvent);
     if (device == nullptr || event == nullptr) {
-        DebugLog(0, "HID read: no device or no event\n");
+        DebugLog("HID read: no device or no event\n");
         return HidReadResult::failed;
     }
     ResetEvent(event);
@@ -137,13 +137,13 @@ HidReadResult WindowsFileBackend::read(HidDevice* device, OsHandle readEvent,
         if (error == ERROR_MORE_DATA) {
             SetEvent(event);  // done at once, with a rest; the result below tells
         } else if (error != ERROR_IO_PENDING) {
-            DebugLog(0, "HID read failed (%lu)\n", error);
+            DebugLog("HID read failed (%lu)\n", error);
             return HidReadResult::failed;
         }
     }
 
     if (WaitForSingleObject(event, INFINITE) != WAIT_OBJECT_0) {
-        DebugLog(0, "HID read: wait failed (%lu)\n", LastError());
+        DebugLog("HID read: wait failed (%lu)\n", LastError());
         CancelIo(device->file);
         WaitUntilDone(device->file, ov);
         return HidReadResult::failed;
@@ -165,7 +165,7 @@ HidReadResult WindowsFileBackend::read(HidDevice* device, OsHandle readEvent,
         WaitUntilDone(device->file, ov);
         return HidReadResult::interrupted;
     }
-    DebugLog(0, "HID read failed (%lu)\n", error);
+    DebugLog("HID read failed (%lu)\n", error);
     return HidReadResult::failed;
 }
 
@@ -187,7 +187,7 @@ HidWriteResult WindowsFileBackend::write(HidDevice* device, const uint8_t (&repo
     // Per call, so that concurrent writers and the read never share an event.
     HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     if (event == nullptr) {
-        DebugLog(0, "\n\tWriteHidReport failed - unable to create event\n");
+        DebugLog("\n\tWriteHidReport failed - unable to create event\n");
         errorCode = -1;
         return HidWriteResult::failed;
     }

@@ -35,7 +35,7 @@ void HidNoteDenied(const char* platformPath) {
     OsUnlock(DeniedLock());
     // Retries meet the same refusal every few seconds; once is enough to say.
     if (fresh) {
-        DebugLog(0, "HID: cannot open %s: permission denied\n", platformPath);
+        DebugLog("HID: cannot open %s: permission denied\n", platformPath);
     }
 }
 

@@ -87,7 +87,7 @@ void retryFailedOpens(hidInterface* hid, bool woken) {
         entry.retryAtMs = 0;
         entry.readThread = OsCreateThread("hid-read", HidReadThread, &entry);
         if (!entry.readThread) {
-            DebugLog(0, "UpdateDeviceTable: cannot start the read thread for %s\n", entry.path);
+            DebugLog("UpdateDeviceTable: cannot start the read thread for %s\n", entry.path);
         }
     }
 }
@@ -131,7 +131,7 @@ hidInterface* OpenHidInterface(const HidDeviceFilter* filters, HidReportCallback
                                HidReadTickCallback readTickCallback) {
     auto* hid = new (std::nothrow) hidInterface();
     if (!hid) {
-        DebugLog(0, "OpenHidInterface: out of memory\n");
+        DebugLog("OpenHidInterface: out of memory\n");
         return nullptr;
     }
     for (int row = 0; filters && row < kHidMaxFilters && filters[row].vendorId != 0; ++row) {
@@ -151,7 +151,7 @@ hidInterface* OpenHidInterface(const HidDeviceFilter* filters, HidReportCallback
     }
     hid->listenEvent = OsCreateEvent(false, false);
     if (!hid->listenEvent) {
-        DebugLog(0, "CreateEvent for Hid Interface listenEvent failed.\n");
+        DebugLog("CreateEvent for Hid Interface listenEvent failed.\n");
         releaseInterface(hid);
         return nullptr;
     }
@@ -160,7 +160,7 @@ hidInterface* OpenHidInterface(const HidDeviceFilter* filters, HidReportCallback
     }
     hid->listenThread = OsCreateThread("hid-listen", listenThread, hid);
     if (!hid->listenThread) {
-        DebugLog(0, "OpenHidInterface: cannot start the listen thread\n");
+        DebugLog("OpenHidInterface: cannot start the listen thread\n");
         releaseInterface(hid);
         return nullptr;
     }
@@ -177,7 +177,7 @@ void CloseHidInterface(hidInterface* hid) {
     // The table may be touched only by listenThread while it runs, so wait for it however long
     // a callback of ours keeps it.
     while (OsWait(hid->listenThread, 5000) != kWaitSignalled) {
-        DebugLog(0, "CloseHidInterface: still waiting for the listen thread\n");
+        DebugLog("CloseHidInterface: still waiting for the listen thread\n");
     }
     OsCloseHandle(hid->listenThread);
     for (HidDeviceEntry& entry : hid->DeviceTable) {
@@ -197,7 +197,7 @@ int FindHidDevices(const char (*matchStrings)[kHidPathSize], int matchCount,
     int count = 0;
     for (const std::string& path : paths) {
         if (path.size() >= size_t(kHidPathSize)) {
-            DebugLog(0, "FindHidDevices: path of %zu characters skipped: %.64s...\n", path.size(),
+            DebugLog("FindHidDevices: path of %zu characters skipped: %.64s...\n", path.size(),
                      path.c_str());
             continue;
         }
@@ -210,7 +210,7 @@ int FindHidDevices(const char (*matchStrings)[kHidPathSize], int matchCount,
                 continue;
             }
             if (count == kHidMaxDevices) {
-                DebugLog(0, "FindHidDevices: more than %d devices; %s ignored\n", kHidMaxDevices,
+                DebugLog("FindHidDevices: more than %d devices; %s ignored\n", kHidMaxDevices,
                          lower);
                 break;
             }
@@ -249,7 +249,7 @@ void UpdateDeviceTable(hidInterface* hid, const HidFoundDevice* found, int count
             continue;
         }
         if (hid->deviceCount >= kHidMaxDevices) {
-            DebugLog(0, "hidInterface DeviceTable full\n");
+            DebugLog("hidInterface DeviceTable full\n");
             continue;
         }
         HidDeviceEntry* entry = nullptr;
@@ -270,7 +270,7 @@ void UpdateDeviceTable(hidInterface* hid, const HidFoundDevice* found, int count
         entry->readThread = OsCreateThread("hid-read", HidReadThread, entry);
         if (!entry->readThread) {
             // Stays adopted without a reader, like a device that cannot be opened.
-            DebugLog(0, "UpdateDeviceTable: cannot start the read thread for %s\n", entry->path);
+            DebugLog("UpdateDeviceTable: cannot start the read thread for %s\n", entry->path);
         }
         OsSleep(1);
     }

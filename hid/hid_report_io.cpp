@@ -42,7 +42,7 @@ HidDevice* openWithRetry(HidDeviceEntry* entry, OsHandle readEvent) {
             if (denied) {
                 HidNoteDenied(entry->platformPath);
             } else if (firstTry) {
-                DebugLog(0, "Read Thread: cannot open %s, giving up\n", entry->platformPath);
+                DebugLog("Read Thread: cannot open %s, giving up\n", entry->platformPath);
             }
             return nullptr;
         }
@@ -86,7 +86,7 @@ void HidReadThread(void* argument) {
     HidBackend& backend = HidBackendInUse();
     OsHandle readEvent = OsCreateEvent(false, true);
     if (!readEvent) {
-        DebugLog(0, "Read Thread: CreateEvent failed, returning...\n");
+        DebugLog("Read Thread: CreateEvent failed, returning...\n");
         OsLock(entry->ioLock);
         entry->ended = true;
         OsUnlock(entry->ioLock);
@@ -149,7 +149,7 @@ void HidReadThread(void* argument) {
                 continue;
             }
             if (size != kHidReportSize) {
-                DebugLog(0, "Read Thread: report of %d bytes dropped from %s\n", size, entry->path);
+                DebugLog("Read Thread: report of %d bytes dropped from %s\n", size, entry->path);
                 continue;
             }
             inBatch = true;
@@ -180,7 +180,7 @@ void HidStopReadThread(HidDeviceEntry* entry) {
         return;
     }
     while (OsWait(entry->readThread, 5000) != kWaitSignalled) {
-        DebugLog(0, "HID: still waiting for the read thread of %s\n", entry->path);
+        DebugLog("HID: still waiting for the read thread of %s\n", entry->path);
     }
     OsCloseHandle(entry->readThread);
     entry->readThread = nullptr;
@@ -190,7 +190,7 @@ void HidStopReadThread(HidDeviceEntry* entry) {
 static bool writeHidReport(HidDeviceEntry* entry, const uint32_t* generation, const uint8_t* data,
                            int32_t length) {
     if (length > kHidDataSize) {
-        DebugLog(0, "\n\tWriteHidReport failed - len is greater than max report size\n");
+        DebugLog("\n\tWriteHidReport failed - len is greater than max report size\n");
         return false;
     }
     if (!entry || length < 0) {
@@ -234,10 +234,10 @@ static bool writeHidReport(HidDeviceEntry* entry, const uint32_t* generation, co
             case HidWriteResult::refused:
                 break;
             case HidWriteResult::timedOut:
-                DebugLog(0, "\n\tWriteHidReport: failed - timeout\n");
+                DebugLog("\n\tWriteHidReport: failed - timeout\n");
                 break;
             case HidWriteResult::failed:
-                DebugLog(0, "\n\tWriteHidReport: failed - %d\n", errorCode);
+                DebugLog("\n\tWriteHidReport: failed - %d\n", errorCode);
                 break;
         }
     }

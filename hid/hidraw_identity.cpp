@@ -100,7 +100,7 @@ bool HidHidrawEnumerate(const std::string& sysfsClassDir, const std::string& dev
         if (errno == ENOENT) {
             return true;  // the hidraw driver is not loaded: no devices
         }
-        DebugLog(0, "HID: cannot list %s (errno %d)\n", sysfsClassDir.c_str(), errno);
+        DebugLog("HID: cannot list %s (errno %d)\n", sysfsClassDir.c_str(), errno);
         return false;
     }
     std::string text;
@@ -112,11 +112,11 @@ bool HidHidrawEnumerate(const std::string& sysfsClassDir, const std::string& dev
         uint32_t vendor = 0, product = 0;
         if (!readSmallFile(uevent, text)) {
             // Usually a device unplugged during the scan.
-            DebugLog(0, "HID: cannot read %s (errno %d)\n", uevent.c_str(), errno);
+            DebugLog("HID: cannot read %s (errno %d)\n", uevent.c_str(), errno);
             continue;
         }
         if (!HidParseUeventId(text.c_str(), vendor, product)) {
-            DebugLog(0, "HID: no usable HID_ID in %s\n", uevent.c_str());
+            DebugLog("HID: no usable HID_ID in %s\n", uevent.c_str());
             continue;
         }
         paths.push_back(HidHidrawPath((devDir + "/" + entry->d_name).c_str(), vendor, product));

@@ -19,7 +19,7 @@
 UniqueFd HidNewWakeFd(const char* what) {
     UniqueFd fd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
     if (!fd.valid()) {
-        DebugLog(0, "HID: cannot create the wake fd for %s (errno %d)\n", what, errno);
+        DebugLog("HID: cannot create the wake fd for %s (errno %d)\n", what, errno);
     }
     return fd;
 }
@@ -98,7 +98,7 @@ HidDevice* HidFdDeviceOpen(UniqueFd fd, HidFdFraming framing, bool isSocket) {
     }
     auto* device = new (std::nothrow) HidDevice;
     if (!device) {
-        DebugLog(0, "HID: out of memory opening a device\n");
+        DebugLog("HID: out of memory opening a device\n");
         return nullptr;
     }
     device->fd = std::move(fd);
@@ -129,7 +129,7 @@ HidReadResult HidFdDeviceRead(HidDevice* device, uint8_t (&report)[kHidReportSiz
             return HidReadResult::failed;  // the peer closed the connection
         }
         if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
-            DebugLog(0, "HID: read from a device failed (errno %d)\n", errno);
+            DebugLog("HID: read from a device failed (errno %d)\n", errno);
             return HidReadResult::failed;
         }
         if (!wait) {
@@ -143,7 +143,7 @@ HidReadResult HidFdDeviceRead(HidDevice* device, uint8_t (&report)[kHidReportSiz
             if (errno == EINTR) {
                 continue;
             }
-            DebugLog(0, "HID: poll on a device failed (errno %d)\n", errno);
+            DebugLog("HID: poll on a device failed (errno %d)\n", errno);
             return HidReadResult::failed;
         }
         if (fds[1].revents != 0) {
@@ -214,7 +214,7 @@ HidWriteResult HidFdDeviceWrite(HidDevice* device, const uint8_t (&report)[kHidR
             return HidWriteResult::written;
         }
         if (n >= 0) {
-            DebugLog(0, "HID: short write to a device (%zd of %zu bytes)\n", n, sizeof report);
+            DebugLog("HID: short write to a device (%zd of %zu bytes)\n", n, sizeof report);
             errorCode = EIO;
             return HidWriteResult::failed;
         }
@@ -252,7 +252,7 @@ bool HidFdWatchThread::start(const char* name, int fd, Drain drain, void* contex
     }
     thread_ = OsCreateThread(name, &HidFdWatchThread::run, this);
     if (!thread_) {
-        DebugLog(0, "HID: cannot start %s\n", name);
+        DebugLog("HID: cannot start %s\n", name);
         return false;
     }
     return true;
@@ -274,7 +274,7 @@ void HidFdWatchThread::run(void* raw) {
             if (errno == EINTR) {
                 continue;
             }
-            DebugLog(0, "HID: %s: poll failed (errno %d)\n", self->name_, errno);
+            DebugLog("HID: %s: poll failed (errno %d)\n", self->name_, errno);
             return;
         }
         if (fds[1].revents != 0) {
@@ -285,7 +285,7 @@ void HidFdWatchThread::run(void* raw) {
                 return;
             }
         } else if (fds[0].revents != 0) {
-            DebugLog(0, "HID: %s: the watched fd failed (revents 0x%x)\n", self->name_,
+            DebugLog("HID: %s: the watched fd failed (revents 0x%x)\n", self->name_,
                      unsigned(fds[0].revents));
             return;
         }

@@ -46,10 +46,11 @@ bool DebugLogPrefixFromPath(const char* path, char separator, char* out, size_t 
     return true;
 }
 
-void DebugLog(int level, const char* format, ...) {
-    if (level < kDebugLogThreshold) {
-        return;
-    }
+void DebugLogToStandardError() {
+    OsDebugUseStandardError();
+}
+
+void DebugLog(const char* format, ...) {
     LogState& state = logState();
     OsLock(state.lock);
     va_list args;

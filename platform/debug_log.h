@@ -1,4 +1,4 @@
-// The diagnostic log of the lower layers.
+// The diagnostic log: the one sink of every layer's traces, the Qt layers' too.
 //
 // Each message goes out as "<program>: <message>", where <program> is the base name of the
 // running executable without its extension. Messages carry their own line ends. The sink is the
@@ -11,9 +11,6 @@
 
 #include <cstddef>
 
-// Messages below this level are not emitted. Every caller passes 0.
-constexpr int kDebugLogThreshold = 0;
-
 #if defined(__MINGW32__)
 // The build selects mingw's C99 printf, so check against GNU rules (%zu, %lld).
 #define LUMORA_PRINTF_FORMAT(fmt, args) __attribute__((format(gnu_printf, fmt, args)))
@@ -23,7 +20,11 @@ constexpr int kDebugLogThreshold = 0;
 #define LUMORA_PRINTF_FORMAT(fmt, args)
 #endif
 
-void DebugLog(int level, const char* format, ...) LUMORA_PRINTF_FORMAT(2, 3);
+void DebugLog(const char* format, ...) LUMORA_PRINTF_FORMAT(1, 2);
+
+// Sends the log to standard error, whatever LUMORA_DEBUG_LOG says and on Windows too. Only
+// before the first message, which chooses the sink for good.
+void DebugLogToStandardError();
 
 // Builds the log prefix from an executable path: the part after the last separator, cut at its
 // last '.', then ": ". Returns false (and leaves out untouched) when the path holds no

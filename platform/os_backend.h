@@ -12,3 +12,5 @@ bool OsExecutablePath(char* buffer, size_t size);
 
 // Emits one log message with its prefix. Called under the log's lock only.
 void OsDebugWrite(const char* prefix, const char* text);
+// Makes the sink, chosen at the first OsDebugWrite, standard error. Before the first message.
+void OsDebugUseStandardError();

@@ -80,7 +80,7 @@ void GatherText(const uint8_t* bytes, size_t count, const AAPCallbacks& callback
     if (layer.droppingText) {
         layer.droppedTextBytes += count;
         if (ended) {
-            DebugLog(0, "AAPOnTransportEvent: dropped a text reply of %zu bytes\n",
+            DebugLog("AAPOnTransportEvent: dropped a text reply of %zu bytes\n",
                      layer.droppedTextBytes);
             layer.droppingText = false;
             text.clear();
@@ -97,7 +97,7 @@ void GatherText(const uint8_t* bytes, size_t count, const AAPCallbacks& callback
         // A NUL would cut the reply short unseen.
         const bool whole = text.find('\0') == std::string::npos;
         if (!whole) {
-            DebugLog(0, "AAPOnTransportEvent: text reply holds a NUL, refused\n");
+            DebugLog("AAPOnTransportEvent: text reply holds a NUL, refused\n");
         }
         if (callbacks.textReplyCallback) {
             callbacks.textReplyCallback(whole ? text.c_str() : nullptr, callbacks.callbackContext);
@@ -107,7 +107,7 @@ void GatherText(const uint8_t* bytes, size_t count, const AAPCallbacks& callback
     }
     if (text.size() > kAAPTextReplyLimit) {
         // A reply this long is not one we asked for; skip to its end rather than grow.
-        DebugLog(0, "AAPOnTransportEvent: text reply beyond %u bytes, dropping it\n",
+        DebugLog("AAPOnTransportEvent: text reply beyond %u bytes, dropping it\n",
                  kAAPTextReplyLimit);
         layer.droppingText = true;
         layer.droppedTextBytes = text.size();
@@ -120,7 +120,7 @@ void GatherText(const uint8_t* bytes, size_t count, const AAPCallbacks& callback
 void LoseText(const AAPCallbacks& callbacks) {
     AAPLayerState& layer = Layer();
     if (!layer.droppingText) {
-        DebugLog(0, "AAPOnTransportEvent: reply text lost, dropping the reply\n");
+        DebugLog("AAPOnTransportEvent: reply text lost, dropping the reply\n");
         layer.droppingText = true;
         layer.droppedTextBytes = layer.textReplyBuffer.size();
         KeepTerminatorTail(layer.textReplyBuffer);
@@ -150,8 +150,8 @@ void ReceiveMessages(MALTransportManager* transport, uint32_t size, const AAPCal
     uint32_t count = size;
     const int32_t result =
         transport->readMsg(layer.adoptedDeviceId.load(), 0, buffer.get(), &count);
-    if (result != 0) {
-        DebugLog(0, "xport readMsg error %d\n", result);
+    if (result != kXportOk) {
+        DebugLog("xport readMsg error %d\n", result);
         return;
     }
     count = std::min(count, size);
@@ -244,14 +244,14 @@ void AAPInit(AAPAttachCallback attachCallback, AAPRemoveCallback removeCallback,
         // Process lifetime: nothing stops the transport before the process ends.
         created = new (std::nothrow) MALTransATP;
         if (!created) {
-            DebugLog(0, "AAPInit: no memory for the transport\n");
+            DebugLog("AAPInit: no memory for the transport\n");
             return;
         }
         theTransport = created;
     }
     created->setEventCallback(AAPOnTransportEvent);
     if (!created->open(kReaderFilters)) {
-        DebugLog(0, "AAPInit: the transport did not open\n");
+        DebugLog("AAPInit: the transport did not open\n");
     }
 }
 
@@ -281,10 +281,10 @@ int AAPOnTransportEvent(uint32_t deviceId, uint32_t event, uint32_t count, uint3
         HandleEvent(deviceId, event, count, reserved);
     } catch (const std::exception& error) {
         Layer().pendingMessage.reset();
-        DebugLog(0, "AAPOnTransportEvent: event %u dropped: %s\n", event, error.what());
+        DebugLog("AAPOnTransportEvent: event %u dropped: %s\n", event, error.what());
     } catch (...) {
         Layer().pendingMessage.reset();
-        DebugLog(0, "AAPOnTransportEvent: event %u dropped\n", event);
+        DebugLog("AAPOnTransportEvent: event %u dropped\n", event);
     }
     return 0;
 }

@@ -85,7 +85,7 @@ AAPParseResult AAPMessage::feed(const uint8_t* bytes, uint32_t count, uint32_t* 
                         shift_ += 7;
                     }
                     if (value > kAAPMaxMsgLength) {
-                        DebugLog(0, "kAAPMaxMsgLength exceeded (%d %d)\n",
+                        DebugLog("kAAPMaxMsgLength exceeded (%d %d)\n",
                                  int(std::min<uint64_t>(value, INT_MAX)), int(kAAPMaxMsgLength));
                         state_ = kIdle;
                         remaining_ = 0;

@@ -13,9 +13,9 @@ constexpr uint32_t kBytesPerLine = 64;
 
 void LogIfShort(const SchemaTable& table) {
     if (!table.wellFormed()) {
-        DebugLog(0, "SchemaTable: a table of %zu bytes has no head\n", table.bytes().size());
+        DebugLog("SchemaTable: a table of %zu bytes has no head\n", table.bytes().size());
     } else if (table.fieldCount() < table.declaredFieldCount()) {
-        DebugLog(0, "SchemaTable: table %u declares %u fields but holds %u\n",
+        DebugLog("SchemaTable: table %u declares %u fields but holds %u\n",
                  unsigned(table.recordType()), unsigned(table.declaredFieldCount()),
                  unsigned(table.fieldCount()));
     }
@@ -67,7 +67,7 @@ int DecodeFields(DecodedRecord& record, const SchemaTable& table, int32_t baseOf
 void DecodeRecord(DecodedRecord& record, const SchemaList& schema, int* skipped) {
     if (record.configuration) {
         if (record.payload.empty()) {
-            DebugLog(0, "parseRecData: error, empty configuration record\n");
+            DebugLog("parseRecData: error, empty configuration record\n");
             return;
         }
         record.recType = int8_t(record.payload[0]);
@@ -75,7 +75,7 @@ void DecodeRecord(DecodedRecord& record, const SchemaList& schema, int* skipped)
     } else {
         const SchemaTable* header = findSchemaTable(schema, kHeaderRecordType);
         if (!header) {
-            DebugLog(0, "parseRecData: error, no header table in the schema\n");
+            DebugLog("parseRecData: error, no header table in the schema\n");
             return;
         }
         record.bodyOffset = 2 * int32_t(header->headerWords());
@@ -83,7 +83,7 @@ void DecodeRecord(DecodedRecord& record, const SchemaList& schema, int* skipped)
         const auto recTypeEntry = record.entries.find(kRecTypeFieldId);
         if (recTypeEntry == record.entries.end()) {
             // Without its type the header cannot be told from the body; keep nothing.
-            DebugLog(0, "parseRecData: error, record header without field 8\n");
+            DebugLog("parseRecData: error, record header without field 8\n");
             record.entries.clear();
             return;
         }
@@ -91,7 +91,7 @@ void DecodeRecord(DecodedRecord& record, const SchemaList& schema, int* skipped)
     }
     const SchemaTable* table = findSchemaTable(schema, record.recType);
     if (!table) {
-        DebugLog(0, "parseRecData: error, invalid recType :%x or missing schema\n",
+        DebugLog("parseRecData: error, invalid recType :%x or missing schema\n",
                  unsigned(record.recType));
         return;
     }
@@ -149,7 +149,7 @@ void parseRecData(DecodedRecord& record, const SchemaList& schema) {
     int skipped = 0;
     DecodeRecord(record, schema, &skipped);
     if (skipped > 0) {
-        DebugLog(0, "parseRecData: %d fields of recType %x lie beyond the record's %zu bytes\n",
+        DebugLog("parseRecData: %d fields of recType %x lie beyond the record's %zu bytes\n",
                  skipped, unsigned(record.recType), record.payload.size());
     }
 }
@@ -172,7 +172,7 @@ bool decodeNumberField(DecodedRecord& record, const FieldDescriptor& field, int3
         return false;
     }
     if (field.id == kTimeConversionFieldId) {
-        DebugLog(0, "Time Conversion\n");
+        DebugLog("Time Conversion\n");
     }
     // Bytes of the 32-bit word beyond the payload count as 0.
     uint32_t word = 0;

@@ -55,10 +55,10 @@ ATPPostResult ATPEventQueue::post(uint32_t type, uint64_t value, uint32_t genera
     }
     OsUnlock(lock_);
     if (logOverflow) {
-        DebugLog(0, "MALTransATP: event queue full, holding events in overflow\n");
+        DebugLog("MALTransATP: event queue full, holding events in overflow\n");
     }
     if (dropped) {
-        DebugLog(0, "MALTransATP: event queue overflow - can't allocate memory, event %u lost\n",
+        DebugLog("MALTransATP: event queue overflow - can't allocate memory, event %u lost\n",
                  type);
     }
     return dropped ? ATPPostResult::dropped : ATPPostResult::queued;

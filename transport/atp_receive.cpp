@@ -40,7 +40,7 @@ bool IsCommandWeHandle(uint8_t code) {
 }  // namespace
 
 void MALTransATP::OnDebugPrint(const char* text) {
-    DebugLog(0, "MALTransATP::OnDebugPrint %s\n", text ? text : "");
+    DebugLog("MALTransATP::OnDebugPrint %s\n", text ? text : "");
 }
 
 void MALTransATP::OnReceiveReport(int32_t deviceId, const uint8_t* report, int32_t length) {
@@ -64,7 +64,7 @@ void MALTransATP::OnReceiveReport(int32_t deviceId, const uint8_t* report, int32
     }
     ATPCommandPacketView command;
     if (ATPParseCommandPacket(report, &command) != ATPParseResult::ok) {
-        DebugLog(0, "OnReceiveReport: command %d with bad length %d dropped\n", code, report[1]);
+        DebugLog("OnReceiveReport: command %d with bad length %d dropped\n", code, report[1]);
         return;
     }
     if (code == kATPDebugText) {
@@ -125,7 +125,7 @@ void MALTransATP::receiveText(ATPDevice* rec, const uint8_t* text, uint32_t leng
     // thread has handed on the text before the loss, so that the loss has one place in the text.
     if (rec->textLost.load() || RingBufferWrite(&rec->textRing, text, length) < length) {
         if (!rec->textLost.exchange(true)) {
-            DebugLog(0, "OnReceiveReport: text ring full, reply text lost\n");
+            DebugLog("OnReceiveReport: text ring full, reply text lost\n");
         }
     }
     postEvent(kEvtTextData, rec->deviceId);
@@ -167,20 +167,20 @@ void MALTransATP::receiveData(ATPDevice* rec, const uint8_t* packet) {
     ATPDataPacketView data;
     const ATPParseResult parsed = ATPParseDataPacket(packet, &data);
     if (parsed == ATPParseResult::malformed) {
-        DebugLog(0, "OnReceiveATP: data packet with bad length %d dropped\n", packet[1]);
+        DebugLog("OnReceiveATP: data packet with bad length %d dropped\n", packet[1]);
         return;
     }
     // Acknowledgement first: a repeated old packet still delivers it.
     processAck(rec, data.ack);
     const uint8_t expected = rec->rxExpected;
     if (data.seq != expected) {
-        DebugLog(0, "OnReceiveATP: Out of sequence packet loc:%d packet:%d\n", expected, data.seq);
+        DebugLog("OnReceiveATP: Out of sequence packet loc:%d packet:%d\n", expected, data.seq);
         OsAtomicExchange(&rec->outOfSequence, 1);
         armAckTick(rec);
         return;
     }
     if (parsed == ATPParseResult::badChecksum) {
-        DebugLog(0, "OnReceiveATP: bad CRC hdr:%x calc:%x\n", data.crc,
+        DebugLog("OnReceiveATP: bad CRC hdr:%x calc:%x\n", data.crc,
                  ATPPayloadCrc(data.payload, data.length));
         return;
     }
@@ -189,7 +189,7 @@ void MALTransATP::receiveData(ATPDevice* rec, const uint8_t* packet) {
         // Not acknowledged, so the reader sends it again once the event thread catches up.
         if (!rec->msgRingFull) {
             rec->msgRingFull = true;
-            DebugLog(0, "OnReceiveATP: message ring full, packet %d left to be resent\n", data.seq);
+            DebugLog("OnReceiveATP: message ring full, packet %d left to be resent\n", data.seq);
         }
         return;
     }

@@ -106,12 +106,12 @@ bool MALTransATP::waitLikeCredit(ATPDevice* rec, OsHandle event,
         if (OsWait(event, timings.creditWaitMs) == kWaitSignalled || rec->closing) {
             continue;
         }
-        DebugLog(0, "MALTransATP:%s: %s Timeout - Ping Retry\n", operation, window);
+        DebugLog("MALTransATP:%s: %s Timeout - Ping Retry\n", operation, window);
         uint8_t ping[kATPPacketSize];
         ATPBuildPing(ping);
         writeReport(rec, ping);
         if (++timeouts >= timings.pingRetries) {
-            DebugLog(0, "MALTransATP:%s: Max Ping Retries - giving up\n", operation);
+            DebugLog("MALTransATP:%s: Max Ping Retries - giving up\n", operation);
             return false;
         }
     }
@@ -195,7 +195,7 @@ int32_t MALTransATP::writeText(uint32_t deviceId, const uint8_t* text, uint32_t 
 int32_t MALTransATP::writeMsg(uint32_t deviceId, uint32_t, const uint8_t* bytes, uint32_t length) {
     ATPDeviceUse use = useDevice(deviceId);
     if (!use) {
-        return -3;
+        return kXportNoReader;
     }
     ATPDevice* rec = use.get();
     if (!bytes) {
@@ -219,7 +219,7 @@ int32_t MALTransATP::writeMsg(uint32_t deviceId, uint32_t, const uint8_t* bytes,
         flushTxPacket(rec, &epoch);
     }
     OsUnlock(rec->txLock);
-    return 0;
+    return kXportOk;
 }
 
 bool MALTransATP::flushTxPacket(ATPDevice* rec, uint32_t* epoch) {
@@ -256,11 +256,11 @@ bool MALTransATP::flushTxPacket(ATPDevice* rec, uint32_t* epoch) {
             delete copy;
         }
         if (numbered && !copy) {
-            DebugLog(0, "MALTransATP:flushTxPacket: can't allocate memory\n");
+            DebugLog("MALTransATP:flushTxPacket: can't allocate memory\n");
         }
         if (!numbered) {
             // The reader forgot the start of this message; the rest alone would be garbage.
-            DebugLog(0, "MALTransATP:flushTxPacket: link reset during a message - rest dropped\n");
+            DebugLog("MALTransATP:flushTxPacket: link reset during a message - rest dropped\n");
         }
     }
     if (numbered) {
@@ -296,7 +296,7 @@ void MALTransATP::processAck(ATPDevice* rec, uint8_t ack) {
     OsUnlock(rec->queueLock);
     if (!inRange) {
         // From before a link reset, or not ours: taking it would skip or free unsent packets.
-        DebugLog(0, "MALTransATP: acknowledgement %d outside %d..%d ignored\n", ack, base, txSeq);
+        DebugLog("MALTransATP: acknowledgement %d outside %d..%d ignored\n", ack, base, txSeq);
         return;
     }
     rec->tickCount = 0;

@@ -101,7 +101,7 @@ hidInterface* MALTransATP::open(const HidDeviceFilter* filters) {
     running_ = true;
     eventThread_ = OsCreateThread("atp-event", EventThreadBody, this);
     if (!eventThread_) {
-        DebugLog(0, "MALTransATP::open - can't start the event thread\n");
+        DebugLog("MALTransATP::open - can't start the event thread\n");
         running_ = false;
         return nullptr;
     }
@@ -308,7 +308,7 @@ ATPDeviceUse MALTransATP::useDevice(uint32_t deviceId) {
 int32_t MALTransATP::GetDeviceID(HidDeviceEntry* entry) {
     const int32_t id = entry ? findRecord(entry, entry->generation) : -1;
     if (id < 0) {
-        DebugLog(0, "GetDeviceID: error no device found\n");
+        DebugLog("GetDeviceID: error no device found\n");
     }
     return id;
 }
@@ -372,7 +372,7 @@ int32_t MALTransATP::AddSerHidDevice(HidDeviceEntry* entry, uint32_t generation)
     if (index < 0) {
         index = count;
         if (!growTable()) {
-            DebugLog(0, "MALTransATP: AddSerHidDevice - device table full\n");
+            DebugLog("MALTransATP: AddSerHidDevice - device table full\n");
             return -1;
         }
     }
@@ -397,14 +397,14 @@ bool MALTransATP::setUpRecord(ATPDevice* rec, uint32_t index, HidDeviceEntry* en
     std::memset(rec->readerText, 0, sizeof rec->readerText);
     rec->msgWindow = OsCreateEvent(true, true);
     if (!rec->msgWindow) {
-        DebugLog(0, "MALTransATP: AddSerHidDevice - Failed to create msgWindow Event\n");
+        DebugLog("MALTransATP: AddSerHidDevice - Failed to create msgWindow Event\n");
         return false;
     }
     rec->queueLock = OsCreateLock();
     rec->txLock = OsCreateLock();
     rec->sendRoom = OsCreateEvent(true, true);
     if (!rec->queueLock || !rec->txLock || !rec->sendRoom) {
-        DebugLog(0, "MALTransATP: AddSerHidDevice - can't create locks\n");
+        DebugLog("MALTransATP: AddSerHidDevice - can't create locks\n");
         OsDeleteLock(rec->queueLock);
         OsDeleteLock(rec->txLock);
         rec->queueLock = rec->txLock = nullptr;
@@ -515,15 +515,15 @@ int32_t MALTransATP::readText(uint32_t deviceId, uint8_t* buffer, uint32_t size)
 
 int32_t MALTransATP::readMsg(uint32_t deviceId, uint32_t, uint8_t* buffer, uint32_t* sizeInOut) {
     if (!sizeInOut) {
-        return -4;
+        return kXportNoSize;
     }
     ATPDeviceUse use = useDevice(deviceId);
     if (!use) {
         *sizeInOut = 0;
-        return -3;
+        return kXportNoReader;
     }
     *sizeInOut = buffer ? RingBufferRead(&use->msgRing, buffer, *sizeInOut) : 0;
-    return 0;
+    return kXportOk;
 }
 
 int32_t MALTransATP::getVersion(char* buffer, uint32_t size) {
@@ -543,12 +543,12 @@ void MALTransATP::OnDeviceAttach(uint32_t deviceId) {
     if (const TransportEventCallback callback = eventCallback_) {
         callback(deviceId, kXportAttach, 0, 0);
     }
-    DebugLog(0, "MALTransATP::OnDeviceAttach(%d)\n", static_cast<int>(deviceId));
+    DebugLog("MALTransATP::OnDeviceAttach(%d)\n", static_cast<int>(deviceId));
 }
 
 void MALTransATP::OnDeviceRemove(uint32_t deviceId) {
     if (const TransportEventCallback callback = eventCallback_) {
         callback(deviceId, kXportRemove, 0, 0);
     }
-    DebugLog(0, "MALTransATP::OnDeviceRemove(%d)\n", static_cast<int>(deviceId));
+    DebugLog("MALTransATP::OnDeviceRemove(%d)\n", static_cast<int>(deviceId));
 }

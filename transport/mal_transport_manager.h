@@ -14,6 +14,13 @@ constexpr uint32_t kXportTextData = 3;  // count = bytes waiting in the reader's
 constexpr uint32_t kXportMsgData = 4;   // count = bytes waiting in the reader's message ring
 constexpr uint32_t kXportTextLost = 1;  // reserved of kXportTextData: text after these was lost
 
+// Results of writeMsg and readMsg; the interface fixes their values.
+enum XportResult : int32_t {
+    kXportOk = 0,
+    kXportNoReader = -3,  // no reader record under that id
+    kXportNoSize = -4,    // readMsg's sizeInOut is null
+};
+
 // Called on the transport's event thread only, one call at a time, in the order of posting.
 // count is 0 for attach and removal; reserved is 0 but for kXportTextData after text was lost,
 // when it is kXportTextLost: the count bytes came before the loss. The result is ignored.
@@ -33,14 +40,14 @@ public:
     // Sends text in 62-byte chunks; returns the bytes sent. Blocks while the reader grants no
     // credit (minutes at most).
     virtual int32_t writeText(uint32_t deviceId, const uint8_t* text, uint32_t length) = 0;
-    // Sends a message as numbered data packets; returns 0, or -3 with no reader. Blocks while
-    // the reader grants no credit.
+    // Sends a message as numbered data packets; returns kXportOk, or kXportNoReader. Blocks
+    // while the reader grants no credit.
     virtual int32_t writeMsg(uint32_t deviceId, uint32_t reserved, const uint8_t* bytes,
                              uint32_t length) = 0;
     // Moves up to size bytes of received text into buffer; returns the count (0 with no reader).
     virtual int32_t readText(uint32_t deviceId, uint8_t* buffer, uint32_t size) = 0;
-    // Moves up to *sizeInOut message bytes into buffer and stores the count there; returns 0,
-    // -4 for a null sizeInOut, -3 (size 0) with no reader.
+    // Moves up to *sizeInOut message bytes into buffer and stores the count there; returns
+    // kXportOk, kXportNoSize for a null sizeInOut, or kXportNoReader (size 0).
     virtual int32_t readMsg(uint32_t deviceId, uint32_t reserved, uint8_t* buffer,
                             uint32_t* sizeInOut) = 0;
     // Copies "1.0" cut to size - 1 characters and terminates it; returns 1.

@@ -1,8 +1,10 @@
-// Log sink for POSIX systems: standard error, or the file named by LUMORA_DEBUG_LOG.
+// Log sink for POSIX systems: the file named by LUMORA_DEBUG_LOG unless standard error is asked
+// for, else standard error.
 #include <fcntl.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 
@@ -21,9 +23,11 @@ bool OsExecutablePath(char* buffer, size_t size) {
 
 namespace {
 
+std::atomic<bool> gStandardError{false};
+
 int openSink() {
     const char* path = std::getenv("LUMORA_DEBUG_LOG");
-    if (path && *path) {
+    if (path && *path && !gStandardError.load()) {
         const int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
         if (fd >= 0) {
             return fd;
@@ -33,6 +37,10 @@ int openSink() {
 }
 
 }  // namespace
+
+void OsDebugUseStandardError() {
+    gStandardError.store(true);
+}
 
 void OsDebugWrite(const char* prefix, const char* text) {
     static const int fd = openSink();

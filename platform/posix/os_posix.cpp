@@ -41,7 +41,7 @@ OsObject* newWaitable(bool initiallySet, bool manualReset, int references) {
                     pthread_cond_init(&object->cond, &attributes) == 0;
     pthread_condattr_destroy(&attributes);
     if (!ok) {
-        DebugLog(0, "OsCreateEvent: cannot initialise the event\n");
+        DebugLog("OsCreateEvent: cannot initialise the event\n");
         delete object;
         return nullptr;
     }
@@ -164,7 +164,7 @@ OsHandle OsCreateThread(const char* name, OsThreadBody body, void* argument) {
     pthread_t thread;
     const int rc = pthread_create(&thread, nullptr, threadMain, start);
     if (rc != 0) {
-        DebugLog(0, "OsCreateThread: cannot start %s (%d)\n", start->name, rc);
+        DebugLog("OsCreateThread: cannot start %s (%d)\n", start->name, rc);
         delete start;
         release(handle);
         release(handle);

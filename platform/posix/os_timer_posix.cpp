@@ -46,7 +46,7 @@ public:
             try {
                 std::thread(&TimerService::schedule, this).detach();
             } catch (const std::system_error& error) {
-                DebugLog(0, "OsTimerCreate: cannot start the timer thread (%d)\n",
+                DebugLog("OsTimerCreate: cannot start the timer thread (%d)\n",
                          error.code().value());
                 return false;
             }
@@ -129,7 +129,7 @@ private:
             std::thread(&TimerService::work, this).detach();
         } catch (const std::system_error& error) {
             // The existing workers still drain the queue, only later.
-            DebugLog(0, "OsTimer: cannot start a worker thread (%d)\n", error.code().value());
+            DebugLog("OsTimer: cannot start a worker thread (%d)\n", error.code().value());
         }
         return false;
     }
@@ -177,7 +177,7 @@ private:
 OsTimer* OsTimerCreate(uint32_t dueMs, bool periodic, OsTimerCallback callback, void* argument) {
     auto* timer = new (std::nothrow) OsTimer;
     if (!timer) {
-        DebugLog(0, "CreateTimerQueueTimer failed (%d)\n", 12);
+        DebugLog("CreateTimerQueueTimer failed (%d)\n", 12);
         return nullptr;
     }
     timer->callback = callback;

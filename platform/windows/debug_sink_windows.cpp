@@ -1,8 +1,10 @@
-// Windows side of os_backend.h: path separator, executable path and the log's sink: the file
-// named by LUMORA_DEBUG_LOG (appended) when it is set, else the debugger output.
+// Windows side of os_backend.h: path separator, executable path and the log's sink: standard
+// error when asked, else the file named by LUMORA_DEBUG_LOG (appended) when it is set, else the
+// debugger output.
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 
@@ -26,7 +28,13 @@ bool OsExecutablePath(char* buffer, size_t size) {
 
 namespace {
 
+std::atomic<bool> gStandardError{false};
+
 HANDLE openSink() {
+    if (gStandardError.load()) {
+        const HANDLE standardError = GetStdHandle(STD_ERROR_HANDLE);
+        return standardError != nullptr ? standardError : INVALID_HANDLE_VALUE;
+    }
     const char* path = std::getenv("LUMORA_DEBUG_LOG");
     if (path == nullptr || *path == '\0') {
         return INVALID_HANDLE_VALUE;
@@ -47,6 +55,10 @@ size_t append(size_t at, const char* text) {
 }
 
 }  // namespace
+
+void OsDebugUseStandardError() {
+    gStandardError.store(true);
+}
 
 void OsDebugWrite(const char* prefix, const char* text) {
     static const HANDLE file = openSink();

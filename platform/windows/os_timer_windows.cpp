@@ -50,7 +50,7 @@ DWORD WINAPI ReleaseTimer(LPVOID parameter) {
     OsTimer* osTimer = static_cast<OsTimer*>(parameter);
     if (!DeleteTimerQueueEx(osTimer->queue, INVALID_HANDLE_VALUE)) {
         // The callbacks may not be over, so the block must outlive them: leak it.
-        DebugLog(0, "DeleteTimerQueueEx failed (%d)\n", static_cast<int>(GetLastError()));
+        DebugLog("DeleteTimerQueueEx failed (%d)\n", static_cast<int>(GetLastError()));
         return 0;
     }
     FreeTimer(osTimer);
@@ -62,7 +62,7 @@ DWORD WINAPI ReleaseTimer(LPVOID parameter) {
 OsTimer* OsTimerCreate(uint32_t dueMs, bool periodic, OsTimerCallback callback, void* argument) {
     OsTimer* osTimer = new (std::nothrow) OsTimer;
     if (osTimer == nullptr) {
-        DebugLog(0, "OsTimerCreate: out of memory\n");
+        DebugLog("OsTimerCreate: out of memory\n");
         return nullptr;
     }
     osTimer->queue = nullptr;
@@ -75,7 +75,7 @@ OsTimer* OsTimerCreate(uint32_t dueMs, bool periodic, OsTimerCallback callback, 
 
     HANDLE queue = CreateTimerQueue();
     if (queue == nullptr) {
-        DebugLog(0, "CreateTimerQueue failed (%d)\n", static_cast<int>(GetLastError()));
+        DebugLog("CreateTimerQueue failed (%d)\n", static_cast<int>(GetLastError()));
         FreeTimer(osTimer);
         return nullptr;
     }
@@ -95,7 +95,7 @@ OsTimer* OsTimerCreate(uint32_t dueMs, bool periodic, OsTimerCallback callback, 
     if (!created) {
         const DWORD error = GetLastError();
         LeaveCriticalSection(&osTimer->state);
-        DebugLog(0, "CreateTimerQueueTimer failed (%d)\n", static_cast<int>(error));
+        DebugLog("CreateTimerQueueTimer failed (%d)\n", static_cast<int>(error));
         // No timer exists, so no callback can still touch the block.
         DeleteTimerQueueEx(queue, INVALID_HANDLE_VALUE);
         FreeTimer(osTimer);
@@ -123,12 +123,12 @@ void OsTimerCancel(OsTimer* osTimer) {
     if (!DeleteTimerQueueTimer(queue, timer, nullptr)) {
         const DWORD error = GetLastError();
         if (error != ERROR_IO_PENDING) {
-            DebugLog(0, "DeleteTimerQueue returned with an error:%d\n", static_cast<int>(error));
+            DebugLog("DeleteTimerQueue returned with an error:%d\n", static_cast<int>(error));
         }
     }
 
     if (!QueueUserWorkItem(ReleaseTimer, osTimer, WT_EXECUTELONGFUNCTION)) {
-        DebugLog(0, "OsTimerCancel: cannot queue the release (%d), leaking the timer\n",
+        DebugLog("OsTimerCancel: cannot queue the release (%d), leaking the timer\n",
                  static_cast<int>(GetLastError()));
         // Lets the queue go once its callbacks end; the block stays, as a late tick still reads
         // its cancelled flag.

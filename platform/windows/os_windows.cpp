@@ -20,7 +20,7 @@ OsHandle OsCreateEvent(bool initiallySet, bool manualReset) {
     HANDLE event =
         CreateEventA(nullptr, manualReset ? TRUE : FALSE, initiallySet ? TRUE : FALSE, nullptr);
     if (event == nullptr) {
-        DebugLog(0, "CreateEvent failed (%d)\n", static_cast<int>(GetLastError()));
+        DebugLog("CreateEvent failed (%d)\n", static_cast<int>(GetLastError()));
         return nullptr;
     }
     return FromWin(event);
@@ -111,12 +111,12 @@ DWORD WINAPI ThreadTrampoline(LPVOID parameter) {
 
 OsHandle OsCreateThread(const char* name, OsThreadBody body, void* argument) {
     if (body == nullptr) {
-        DebugLog(0, "OsCreateThread: no thread body\n");
+        DebugLog("OsCreateThread: no thread body\n");
         return nullptr;
     }
     ThreadStart* start = new (std::nothrow) ThreadStart;
     if (start == nullptr) {
-        DebugLog(0, "OsCreateThread: out of memory\n");
+        DebugLog("OsCreateThread: out of memory\n");
         return nullptr;
     }
     start->body = body;
@@ -128,7 +128,7 @@ OsHandle OsCreateThread(const char* name, OsThreadBody body, void* argument) {
     }
     HANDLE thread = CreateThread(nullptr, 0, ThreadTrampoline, start, 0, nullptr);
     if (thread == nullptr) {
-        DebugLog(0, "CreateThread failed (%d)\n", static_cast<int>(GetLastError()));
+        DebugLog("CreateThread failed (%d)\n", static_cast<int>(GetLastError()));
         delete start;
         return nullptr;
     }
@@ -142,7 +142,7 @@ struct OsLockObject {
 OsLockRef OsCreateLock() {
     OsLockObject* lock = new (std::nothrow) OsLockObject;
     if (lock == nullptr) {
-        DebugLog(0, "OsCreateLock: out of memory\n");
+        DebugLog("OsCreateLock: out of memory\n");
         return nullptr;
     }
     InitializeCriticalSection(&lock->section);

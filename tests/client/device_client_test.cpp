@@ -18,25 +18,32 @@ namespace {
 
 // Month names follow the system locale; the expected texts are the C locale's.
 const bool kCLocale = TestSetEnv("LC_ALL", "C");
-using Outcome = DeviceClient::Outcome;
+using Outcome = RequestOutcome;
 using Result = std::pair<std::string, Outcome>;
-using Request = std::function<std::string(DeviceClient&)>;
+using Request = std::function<Result(DeviceClient&)>;
 // What the reader sends right after the request's send number i (from 0).
 using Script = std::map<size_t, std::vector<Event>>;
 
-std::string Json(const QJsonArray& array) {
-    return QJsonDocument(array).toJson(QJsonDocument::Compact).toStdString();
+Result Value(const RequestResult<QString>& result) {
+    return {result.value.toStdString(), result.outcome};
 }
-Request TextOf(QString (DeviceClient::*request)()) {
-    return [request](DeviceClient& c) { return (c.*request)().toStdString(); };
+Result Value(const RequestResult<QJsonArray>& result) {
+    return {QJsonDocument(result.value).toJson(QJsonDocument::Compact).toStdString(),
+            result.outcome};
+}
+Request TextOf(RequestResult<QString> (DeviceClient::*request)()) {
+    return [request](DeviceClient& c) { return Value((c.*request)()); };
+}
+Request OutcomeOf(RequestOutcome (DeviceClient::*request)()) {
+    return [request](DeviceClient& c) { return Result("", (c.*request)()); };
 }
 Request Records(uint8_t table) {
-    return [table](DeviceClient& c) { return Json(c.requestDatabaseRecords(table)); };
+    return [table](DeviceClient& c) { return Value(c.requestDatabaseRecords(table)); };
 }
 const Request kSerialNumber = TextOf(&DeviceClient::requestSerialNumber);
-const Request kSchema = TextOf(&DeviceClient::requestSchema);
+const Request kSchema = OutcomeOf(&DeviceClient::requestSchema);
 const Request kDateTime = TextOf(&DeviceClient::requestDateTime);
-const Request kCalibration = [](DeviceClient& c) { return Json(c.requestCalibrationConfig(1)); };
+const Request kCalibration = [](DeviceClient& c) { return Value(c.requestCalibrationConfig(1)); };
 const Bytes kClock = {9, 8, 7, 5, 3, 0xE5, 0x07, 0};
 const std::string kClockText = "05 Mar 2021 07:08:09";
 
@@ -55,10 +62,7 @@ protected:
 
     // Runs request on a thread of its own, the fake's hook as it stands.
     Result call(const Request& request) {
-        auto result = std::async(std::launch::async, [this, request] {
-            const std::string value = request(*client);
-            return Result(value, client->lastRequestOutcome());
-        });
+        auto result = std::async(std::launch::async, [this, request] { return request(*client); });
         if (result.wait_for(kPatience) != std::future_status::ready) {
             ADD_FAILURE() << "the request did not return";
             fake.deliver({Removal()});
@@ -131,7 +135,7 @@ TEST_F(DeviceClientTest, AReplyNotReceivedWholeEndsItsRequestAsUnreadable) {
 TEST_F(DeviceClientTest, ARequestOnTheEventThreadReturnsAtOnce) {
     fake.attach();                                // this thread now plays the event thread
     DeviceClient::setRequestRepeatMsForTest(50);  // should it wait, it gives up soon
-    EXPECT_EQ(client->requestSerialNumber(), "");
+    EXPECT_EQ(kSerialNumber(*client), Result("", Outcome::noReader));
     EXPECT_TRUE(fake.sends().empty());
 }
 
@@ -164,7 +168,7 @@ TEST_F(DeviceClientTest, RecordsComeBackInArrivalOrderDecodedAgainstTheSchema) {
 TEST_F(DeviceClientTest, AnAttemptLeftWithoutItsOwnAnswerIsRepeatedUntilAnswered) {
     fake.attach();
     serveSchema();
-    serve(TextOf(&DeviceClient::requestConfigurationSchema),
+    serve(OutcomeOf(&DeviceClient::requestConfigurationSchema),
           {{1, {Msg(84, kConfigTable), Msg(84)}}});
     serve(Records(7), {{1, {Msg(49)}}});  // calibration completes only after a records answer
     DeviceClient::setGiveUpPeriodsForTest(1000);

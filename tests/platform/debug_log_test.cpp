@@ -42,7 +42,7 @@ constexpr int kMessages = 200;
 
 void logLines(void* thread) {
     for (int i = 0; i < kMessages; ++i) {
-        DebugLog(0, "thread %d message %d %s\n", int(reinterpret_cast<intptr_t>(thread)), i,
+        DebugLog("thread %d message %d %s\n", int(reinterpret_cast<intptr_t>(thread)), i,
                  "....................................");
     }
 }
@@ -57,7 +57,7 @@ TEST(DebugLogOutput, LinesFromManyThreadsStayWholeAndLongMessageIsCut) {
         ASSERT_EQ(OsWait(thread, 30000), kWaitSignalled);
         OsCloseHandle(thread);
     }
-    DebugLog(0, "%s", std::string(10000, 'x').c_str());
+    DebugLog("%s", std::string(10000, 'x').c_str());
     std::ifstream file(LogFile::path(), std::ios::binary);
     const std::string log((std::istreambuf_iterator<char>(file)), {});
     // The program's name without its extension, then the message cut to the log's buffer.

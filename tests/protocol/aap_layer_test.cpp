@@ -104,7 +104,7 @@ TEST_F(AAPLayer, MessagesAreReassembledAcrossEventsAndBadOnesSkipped) {
     EXPECT_EQ(seen.messages, expected);
     EXPECT_EQ(transport.readIds, (std::vector<uint32_t>{3, 3}));
 
-    transport.readMsgResult = -3;
+    transport.readMsgResult = kXportNoReader;
     deliverMsg("\x34");
     EXPECT_EQ(seen.messages, expected);
 }

@@ -26,8 +26,8 @@ public:
     // Upper bound on any wait, so a fault fails the test instead of hanging it.
     static constexpr std::chrono::seconds kPatience{20};
 
-    int32_t readMsgResult = 0;      // other than 0: readMsg fails with it
-    std::vector<uint32_t> readIds;  // the reader each read named; delivering thread only
+    int32_t readMsgResult = kXportOk;  // other than kXportOk: readMsg fails with it
+    std::vector<uint32_t> readIds;     // the reader each read named; delivering thread only
 
     void setHook(Hook hook) {
         std::lock_guard<std::mutex> lock(mutex_);

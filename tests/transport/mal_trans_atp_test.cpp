@@ -23,9 +23,9 @@ TEST_F(MALTransATPLifecycle, OperationsWithoutReaderGiveTheirNoReaderResults) {
     addReader(0);
     uint8_t buffer[8];
     uint32_t size = sizeof buffer;
-    EXPECT_EQ(transport_->readMsg(3, 0, buffer, &size), -3);
+    EXPECT_EQ(transport_->readMsg(3, 0, buffer, &size), kXportNoReader);
     EXPECT_EQ(size, 0u);
-    EXPECT_EQ(writeMsg(3, {1, 2}), -3);
+    EXPECT_EQ(writeMsg(3, {1, 2}), kXportNoReader);
     EXPECT_EQ(writeText(99, "x"), 0);  // beyond the table
     EXPECT_TRUE(reports().empty());
     char version[4] = "zzz";

@@ -1,17 +1,14 @@
 #include "tools/download/console_output.h"
 
-#include <stdio.h>
 #ifdef _WIN32
-#include <io.h>
 #include <windows.h>
-#else
-#include <unistd.h>
 #endif
 
 #include <QByteArray>
 #include <QProcess>
 #include <QtGlobal>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -46,7 +43,7 @@ bool verboseRequested(int argc, char** argv) {
 void routeTraces(bool verbose) {
     const char* log = std::getenv("LUMORA_DEBUG_LOG");
     if (verbose) {
-        qunsetenv("LUMORA_DEBUG_LOG");
+        DebugLogToStandardError();
     } else if (!(log && *log)) {
         qputenv("LUMORA_DEBUG_LOG", QProcess::nullDevice().toLocal8Bit());
     } else if (FILE* const probe = std::fopen(log, "a")) {
@@ -60,29 +57,8 @@ void routeTraces(bool verbose) {
         qputenv("LUMORA_DEBUG_LOG", QProcess::nullDevice().toLocal8Bit());
     }
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& message) {
-        DebugLog(0, "%s\n", qUtf8Printable(message));
+        DebugLog("%s\n", qUtf8Printable(message));
     });
-}
-
-FILE* divertStandardOutput(bool verbose) {
-    std::fflush(stdout);
-    const int results = dup(fileno(stdout));
-    if (results < 0) {
-        return nullptr;
-    }
-    if (verbose) {
-        if (dup2(fileno(stderr), fileno(stdout)) < 0) {
-            return nullptr;
-        }
-    } else {
-        const char* log = std::getenv("LUMORA_DEBUG_LOG");
-        const QByteArray sink =
-            log && *log ? QByteArray(log) : QProcess::nullDevice().toLocal8Bit();
-        if (!std::freopen(sink.constData(), "a", stdout)) {
-            return nullptr;
-        }
-    }
-    return fdopen(results, "w");
 }
 
 QString printableReaderText(const QString& text) {

@@ -5,7 +5,6 @@
 
 #include <QElapsedTimer>
 #include <QString>
-#include <cstdio>
 
 // Standard output and error carry UTF-8 text; a Windows console is told to show it so.
 void useUtf8Console();
@@ -13,13 +12,9 @@ void useUtf8Console();
 // Whether the arguments ask for --verbose (-v); read before anything can write a trace.
 bool verboseRequested(int argc, char** argv);
 
-// Sends the lower layers' DebugLog lines and Qt's message log to standard error when verbose,
-// else to the file LUMORA_DEBUG_LOG names, or nowhere. Call before the first trace.
+// Sends the debug log, and Qt's message log through it, to standard error when verbose, else to
+// the file LUMORA_DEBUG_LOG names, or nowhere. Call before the first trace.
 void routeTraces(bool verbose);
-
-// The device client writes its trace lines to standard output: points standard output where
-// traces go and returns a copy of the original for the results, or null on failure.
-FILE* divertStandardOutput(bool verbose);
 
 // Text from the reader as it may reach a terminal: backslash, control and format characters
 // escaped (\n, \x1b, \u202e, \\), nothing left out.

@@ -86,10 +86,7 @@ int main(int argc, char** argv) {
     const bool verbose = verboseRequested(argc, argv);
     useUtf8Console();
     routeTraces(verbose);
-    FILE* const results = divertStandardOutput(verbose);
-    if (!results) {
-        return complain(kExitError, "cannot set up standard output");
-    }
+    FILE* const results = stdout;
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
     const QCommandLineOption help({"h", "help"}, "");
@@ -173,28 +170,26 @@ int main(int argc, char** argv) {
         readerTimeout.stop();
         accessCheck.stop();
         // This thread has nothing else to do meanwhile: the requests may block it.
-        QString serial = client->requestSerialNumber();
-        if (client->lastRequestOutcome() == DeviceClient::Outcome::unreadableReply) {
+        const RequestResult<QString> serial = client->requestSerialNumber();
+        if (serial.outcome == RequestOutcome::unreadableReply) {
             finish(complain(kExitNotAnswering,
                             "the reader's serial number could not be received whole (too long, or "
                             "holding a NUL); unplug it and plug it in again"));
             return;
         }
-        QString clock;
-        if (client->lastRequestAnswered()) {
-            clock = client->requestDateTime();
-        }
-        if (client->lastRequestOutcome() == DeviceClient::Outcome::notAnswering) {
+        const RequestResult<QString> clock =
+            serial.answered() ? client->requestDateTime() : RequestResult<QString>{serial.outcome};
+        if (clock.outcome == RequestOutcome::notAnswering) {
             finish(complain(kExitNotAnswering, kNotAnswering));
             return;
         }
-        if (!client->lastRequestAnswered()) {
+        if (!clock.answered()) {
             finish(complain(kExitNoReader, "the reader was disconnected before the download"));
             return;
         }
         std::fprintf(results, "Reader serial number: %s\nReader clock: %s\n",
-                     qUtf8Printable(printableReaderText(serial)),
-                     qUtf8Printable(printableReaderText(clock)));
+                     qUtf8Printable(printableReaderText(serial.value)),
+                     qUtf8Printable(printableReaderText(clock.value)));
         std::fflush(results);
         emit mediator.beginDownload();
     });

@@ -75,7 +75,7 @@ std::vector<uint8_t> MustEncode(const std::vector<TableDef>& schema, bool config
     std::string error;
     // The built-in values are made to fit; the simulator's tests decode them to make sure.
     if (!EncodeRecord(schema, configuration, recordType, values, -1, &out, &error)) {
-        DebugLog(0, "ReaderSim: built-in record not encoded: %s\n", error.c_str());
+        DebugLog("ReaderSim: built-in record not encoded: %s\n", error.c_str());
     }
     return out;
 }

@@ -53,7 +53,7 @@ void ReaderSim::log(const char* format, ...) const {
     if (options_.logSink) {
         options_.logSink(line);
     } else {
-        DebugLog(0, "[%s] %s\n", options_.name.c_str(), line);
+        DebugLog("[%s] %s\n", options_.name.c_str(), line);
     }
 }
 
@@ -242,9 +242,9 @@ void ReaderSim::ThreadMain(void* self) {
         sim->run();
         return;
     } catch (const std::exception& e) {
-        DebugLog(0, "ReaderSim: sim-link thread ended by %s\n", e.what());
+        DebugLog("ReaderSim: sim-link thread ended by %s\n", e.what());
     } catch (...) {
-        DebugLog(0, "ReaderSim: sim-link thread ended by an unknown exception\n");
+        DebugLog("ReaderSim: sim-link thread ended by an unknown exception\n");
     }
     // Release callers waiting for a command that will never be carried out.
     std::lock_guard<std::mutex> lock(sim->mutex_);
