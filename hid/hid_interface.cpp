@@ -127,8 +127,7 @@ bool isAmong(const char* path, const HidFoundDevice* found, int count) {
 
 hidInterface* OpenHidInterface(const HidDeviceFilter* filters, HidReportCallback reportCallback,
                                HidArriveCallback arriveCallback, HidRemoveCallback removeCallback,
-                               void* context, HidReadBatchEndCallback batchEndCallback,
-                               HidReadTickCallback readTickCallback) {
+                               void* context, HidReadBatchEndCallback batchEndCallback) {
     auto* hid = new (std::nothrow) hidInterface();
     if (!hid) {
         DebugLog(0, "OpenHidInterface: out of memory\n");
@@ -143,7 +142,6 @@ hidInterface* OpenHidInterface(const HidDeviceFilter* filters, HidReportCallback
     hid->hidArriveCallback = arriveCallback;
     hid->hidRemoveCallback = removeCallback;
     hid->hidBatchEndCallback = batchEndCallback;
-    hid->hidReadTickCallback = readTickCallback;
     hid->context = context;
     hid->running = true;
     for (HidDeviceEntry& entry : hid->DeviceTable) {
