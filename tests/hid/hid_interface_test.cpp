@@ -193,28 +193,10 @@ TEST_F(HidInterfaceTest, DeviceFoundAtOpenCarriesWholeReportsBothWays) {
     EXPECT_TRUE(device->receive(50).empty());
 }
 
-// Reports that queued up while one was being delivered go out as one batch, told once.
-TEST_F(HidInterfaceTest, BatchEndFollowsTheReportsThatWereQueuedTogether) {
-#ifdef _WIN32
-    GTEST_SKIP() << "a pipe cannot tell whether a report is queued: a batch ends after each one";
-#endif
-    ASSERT_NE(openWithDevice(), nullptr);
-    uint8_t packet[64] = {};
-    recorder.setHold(true);
-    ASSERT_TRUE(device->sendReport(packet));
-    ASSERT_EQ(recorder.nth('p', 1).kind, 'p');
-    ASSERT_TRUE(device->sendReport(packet));
-    ASSERT_TRUE(device->sendReport(packet));
-    recorder.setHold(false);
-    ASSERT_EQ(recorder.nth('b', 1).kind, 'b');
-    ASSERT_TRUE(device->sendReport(packet));
-    ASSERT_EQ(recorder.nth('b', 2).kind, 'b');
-    EXPECT_EQ(recorder.kinds(), "apppbpb");
-}
-
-// A rest begins once the reports queued are delivered; when it is over, the thread reads what
-// queued meanwhile, tells its batch end, then calls back. A stop ends a long rest at once (else
-// the close in TearDown outlasts the test's time limit).
+// Reports that queued up while one was being delivered go out as one batch, told once; a rest
+// begins after it. When the rest is over, the thread reads what queued meanwhile, tells its batch
+// end, then calls back. A stop ends a long rest at once (else the close in TearDown outlasts the
+// test's time limit).
 TEST_F(HidInterfaceTest, RestEndsWithTheReportsQueuedMeanwhileThenCallsBack) {
 #ifdef _WIN32
     GTEST_SKIP() << "the pipe device cannot rest: there the transport ticks on a timer";

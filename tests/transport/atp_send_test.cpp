@@ -1,5 +1,6 @@
 #include <climits>
 #include <thread>
+#include <utility>
 
 #include "transport_fixture.h"
 
@@ -199,9 +200,7 @@ TEST_F(ATPSend, ReadThreadTickRestsThatThreadAtItsCadenceWhileAnAckIsOwed) {
     addReader(0);
     HidDeviceEntry* reading = entry(0);
     const auto restOver = [&] {  // as the read thread does
-        const HidRestCallback callback = reading->restCallback;
-        reading->restCallback = nullptr;
-        callback(reading, reading->restContext);
+        std::exchange(reading->restCallback, nullptr)(reading, reading->restContext);
     };
     feedData(0, 0, "data", true);
     ASSERT_NE(reading->restCallback, nullptr);
