@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstddef>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <string>
@@ -223,6 +224,19 @@ int FindHidDevices(const char (*matchStrings)[kHidPathSize], int matchCount,
 
 void HidSetBackendForTest(HidBackend* backend) {
     backendForTest = backend;
+}
+
+HidBackend& HidActiveBackend() {
+    // Never destroyed: readThreads and watches may still use it while the process exits.
+    static HidBackend* const backend = [] {
+        const char* dir = std::getenv("LUMORA_HID_SOCKET_DIR");
+        if (dir && *dir) {
+            DebugLog(0, "HID: using the socket device in %s\n", dir);
+            return HidNewSocketDeviceBackend(dir).release();
+        }
+        return HidNewSystemBackend().release();
+    }();
+    return *backend;
 }
 
 HidBackend& HidBackendInUse() {
