@@ -4,10 +4,12 @@
 //
 // Threads (all owned by the hidInterface): "hid-listen" runs discovery and the removal
 // callback; one "hid-read" per adopted device opens it, calls the arrive callback and then the
-// report callback once per input report (and, while they are asked for, the tick callback).
+// report callback once per input report (and, after a rest asked for with HidRestUntil, its
+// callback).
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -36,9 +38,9 @@ using HidReportCallback = void (*)(HidDeviceEntry* entry, const uint8_t* data, i
 // before the thread waits for the next: receivers may gather a run of reports and pass it on
 // once. Backends that cannot tell call it after every report.
 using HidReadBatchEndCallback = void (*)(HidDeviceEntry* entry, void* context);
-// Called on the entry's readThread at each tick asked for with HidStartReadTicks, once the
-// reports queued by then have been delivered and their batch end told. False ends the ticks.
-using HidReadTickCallback = bool (*)(HidDeviceEntry* entry, void* context);
+// Called on the entry's readThread once a rest asked for with HidRestUntil is over and the
+// reports queued by then have been delivered and their batch end told.
+using HidRestCallback = void (*)(HidDeviceEntry* entry, void* context);
 // Called on the entry's readThread once the device is open, before its first read.
 using HidArriveCallback = void (*)(HidDeviceEntry* entry, void* context);
 // Called on listenThread when the entry's path is no longer found. The entry is freed after
@@ -73,10 +75,10 @@ struct HidDeviceEntry {
     // Counts adoptions into this entry; a user's record of one adoption refuses the next.
     // Written by listenThread before the readThread starts; survives the entry being cleared.
     std::atomic<uint32_t> generation;
-    // readThread only: while tickPeriodMs is not 0 it reads at ticks, the next due at
-    // nextTickMs (steady clock).
-    uint32_t tickPeriodMs;
-    int64_t nextTickMs;
+    // readThread only: the rest asked for with HidRestUntil, none while restCallback is null.
+    HidRestCallback restCallback;
+    void* restContext;
+    int64_t restUntilMs;
 };
 
 struct hidInterface {
@@ -90,7 +92,6 @@ struct hidInterface {
     HidArriveCallback hidArriveCallback;
     HidRemoveCallback hidRemoveCallback;
     HidReadBatchEndCallback hidBatchEndCallback;  // may be null
-    HidReadTickCallback hidReadTickCallback;      // may be null
     void* context;
     OsHandle listenEvent;  // auto-reset; wakes listenThread (hot-plug, close)
     struct HidWatch* watch;
@@ -113,15 +114,22 @@ void UnloadHidLibrary();
 // every 2000 ms, and sooner when the platform reports a device arriving or leaving.
 hidInterface* OpenHidInterface(const HidDeviceFilter* filters, HidReportCallback reportCallback,
                                HidArriveCallback arriveCallback, HidRemoveCallback removeCallback,
-                               void* context, HidReadBatchEndCallback batchEndCallback = nullptr,
-                               HidReadTickCallback readTickCallback = nullptr);
+                               void* context, HidReadBatchEndCallback batchEndCallback = nullptr);
 
-// Called from the entry's readThread (in a report callback): from now on the thread no longer
-// wakes for each report but every periodMs, delivers what queued meanwhile and calls the tick
-// callback, until that returns false. A steady stream of reports then costs one wake per tick.
-// Already ticking: nothing changes. False, and nothing changes, without a tick callback or
-// where the backend cannot rest for a set time (Windows): use a timer instead.
-bool HidStartReadTicks(HidDeviceEntry* entry, uint32_t periodMs);
+// Milliseconds of the steady clock: the clock of HidRestUntil. Any thread.
+inline int64_t HidNowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// Called on the entry's readThread (from one of its callbacks): once its current run of reports
+// is delivered, the thread reads nothing until untilMs (HidNowMs), then delivers what queued
+// meanwhile, tells its batch end and calls callback(entry, context) once; reports then cost one
+// wake per rest rather than one each. Replaces a rest asked for before that has not begun. A
+// stop ends the rest at once, without the callback. False, nothing asked, where the backend
+// cannot rest (Windows): there reports are read as they come.
+bool HidRestUntil(HidDeviceEntry* entry, int64_t untilMs, HidRestCallback callback, void* context);
 
 // Stops listenThread and every readThread, waits until they have ended and frees the interface.
 // Calls no remove callback. Null does nothing. Must not be called from a callback.

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -75,8 +76,14 @@ public:
     virtual HidWatch* watch(OsHandle wake) = 0;
 };
 
+// One of each per OS: the socket device in dir (Unix-domain sockets, or named pipes announced
+// by marker files on Windows) and the system's own HID devices (hidraw, or SetupAPI). Null only
+// when out of memory.
+std::unique_ptr<HidBackend> HidNewSocketDeviceBackend(const std::string& dir);
+std::unique_ptr<HidBackend> HidNewSystemBackend();
+
 // The backend for this process: the socket device when LUMORA_HID_SOCKET_DIR is set and not
-// empty, else the platform's HID devices. Chosen once; lives until the process ends.
+// empty, else the system's HID devices. Chosen once; lives until the process ends.
 HidBackend& HidActiveBackend();
 
 // Stands in for the process's backend until called again with null, for tests; set only while

@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstddef>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <string>
@@ -127,8 +128,7 @@ bool isAmong(const char* path, const HidFoundDevice* found, int count) {
 
 hidInterface* OpenHidInterface(const HidDeviceFilter* filters, HidReportCallback reportCallback,
                                HidArriveCallback arriveCallback, HidRemoveCallback removeCallback,
-                               void* context, HidReadBatchEndCallback batchEndCallback,
-                               HidReadTickCallback readTickCallback) {
+                               void* context, HidReadBatchEndCallback batchEndCallback) {
     auto* hid = new (std::nothrow) hidInterface();
     if (!hid) {
         DebugLog("OpenHidInterface: out of memory\n");
@@ -143,7 +143,6 @@ hidInterface* OpenHidInterface(const HidDeviceFilter* filters, HidReportCallback
     hid->hidArriveCallback = arriveCallback;
     hid->hidRemoveCallback = removeCallback;
     hid->hidBatchEndCallback = batchEndCallback;
-    hid->hidReadTickCallback = readTickCallback;
     hid->context = context;
     hid->running = true;
     for (HidDeviceEntry& entry : hid->DeviceTable) {
@@ -225,6 +224,19 @@ int FindHidDevices(const char (*matchStrings)[kHidPathSize], int matchCount,
 
 void HidSetBackendForTest(HidBackend* backend) {
     backendForTest = backend;
+}
+
+HidBackend& HidActiveBackend() {
+    // Never destroyed: readThreads and watches may still use it while the process exits.
+    static HidBackend* const backend = [] {
+        const char* dir = std::getenv("LUMORA_HID_SOCKET_DIR");
+        if (dir && *dir) {
+            DebugLog("HID: using the socket device in %s\n", dir);
+            return HidNewSocketDeviceBackend(dir).release();
+        }
+        return HidNewSystemBackend().release();
+    }();
+    return *backend;
 }
 
 HidBackend& HidBackendInUse() {

@@ -1,17 +1,9 @@
 // Shared between the HID layer's own files. Not for callers.
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 
 #include "hid/hid.h"
-
-// Milliseconds of the steady clock, for the layer's deadlines and ticks.
-inline int64_t HidNowMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 // Body of an adopted entry's readThread: opens the device, announces it, reads its reports.
 void HidReadThread(void* entry);

@@ -53,31 +53,15 @@ HidDevice* openWithRetry(HidDeviceEntry* entry, OsHandle readEvent) {
     }
 }
 
-// One tick of a ticking readThread: the next is set before the callback runs, so its time does
-// not shift the cadence; ticks missed meanwhile are skipped, not bunched.
-void tick(HidDeviceEntry* entry) {
-    const int64_t now = HidNowMs();
-    const int64_t period = entry->tickPeriodMs;
-    entry->nextTickMs += period;
-    if (entry->nextTickMs <= now) {
-        entry->nextTickMs += ((now - entry->nextTickMs) / period + 1) * period;
-    }
-    if (!entry->owner->hidReadTickCallback(entry, entry->context)) {
-        entry->tickPeriodMs = 0;
-    }
-}
-
 }  // namespace
 
-bool HidStartReadTicks(HidDeviceEntry* entry, uint32_t periodMs) {
-    if (entry->tickPeriodMs != 0) {
-        return true;
-    }
-    if (!entry->owner->hidReadTickCallback || !HidBackendInUse().canRest() || periodMs == 0) {
+bool HidRestUntil(HidDeviceEntry* entry, int64_t untilMs, HidRestCallback callback, void* context) {
+    if (!callback || !HidBackendInUse().canRest()) {
         return false;
     }
-    entry->tickPeriodMs = periodMs;
-    entry->nextTickMs = HidNowMs() + periodMs;
+    entry->restUntilMs = untilMs;
+    entry->restContext = context;
+    entry->restCallback = callback;
     return true;
 }
 
@@ -116,21 +100,21 @@ void HidReadThread(void* argument) {
             owner->hidArriveCallback(entry, entry->context);
         }
         // After a report, only what is already queued is read before the batch end is told.
-        // While ticking, the thread rests until the tick and then reads only what is queued.
+        // A rest asked for starts after that; once over, only what queued is read.
         bool inBatch = false;
-        bool tickDue = false;
-        entry->tickPeriodMs = 0;
+        bool restOver = false;
+        entry->restCallback = nullptr;
         for (;;) {
-            if (entry->tickPeriodMs != 0 && !inBatch && !tickDue) {
-                const int64_t wait = entry->nextTickMs - HidNowMs();
+            if (entry->restCallback && !inBatch && !restOver) {
+                const int64_t wait = entry->restUntilMs - HidNowMs();
                 if (wait > 0) {
                     backend.rest(device, uint32_t(wait));
                 }
-                tickDue = true;
+                restOver = true;
             }
             int size = 0;
             const HidReadResult result =
-                inBatch || tickDue
+                inBatch || restOver
                     ? backend.readIfQueued(device, readEvent, entry->inputBuffer, size)
                     : backend.read(device, readEvent, entry->inputBuffer, size);
             if (result != HidReadResult::report) {
@@ -142,9 +126,11 @@ void HidReadThread(void* argument) {
                     break;
                 }
                 inBatch = false;
-                if (tickDue) {
-                    tickDue = false;
-                    tick(entry);
+                if (restOver) {
+                    restOver = false;
+                    const HidRestCallback callback = entry->restCallback;
+                    entry->restCallback = nullptr;  // the callback may ask for the next
+                    callback(entry, entry->restContext);
                 }
                 continue;
             }

@@ -43,6 +43,7 @@ void ResetRecord(ATPDevice* rec) {
     rec->lastAckSent = 0;
     OsAtomicExchange(&rec->outOfSequence, 0);
     rec->tickCount = 0;
+    rec->ackTick.reset();
     rec->queueLock = nullptr;
     rec->unackedHead = nullptr;
     rec->unackedTail = nullptr;

@@ -7,6 +7,7 @@
 #include "platform/os.h"
 #include "platform/os_timer.h"
 #include "platform/ring_buffer.h"
+#include "transport/atp_ack_tick.h"
 #include "transport/atp_packet.h"
 
 class MALTransATP;
@@ -38,7 +39,7 @@ struct ATPDevice {
     std::atomic<bool> closing{false};  // removal under way: no new users, senders give up
     int32_t users = 0;                 // entries in progress; removal waits for 0
     // Null while idle: each runs only while something awaits acknowledgement or resending.
-    // ackTimer stays null where the reader's read thread runs the acknowledgement tick.
+    // ackTimer stays null where the reader's read thread runs ackTick.
     OsTimer* ackTimer = nullptr;
     OsTimer* retransmitTimer = nullptr;
 
@@ -70,7 +71,8 @@ struct ATPDevice {
     std::atomic<uint8_t> rxExpected{0};
     std::atomic<uint8_t> lastAckSent{0};
     volatile int32_t outOfSequence = 0;  // OsAtomicExchange only
-    std::atomic<int32_t> tickCount{0};
+    std::atomic<int32_t> tickCount{0};   // retransmitTimer's ticks since the link last moved
+    ATPAckTick ackTick;
 
     // queueLock protects unacked, peerAck and the writes of txSeq and linkEpoch. Packets in
     // flight are numbered peerAck up to txSeq; an acknowledgement outside that is stale.

@@ -176,7 +176,7 @@ void MALTransATP::receiveData(ATPDevice* rec, const uint8_t* packet) {
     if (data.seq != expected) {
         DebugLog("OnReceiveATP: Out of sequence packet loc:%d packet:%d\n", expected, data.seq);
         OsAtomicExchange(&rec->outOfSequence, 1);
-        armAckTick(rec);
+        rec->ackTick.arm(rec, OnReadThreadOf(rec));
         return;
     }
     if (parsed == ATPParseResult::badChecksum) {
@@ -196,8 +196,12 @@ void MALTransATP::receiveData(ATPDevice* rec, const uint8_t* packet) {
     rec->msgRingFull = false;
     RingBufferWrite(&rec->msgRing, data.payload, data.length);
     rec->rxExpected = ATPNextSeq(data.seq);
-    // Posted before the timer is armed: a tick that finds the timer set also sees the post.
-    const bool messageEnd = data.length < kATPMaxDataPayload;
-    postMessageData(rec, messageEnd || RingBufferCount(&rec->msgRing) >= rec->msgRing.capacity / 2);
-    armAckTick(rec);
+    // Posted before the tick is armed: a tick that finds the timer set also sees the post.
+    const bool urgent = data.length < kATPMaxDataPayload ||
+                        RingBufferCount(&rec->msgRing) >= rec->msgRing.capacity / 2;
+    const ATPPostResult posted = events_.post(kEvtMsgData, rec->deviceId);
+    if (rec->ackTick.messageData(posted == ATPPostResult::queued, urgent)) {
+        wakeEventThread();
+    }
+    rec->ackTick.arm(rec, OnReadThreadOf(rec));
 }

@@ -251,7 +251,8 @@ bool MALTransATP::flushTxPacket(ATPDevice* rec, uint32_t* epoch) {
         }
         OsUnlock(rec->queueLock);
         if (queued) {
-            armTimer(rec, &ATPDevice::retransmitTimer);
+            armTimer(rec, &ATPDevice::retransmitTimer, ATPTimingsForTest().retransmitTickMs,
+                     RetransmitTimerCallback);
         } else {
             delete copy;
         }
@@ -394,18 +395,15 @@ void MALTransATP::stopTimers(ATPDevice* rec) {
     OsTimerCancel(resend);
 }
 
-void MALTransATP::armTimer(ATPDevice* rec, OsTimer* ATPDevice::*slot) {
+void MALTransATP::armTimer(ATPDevice* rec, OsTimer* ATPDevice::*slot, uint32_t periodMs,
+                           OsTimerCallback callback) {
     OsLock(rec->guard);
     const bool wanted = !rec->closing && !(rec->*slot);
     OsUnlock(rec->guard);
     if (!wanted) {
         return;
     }
-    const bool ack = slot == &ATPDevice::ackTimer;
-    const ATPTimings& timings = ATPTimingsForTest();
-    OsTimer* timer =
-        ack ? OsTimerCreate(timings.ackTickMs, true, AckTimerCallback, rec)
-            : OsTimerCreate(timings.retransmitTickMs, true, RetransmitTimerCallback, rec);
+    OsTimer* timer = OsTimerCreate(periodMs, true, callback, rec);
     OsLock(rec->guard);
     // A removal or another thread arming it may have come first; never leave a timer untracked.
     const bool keep = !rec->closing && !(rec->*slot);
@@ -446,43 +444,6 @@ void MALTransATP::restartLink(uint32_t deviceId) {
     }
 }
 
-bool MALTransATP::ackTick(ATPDevice* rec) {
-    const uint8_t expected = rec->rxExpected;
-    const bool forced = OsAtomicExchange(&rec->outOfSequence, 0) != 0;
-    if (forced || rec->lastAckSent != expected) {
-        rec->lastAckSent = expected;
-        sendStatus(rec, kATPStatusAck);
-        // After the acknowledgement: a thread woken first could hold it up.
-        wakeForTickData(false);
-        return true;
-    }
-    wakeForTickData(true);
-    return false;
-}
-
-void MALTransATP::AckTimerCallback(OsTimer* timer, void* argument) {
-    auto* rec = static_cast<ATPDevice*>(argument);
-    if (!ATPDeviceEnterFromTimer(rec, timer)) {
-        return;
-    }
-    ATPDeviceUse use = ATPDeviceUse::adopt(rec);
-    if (rec->owner->ackTick(rec)) {
-        return;
-    }
-    // Nothing to acknowledge: stop. Data that came while this tick looked found the timer
-    // still set and armed nothing, so look once more after letting go of it.
-    rec->owner->idleTimer(rec, &ATPDevice::ackTimer, timer);
-    rec->owner->wakeForTickData(true);
-    // The flag is only ever exchanged; raised again, the next timer's tick answers it.
-    const bool raised = OsAtomicExchange(&rec->outOfSequence, 0) != 0;
-    if (raised) {
-        OsAtomicExchange(&rec->outOfSequence, 1);
-    }
-    if (raised || rec->lastAckSent != rec->rxExpected) {
-        rec->owner->armTimer(rec, &ATPDevice::ackTimer);
-    }
-}
-
 void MALTransATP::RetransmitTimerCallback(OsTimer* timer, void* argument) {
     auto* rec = static_cast<ATPDevice*>(argument);
     if (!ATPDeviceEnterFromTimer(rec, timer)) {
@@ -500,7 +461,8 @@ void MALTransATP::RetransmitTimerCallback(OsTimer* timer, void* argument) {
         // after letting go, as a packet queued meanwhile armed nothing).
         rec->owner->idleTimer(rec, &ATPDevice::retransmitTimer, timer);
         if (!queueEmpty()) {
-            rec->owner->armTimer(rec, &ATPDevice::retransmitTimer);
+            rec->owner->armTimer(rec, &ATPDevice::retransmitTimer,
+                                 ATPTimingsForTest().retransmitTickMs, RetransmitTimerCallback);
         }
         return;
     }

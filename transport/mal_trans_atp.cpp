@@ -36,21 +36,12 @@ uint64_t ValueOf(HidDeviceEntry* entry) {
     return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(entry));
 }
 
-// On a reader's read thread once it delivers reports, that reader's entry: what the thread
-// posts wakes the event thread once, at the end of the run of reports it reads back to back,
-// and its acknowledgement tick runs on it.
+// In receiveOnReadThread, the reader's entry: what the thread posts wakes the event thread once,
+// at the end of the run of reports it reads back to back, and the reader's tick runs on it.
 thread_local HidDeviceEntry* tReadingEntry = nullptr;
 
 void HidReport(HidDeviceEntry* entry, const uint8_t* report, int32_t length, void* context) {
-    auto* transport = static_cast<MALTransATP*>(context);
-    tReadingEntry = entry;
-    transport->OnReceiveReport(transport->GetDeviceID(entry), report, length);
-}
-
-bool HidReadTick(HidDeviceEntry* entry, void* context) {
-    auto* transport = static_cast<MALTransATP*>(context);
-    const int32_t id = transport->GetDeviceID(entry);
-    return id >= 0 && transport->OnReadTick(uint32_t(id));
+    static_cast<MALTransATP*>(context)->receiveOnReadThread(entry, report, length);
 }
 
 void HidReadBatchEnd(HidDeviceEntry*, void* context) {
@@ -105,8 +96,8 @@ hidInterface* MALTransATP::open(const HidDeviceFilter* filters) {
         running_ = false;
         return nullptr;
     }
-    hidInterface_ = OpenHidInterface(filters, HidReport, HidArrive, HidRemove, this,
-                                     HidReadBatchEnd, HidReadTick);
+    hidInterface_ =
+        OpenHidInterface(filters, HidReport, HidArrive, HidRemove, this, HidReadBatchEnd);
     return hidInterface_;
 }
 
@@ -158,18 +149,6 @@ void MALTransATP::postEvent(uint32_t type, uint64_t value, uint32_t generation) 
     }
 }
 
-void MALTransATP::postMessageData(ATPDevice* rec, bool urgent) {
-    const ATPPostResult result = events_.post(kEvtMsgData, rec->deviceId);
-    if (urgent) {
-        // Also when merged: the queued event may be waiting for the tick.
-        if (result == ATPPostResult::queued || tickWakeOwed_.exchange(false)) {
-            wakeEventThread();
-        }
-    } else if (result == ATPPostResult::queued) {
-        tickWakeOwed_ = true;
-    }
-}
-
 void MALTransATP::wakeEventThread() {
     if (!eventSignal_) {
         return;
@@ -183,32 +162,16 @@ void MALTransATP::wakeEventThread() {
     OsSetEvent(eventSignal_);
 }
 
-void MALTransATP::wakeForTickData(bool last) {
-    if (!tickWakeOwed_.load()) {
-        return;
-    }
-    if (!last && tickDataWaits_.fetch_add(1) + 1 < kTicksPerDataWake) {
-        return;
-    }
-    if (tickWakeOwed_.exchange(false)) {
-        tickDataWaits_ = 0;
-        OsSetEvent(eventSignal_);
-    }
+void MALTransATP::receiveOnReadThread(HidDeviceEntry* entry, const uint8_t* report,
+                                      int32_t length) {
+    HidDeviceEntry* const outer = tReadingEntry;
+    tReadingEntry = entry;
+    OnReceiveReport(GetDeviceID(entry), report, length);
+    tReadingEntry = outer;
 }
 
-void MALTransATP::armAckTick(ATPDevice* rec) {
-    // On the reader's own read thread, which reads at the ticks while they run: a steady
-    // stream then costs that thread one wake per tick and the timer threads none.
-    if (tReadingEntry == rec->hidDevice && rec->hidDevice &&
-        HidStartReadTicks(rec->hidDevice, ATPTimingsForTest().ackTickMs)) {
-        return;
-    }
-    armTimer(rec, &ATPDevice::ackTimer);
-}
-
-bool MALTransATP::OnReadTick(uint32_t deviceId) {
-    ATPDeviceUse use = useDevice(deviceId);
-    return use && ackTick(use.get());
+bool MALTransATP::OnReadThreadOf(const ATPDevice* rec) {
+    return rec->hidDevice && tReadingEntry == rec->hidDevice;
 }
 
 void MALTransATP::wakeOwedEventThread() {

@@ -76,23 +76,16 @@ public:
     int32_t AddSerHidDevice(HidDeviceEntry* entry);
     int32_t AddSerHidDevice(HidDeviceEntry* entry, uint32_t generation);
 
-    // Queues an event for the event thread and wakes it; on a read thread delivering reports,
-    // the wake waits for wakeOwedEventThread. Any thread; never blocks for long.
+    // The HID layer's report callback: one report, on the entry's read thread (or a test
+    // standing in for it). What it posts wakes the event thread at the batch end, and the
+    // reader's acknowledgement tick runs on that thread where it can.
+    void receiveOnReadThread(HidDeviceEntry* entry, const uint8_t* report, int32_t length);
+    // Queues an event for the event thread and wakes it; in receiveOnReadThread, the wake waits
+    // for wakeOwedEventThread. Any thread; never blocks for long.
     void postEvent(uint32_t type, uint64_t value, uint32_t generation = 0);
     // Wakes the event thread for what read threads posted without waking it. The HID layer's
     // batch end on a read thread.
     void wakeOwedEventThread();
-    // A full packet in the middle of a message: its event wakes the event thread at the eighth
-    // acknowledgement tick after (40 ms), or the last tick of a run, so a long answer costs one
-    // wake per eight ticks rather than one per run of reports. A message's last packet, or a
-    // ring half full, wakes it at once. Read thread.
-    void postMessageData(ATPDevice* rec, bool urgent);
-    // The acknowledgement tick's part of that; last: the ticks stop after this one. Timer
-    // threads, or the read thread ticking.
-    void wakeForTickData(bool last);
-    // The acknowledgement tick of a reader whose read thread runs it (HidStartReadTicks);
-    // false when it found nothing to acknowledge, which ends the ticks. That read thread.
-    bool OnReadTick(uint32_t deviceId);
     // Runs every queued event on the calling thread. The event thread's body, and tests that
     // stand in for it.
     void dispatchPendingEvents();
@@ -170,22 +163,16 @@ private:
     // Cancels both timers without waiting for a running tick. Any thread.
     void stopTimers(ATPDevice* rec);
     // The timers run only while they have work: slot's timer (ackTimer or retransmitTimer) is
-    // started when there is none and the reader is not being removed. Any thread; never blocks
-    // beyond the guard and the timer service's lock.
-    void armTimer(ATPDevice* rec, OsTimer* ATPDevice::*slot);
-    // Starts the acknowledgement tick: on the reader's read thread when called there and the
-    // HID layer can tick it, else as ackTimer. Receive path.
-    void armAckTick(ATPDevice* rec);
-    // One acknowledgement tick: wakes the event thread for data posted for it and sends an
-    // acknowledgement when one is owed; false when none was. Entered record.
-    bool ackTick(ATPDevice* rec);
+    // started, every periodMs, when there is none and the reader is not being removed. Any
+    // thread; never blocks beyond the guard and the timer service's lock.
+    void armTimer(ATPDevice* rec, OsTimer* ATPDevice::*slot, uint32_t periodMs,
+                  OsTimerCallback callback);
     // From timer's own tick with nothing to do: stops it if it is still slot's timer.
     void idleTimer(ATPDevice* rec, OsTimer* ATPDevice::*slot, OsTimer* timer);
     // kATPCredit and kATPWindowSize. Read thread; takes creditLock only.
     void grantCredit(ATPDevice* rec, uint8_t amount);
     void setWindowSize(ATPDevice* rec, uint8_t size);
-    // Timer callbacks; argument is the record. Platform timer threads.
-    static void AckTimerCallback(OsTimer* timer, void* argument);
+    // retransmitTimer's callback; argument is the record. Platform timer threads.
     static void RetransmitTimerCallback(OsTimer* timer, void* argument);
 
     // Receive path (atp_receive.cpp), read thread, record entered.
@@ -194,14 +181,16 @@ private:
     // kATPDataIn: acknowledgement, sequence and checksum checks, then the message ring.
     void receiveData(ATPDevice* rec, const uint8_t* packet);
     void receiveText(ATPDevice* rec, const uint8_t* text, uint32_t length);
-    // Sets eventSignal_, or on a read thread delivering reports leaves that to its batch end.
+    // Sets eventSignal_, or in receiveOnReadThread leaves that to the read thread's batch end.
     void wakeEventThread();
+    // The caller is in receiveOnReadThread for the reader's entry.
+    static bool OnReadThreadOf(const ATPDevice* rec);
 
-    OsHandle eventSignal_;                   // auto reset; wakes the event thread
-    std::atomic<bool> wakeOwed_{false};      // a read thread posted without setting eventSignal_
-    std::atomic<bool> tickWakeOwed_{false};  // message data posted for a later ack tick
-    std::atomic<int> tickDataWaits_{0};      // ticks that left it waiting
-    static constexpr int kTicksPerDataWake = 8;
+    // Sends acknowledgements and wakes the event thread for the data left to it.
+    friend class ATPAckTick;
+
+    OsHandle eventSignal_;               // auto reset; wakes the event thread
+    std::atomic<bool> wakeOwed_{false};  // a read thread posted without setting eventSignal_
     std::atomic<bool> running_{false};
     std::atomic<uint8_t> transportByte_{0};
     // Slot pointers are published before deviceCount_ grows and never change afterwards.

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <functional>
 #include <future>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -30,12 +31,19 @@ struct Delivery {
     uint32_t count;
 };
 
-// What the event callback was told and read from the rings, of all readers together.
+// What the event callback was told and read from the rings: text of all readers together,
+// messages by reader.
 struct Seen {
     std::vector<Delivery> deliveries;
-    std::vector<uint8_t> messages;
+    std::map<uint32_t, std::vector<uint8_t>> messages;
     std::string text;
     bool holding = false;
+
+    const std::vector<uint8_t>& of(uint32_t id) const {
+        static const std::vector<uint8_t> none;
+        const auto found = messages.find(id);
+        return found == messages.end() ? none : found->second;
+    }
 
     std::vector<uint32_t> ids(uint32_t event) const {
         std::vector<uint32_t> out;
@@ -71,7 +79,7 @@ public:
                 n = uint32_t(std::max(0, transport_->readText(deviceId, chunk, n)));
                 seen_.text.append(chunk, chunk + n);
             } else if (transport_->readMsg(deviceId, 0, chunk, &n) == 0) {
-                seen_.messages.insert(seen_.messages.end(), chunk, chunk + n);
+                seen_.messages[deviceId].insert(seen_.messages[deviceId].end(), chunk, chunk + n);
             } else {
                 n = 0;
             }
@@ -139,10 +147,10 @@ protected:
         HidTimingsForTest() = HidTimings();
     }
 
-    // Opens the transport once the first reader is plugged, and waits for its attach.
-    bool openAndAttach() {
+    // Opens the transport once the readers are plugged, and waits for their attaches.
+    bool openAndAttach(size_t readers = 1) {
         hid = transport.open(kReaderFilters);
-        return hid != nullptr && recorder.waitForEvents(kXportAttach, 1);
+        return hid != nullptr && recorder.waitForEvents(kXportAttach, readers);
     }
 
     // Plugs a reader in the socket folder, kept until the test ends. Null on failure.
@@ -170,9 +178,10 @@ protected:
                    kPatienceMs);
     }
 
-    // Downloads a readings answer of at least bytes over a link with these faults and compares
-    // it with the simulator's own.
-    void streamReadings(size_t bytes, double drop, double corrupt, double duplicate) {
+    // Downloads a readings answer of at least bytes from each of readerCount readers at once,
+    // over links with these faults, and compares each with the simulator's own.
+    void streamReadings(size_t bytes, double drop, double corrupt, double duplicate,
+                        uint32_t readerCount = 1) {
         DefaultScenarioParams params;
         params.records = ReadingsFor(bytes);
         ReaderSimOptions options;
@@ -182,24 +191,34 @@ protected:
         options.corruptP = corrupt;
         options.duplicateP = duplicate;
         const std::vector<uint8_t> expected = AnswerTo(options.scenario, ReadingsRequest());
-        ReaderSim* sim = plugReader("stream", options);
-        ASSERT_NE(sim, nullptr);
-        ASSERT_TRUE(openAndAttach());
-        ASSERT_EQ(writeMsg(0, ReadingsRequest()), 0);
-        ASSERT_TRUE(recorder.waitFor(
-            [&](const Seen& s) { return s.messages.size() >= expected.size(); }, kStreamPatienceMs))
-            << recorder.seen().messages.size() << " of " << expected.size() << " bytes";
-        const std::vector<uint8_t> received = recorder.seen().messages;
-        const auto diff =
-            std::mismatch(received.begin(), received.end(), expected.begin(), expected.end());
-        EXPECT_TRUE(diff.first == received.end() && diff.second == expected.end())
-            << "differs from byte " << diff.first - received.begin() << " of " << received.size();
+        std::vector<ReaderSim*> sims;
+        for (uint32_t i = 0; i < readerCount; ++i) {
+            sims.push_back(plugReader("stream" + std::to_string(i), options));
+            ASSERT_NE(sims.back(), nullptr);
+        }
+        ASSERT_TRUE(openAndAttach(readerCount));
+        for (uint32_t id = 0; id < readerCount; ++id) {
+            ASSERT_EQ(writeMsg(id, ReadingsRequest()), 0);
+        }
+        for (uint32_t id = 0; id < readerCount; ++id) {
+            ASSERT_TRUE(
+                recorder.waitFor([&](const Seen& s) { return s.of(id).size() >= expected.size(); },
+                                 kStreamPatienceMs))
+                << recorder.seen().of(id).size() << " of " << expected.size() << " bytes";
+            const std::vector<uint8_t> received = recorder.seen().of(id);
+            const auto diff =
+                std::mismatch(received.begin(), received.end(), expected.begin(), expected.end());
+            EXPECT_TRUE(diff.first == received.end() && diff.second == expected.end())
+                << "reader " << id << " differs from byte " << diff.first - received.begin();
+        }
         // Every kind of fault really happened, and the host asked for what it missed.
-        const LinkCounters counters = sim->state().counters;
-        EXPECT_EQ(counters.dataDropped > 0, drop > 0);
-        EXPECT_EQ(counters.dataCorrupted > 0, corrupt > 0);
-        EXPECT_EQ(counters.dataDuplicated > 0, duplicate > 0);
-        EXPECT_TRUE(drop == 0 || counters.fastResends > 0);
+        for (ReaderSim* sim : sims) {
+            const LinkCounters counters = sim->state().counters;
+            EXPECT_EQ(counters.dataDropped > 0, drop > 0);
+            EXPECT_EQ(counters.dataCorrupted > 0, corrupt > 0);
+            EXPECT_EQ(counters.dataDuplicated > 0, duplicate > 0);
+            EXPECT_TRUE(drop == 0 || counters.fastResends > 0);
+        }
     }
 
     Recorder recorder{&transport};
@@ -251,8 +270,9 @@ TEST_F(TransportE2e, ReadersAttachTakeFreeIdsAndAttachAgainWhenPluggedBack) {
     EXPECT_EQ(recorder.seen().ids(kXportRemove), std::vector<uint32_t>{0});
 }
 
-TEST_F(TransportE2e, MessageStreamOfOneMiBArrivesCompleteAndInOrder) {
-    streamReadings(kMiB, 0, 0, 0);
+// Two readers at once, each with its own acknowledgement tick on its own read thread.
+TEST_F(TransportE2e, MessageStreamsOfOneMiBFromTwoReadersArriveCompleteAndInOrder) {
+    streamReadings(kMiB, 0, 0, 0, 2);
 }
 
 // A quarter of the clean size: when a resent packet is lost again, the reader waits for its
@@ -292,9 +312,8 @@ TEST_F(TransportE2e, LongHostMessageWithALostPacketArrivesWholeAndTheLinkLivesOn
     std::vector<uint8_t> answers = AnswerTo(options.scenario, large);
     const std::vector<uint8_t> clockAnswer = AnswerTo(options.scenario, clock);
     answers.insert(answers.end(), clockAnswer.begin(), clockAnswer.end());
-    ASSERT_TRUE(
-        recorder.waitFor([&](const Seen& s) { return s.messages.size() >= answers.size(); }));
-    EXPECT_EQ(recorder.seen().messages, answers);
+    ASSERT_TRUE(recorder.waitFor([&](const Seen& s) { return s.of(0).size() >= answers.size(); }));
+    EXPECT_EQ(recorder.seen().of(0), answers);
 }
 
 TEST_F(TransportE2e, RemovalWithDataEventsQueuedDeliversThemFirst) {
@@ -347,7 +366,7 @@ TEST_F(TransportE2e, RemovalWithDataEventsQueuedDeliversThemFirst) {
     }
     EXPECT_EQ(messageEvents, 1);
     EXPECT_EQ(seen.text, ReplyTo(options.scenario, command));
-    EXPECT_EQ(seen.messages, clockAnswer);
+    EXPECT_EQ(seen.of(0), clockAnswer);
 }
 
 // A reader that falls silent grants no more credit; its removal ends the write that waits.

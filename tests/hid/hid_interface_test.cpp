@@ -43,7 +43,7 @@ const HidDeviceFilter kFilters[] = {{0x1a61, 0x3650}, {0x1a61, 0x3660}, {0, 0}, 
 // What the callbacks saw, in order.
 struct Recorder {
     struct Event {
-        char kind;  // 'a' arrive, 'r' remove, 'p' report, 'b' batch end, 't' tick; 0: none came
+        char kind;  // 'a' arrive, 'r' remove, 'p' report, 'b' batch end, 't' rest over; 0: none
         HidDeviceEntry* entry;
         std::vector<uint8_t> data;
     };
@@ -51,10 +51,10 @@ struct Recorder {
     std::condition_variable changed;
     std::vector<Event> events;
     bool holdReports = false;  // the report callback waits until this is cleared
-    // Reports start read ticks of this period (0: none); the tick that brings ticksLeft to 0
-    // ends them.
-    std::atomic<uint32_t> tickPeriodMs{0};
-    int ticksLeft = 0;
+    // Reports ask for a rest of this length (0: none); each rest's end asks for another until
+    // restsLeft is 0.
+    std::atomic<uint32_t> restMs{0};
+    int restsLeft = 0;
 
     void add(Event event) {
         std::unique_lock<std::mutex> lock(mutex);
@@ -94,17 +94,19 @@ struct Recorder {
     }
 };
 
-void onReport(HidDeviceEntry* entry, const uint8_t* data, int32_t length, void* context) {
-    auto* recorder = static_cast<Recorder*>(context);
-    if (recorder->tickPeriodMs != 0) {
-        EXPECT_TRUE(HidStartReadTicks(entry, recorder->tickPeriodMs));
-    }
-    recorder->add({'p', entry, std::vector<uint8_t>(data, data + length)});
-}
-bool onTick(HidDeviceEntry* entry, void* context) {
+void onRest(HidDeviceEntry* entry, void* context) {
     auto* recorder = static_cast<Recorder*>(context);
     recorder->add({'t', entry, {}});
-    return --recorder->ticksLeft > 0;
+    if (--recorder->restsLeft > 0) {
+        EXPECT_TRUE(HidRestUntil(entry, HidNowMs() + recorder->restMs, onRest, context));
+    }
+}
+void onReport(HidDeviceEntry* entry, const uint8_t* data, int32_t length, void* context) {
+    auto* recorder = static_cast<Recorder*>(context);
+    if (recorder->restMs != 0) {
+        EXPECT_TRUE(HidRestUntil(entry, HidNowMs() + recorder->restMs, onRest, context));
+    }
+    recorder->add({'p', entry, std::vector<uint8_t>(data, data + length)});
 }
 template <char kKind>
 void onEvent(HidDeviceEntry* entry, void* context) {
@@ -126,7 +128,7 @@ protected:
         timings.hotplugWake = hotplugWake;
         timings.scanIntervalMs = scanIntervalMs;
         hid = OpenHidInterface(kFilters, onReport, onEvent<'a'>, onEvent<'r'>, &recorder,
-                               onEvent<'b'>, onTick);
+                               onEvent<'b'>);
         ASSERT_NE(hid, nullptr);
         // Past the scan at open, so that scanNow counts the scan it asks for and not that one.
         ASSERT_TRUE(Eventually([&] { return hid->scans > 0; }));
@@ -191,46 +193,28 @@ TEST_F(HidInterfaceTest, DeviceFoundAtOpenCarriesWholeReportsBothWays) {
     EXPECT_TRUE(device->receive(50).empty());
 }
 
-// Reports that queued up while one was being delivered go out as one batch, told once.
-TEST_F(HidInterfaceTest, BatchEndFollowsTheReportsThatWereQueuedTogether) {
-#ifdef _WIN32
-    GTEST_SKIP() << "a pipe cannot tell whether a report is queued: a batch ends after each one";
-#endif
-    ASSERT_NE(openWithDevice(), nullptr);
-    uint8_t packet[64] = {};
-    recorder.setHold(true);
-    ASSERT_TRUE(device->sendReport(packet));
-    ASSERT_EQ(recorder.nth('p', 1).kind, 'p');
-    ASSERT_TRUE(device->sendReport(packet));
-    ASSERT_TRUE(device->sendReport(packet));
-    recorder.setHold(false);
-    ASSERT_EQ(recorder.nth('b', 1).kind, 'b');
-    ASSERT_TRUE(device->sendReport(packet));
-    ASSERT_EQ(recorder.nth('b', 2).kind, 'b');
-    EXPECT_EQ(recorder.kinds(), "apppbpb");
-}
-
-// Ticking, the thread reads at the ticks: what queued meanwhile, its batch end, then the tick.
-// The tick that says so ends them, and a stop ends a long rest at once (else the close in
-// TearDown outlasts the test's time limit).
-TEST_F(HidInterfaceTest, ReadTicksFollowTheQueuedReportsUntilTheCallbackEndsThem) {
+// Reports that queued up while one was being delivered go out as one batch, told once; a rest
+// begins after it. When the rest is over, the thread reads what queued meanwhile, tells its batch
+// end, then calls back. A stop ends a long rest at once (else the close in TearDown outlasts the
+// test's time limit).
+TEST_F(HidInterfaceTest, RestEndsWithTheReportsQueuedMeanwhileThenCallsBack) {
 #ifdef _WIN32
     GTEST_SKIP() << "the pipe device cannot rest: there the transport ticks on a timer";
 #endif
-    recorder.tickPeriodMs = 5;
-    recorder.ticksLeft = 3;
+    recorder.restMs = 5;
+    recorder.restsLeft = 3;
     ASSERT_NE(openWithDevice(), nullptr);
     uint8_t packet[64] = {};
     recorder.setHold(true);
-    ASSERT_TRUE(device->sendReport(packet));  // starts the ticks
+    ASSERT_TRUE(device->sendReport(packet));  // asks for the first rest
     ASSERT_EQ(recorder.nth('p', 1).kind, 'p');
     ASSERT_TRUE(device->sendReport(packet));
     ASSERT_TRUE(device->sendReport(packet));
     recorder.setHold(false);
     ASSERT_EQ(recorder.nth('t', 3).kind, 't');
     std::this_thread::sleep_for(std::chrono::milliseconds(20));  // room for a wrong fourth
-    recorder.tickPeriodMs = 3600 * 1000;
-    ASSERT_TRUE(device->sendReport(packet));  // read at once, as the ticks have ended
+    recorder.restMs = 3600 * 1000;
+    ASSERT_TRUE(device->sendReport(packet));  // read at once, as no rest is asked for
     ASSERT_EQ(recorder.nth('b', 2).kind, 'b');
     EXPECT_EQ(recorder.kinds(), "apppbtttpb");
 }

@@ -8,9 +8,9 @@
 #include <fstream>
 #include <numeric>
 
-#include "hid/backend_linux_hidraw.h"
-#include "hid/hidraw_identity.h"
-#include "hid/posix_fd_device.h"
+#include "hid/linux/backend.h"
+#include "hid/linux/hidraw_identity.h"
+#include "hid/posix/fd_device.h"
 #include "temp_dir.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <future>
 #include <memory>
 
-#include "hid/backend_socket.h"
+#include "hid/hid_backend.h"
 #include "socket_device_fixture.h"
 #include "temp_dir.h"
 
@@ -16,7 +16,7 @@ namespace {
 
 // A backend device connected to one fixture device.
 struct Connected {
-    Connected() : backend(HidNewSocketBackend(dir.path())) {
+    Connected() : backend(HidNewSocketDeviceBackend(dir.path())) {
         bool denied = false;
         if (plug.listen(dir.path(), "reader")) {
             device = backend->open(plug.path().c_str(), denied);
@@ -49,12 +49,12 @@ TEST(HidSocketBackend, EnumerateListsSocketFilesAndOpenFailsWhereNothingListens)
     ASSERT_TRUE(b.listen(dir.path(), "vid_1a61&pid_3650-a"));
     std::ofstream(dir / "plain") << "not a device";
     ASSERT_EQ(mkdir((dir / "subdir").c_str(), 0700), 0);
-    const auto backend = HidNewSocketBackend(dir.path());
+    const auto backend = HidNewSocketDeviceBackend(dir.path());
     std::vector<std::string> paths;
     ASSERT_TRUE(backend->enumerate(paths));
     EXPECT_EQ(paths,
               (std::vector<std::string>{dir / "vid_1a61&pid_3650-a", dir / "vid_1a61&pid_3650-b"}));
-    EXPECT_FALSE(HidNewSocketBackend(dir / "absent")->enumerate(paths));
+    EXPECT_FALSE(HidNewSocketDeviceBackend(dir / "absent")->enumerate(paths));
 
     a.die();  // its file stays, refusing connections
     for (const std::string& path : {dir / "absent", dir / "plain", a.path()}) {

@@ -1,18 +1,20 @@
 // The code that finds a real reader, on the machine's own HID devices (Wine has a few).
+#include <windows.h>
+
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "hid/backend_windows.h"
+#include "hid/hid_backend.h"
 #include "tests/support/log_file.h"
 
 namespace {
 
 TEST(HidWindowsBackend, ListsHidInterfacesWhosePathsOpenAndClose) {
     ASSERT_TRUE(LoadHidLibrary());
-    const auto backend = HidNewWindowsHidBackend();
+    const auto backend = HidNewSystemBackend();
     std::vector<std::string> paths;
     ASSERT_TRUE(backend->enumerate(paths));
     for (const std::string& path : paths) {
@@ -34,7 +36,7 @@ TEST(HidWindowsBackend, WatchesDeviceNotificationsWhereTheSystemOffersThem) {
     ASSERT_TRUE(LoadHidLibrary());
     const HMODULE cfgmgr = LoadLibraryA("cfgmgr32.dll");
     const bool offered = cfgmgr && GetProcAddress(cfgmgr, "CM_Register_Notification");
-    const auto backend = HidNewWindowsHidBackend();
+    const auto backend = HidNewSystemBackend();
     const OsHandle wake = OsCreateEvent(false, false);
     const LogSince log;
     for (int watch = 0; watch < 2; ++watch) {

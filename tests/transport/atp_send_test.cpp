@@ -1,5 +1,6 @@
 #include <climits>
 #include <thread>
+#include <utility>
 
 #include "transport_fixture.h"
 
@@ -188,16 +189,35 @@ TEST_F(ATPSend, AckTimerAnswersOutOfSequenceAndNewDataThenStops) {
                                   {entry(0), Packet({kATPStatusOut, 4, 1, 2, 0, kATPStatusAck})}}));
 }
 
-// On the reader's read thread the tick goes on while an acknowledgement is owed, then ends.
-TEST_F(ATPSend, ReadThreadTickEndsOnlyOnceNothingIsOwed) {
-    ATPTimingsForTest().ackTickMs = 3600000;  // the timer's ticks stay out of it
+// Fed on the reader's read thread, the tick rests that thread rather than running a timer: one
+// rest however many packets come, the next a period after the last was due while an
+// acknowledgement is owed, none once nothing is.
+TEST_F(ATPSend, ReadThreadTickRestsThatThreadAtItsCadenceWhileAnAckIsOwed) {
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows backends cannot rest a read thread: there the tick runs on a timer";
+#endif
+    ATPTimingsForTest().ackTickMs = 3600000;  // never late, so the cadence is exact
     addReader(0);
-    for (const uint8_t seq : {0, 5}) {  // the next packet, then one out of sequence
-        feedData(0, seq, "data");
-        EXPECT_TRUE(transport_->OnReadTick(0)) << int(seq);
-        EXPECT_FALSE(transport_->OnReadTick(0)) << int(seq);
-    }
-    EXPECT_EQ(reports().size(), 2u);
+    HidDeviceEntry* reading = entry(0);
+    const auto restOver = [&] {  // as the read thread does; nothing when no rest was asked
+        if (const HidRestCallback callback = std::exchange(reading->restCallback, nullptr)) {
+            callback(reading, reading->restContext);
+        }
+    };
+    feedData(0, 0, "data", true);
+    ASSERT_NE(reading->restCallback, nullptr);
+    const int64_t due = std::exchange(reading->restUntilMs, 0);  // a second ask would show
+    feedData(0, 1, "more", true);
+    EXPECT_EQ(reading->restUntilMs, 0);
+    restOver();
+    EXPECT_EQ(reading->restUntilMs, due + 3600000);
+    restOver();
+    EXPECT_EQ(reading->restCallback, nullptr);
+    feedData(0, 5, "ahead", true);  // out of sequence: owed again
+    restOver();
+    EXPECT_EQ(device(0)->ackTimer, nullptr);
+    const PacketBytes ack = Packet({kATPStatusOut, 4, 2, 0, 0, kATPStatusAck});
+    EXPECT_EQ(reports(), (Reports{{entry(0), ack}, {entry(0), ack}}));
 }
 
 // However much credit the reader grants, no more than 127 packets are unacknowledged: more would

@@ -110,12 +110,14 @@ protected:
         bytes.resize(kATPPacketSize);
         transport_->OnReceiveReport(id, bytes.data(), kATPPacketSize);
     }
-    void feedData(int32_t id, uint8_t seq, const std::string& payload) {
+    // onReadThread: as the HID layer's read thread of entry(id) delivers it.
+    void feedData(int32_t id, uint8_t seq, const std::string& payload, bool onReadThread = false) {
         uint8_t packet[kATPPacketSize];
         ATPBuildDataPacket(packet, kATPDataIn, 0, seq,
                            reinterpret_cast<const uint8_t*>(payload.data()),
                            uint32_t(payload.size()));
-        transport_->OnReceiveReport(id, packet, kATPPacketSize);
+        onReadThread ? transport_->receiveOnReadThread(entry(id), packet, kATPPacketSize)
+                     : transport_->OnReceiveReport(id, packet, kATPPacketSize);
     }
     void grantWindow(int32_t id, uint8_t size) { feed(id, {kATPWindowSize, 1, size}); }
     const Delivered& dispatch() {

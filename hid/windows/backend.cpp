@@ -1,5 +1,5 @@
 // Windows HID backend: SetupAPI lists the HID interfaces, which are opened for the overlapped
-// report I/O of backend_windows_io.cpp; cfgmgr32's device notifications wake the listing when
+// report I/O of file_io.cpp; cfgmgr32's device notifications wake the listing when
 // one comes or goes. HID.DLL and the notifications are bound at run time.
 #include <windows.h>
 
@@ -17,8 +17,8 @@
 #include <utility>
 #include <vector>
 
-#include "hid/backend_windows.h"
 #include "hid/hid.h"
+#include "hid/windows/file_io.h"
 #include "platform/debug_log.h"
 #include "platform/os.h"
 
@@ -279,6 +279,6 @@ void UnloadHidLibrary() {
     }
 }
 
-std::unique_ptr<HidBackend> HidNewWindowsHidBackend() {
+std::unique_ptr<HidBackend> HidNewSystemBackend() {
     return std::unique_ptr<HidBackend>(new (std::nothrow) WindowsHidBackend);
 }

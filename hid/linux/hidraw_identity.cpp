@@ -1,4 +1,4 @@
-#include "hid/hidraw_identity.h"
+#include "hid/linux/hidraw_identity.h"
 
 #include <dirent.h>
 #include <errno.h>

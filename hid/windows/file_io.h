@@ -1,12 +1,8 @@
-// The Windows backends: HID devices listed by SetupAPI, and the named-pipe device
-// (LUMORA_HID_SOCKET_DIR). Both read and write through the same overlapped file I/O, so the
-// pipe exercises the very code that serves a reader. Internal to hid/.
+// Overlapped report I/O on a device handle, shared by the Windows HID backend and the named-pipe
+// device, so the pipe exercises the very code that serves a reader. Internal to hid/.
 #pragma once
 
 #include <windows.h>
-
-#include <memory>
-#include <string>
 
 #include "hid/hid_backend.h"
 
@@ -24,9 +20,3 @@ protected:
     // Takes over an open overlapped handle; null (and the handle closed) when out of memory.
     static HidDevice* adopt(HANDLE file, const char* path);
 };
-
-// The machine's HID devices; watch() uses device notifications on Windows 8 and later.
-std::unique_ptr<HidBackend> HidNewWindowsHidBackend();
-
-// The named pipes announced by the marker files in dir; null only when out of memory.
-std::unique_ptr<HidBackend> HidNewPipeBackend(const std::string& dir);

@@ -1,8 +1,6 @@
 // The socket device. Each datagram, both ways, is one 65-byte report: report id 0, then the
 // 64-byte packet. The device side binds and listens (under a temporary name, renamed into place
 // once it listens), we connect; it unplugs by closing the connection and removing the file.
-#include "hid/backend_socket.h"
-
 #include <dirent.h>
 #include <errno.h>
 #include <string.h>
@@ -16,7 +14,8 @@
 #include <new>
 #include <utility>
 
-#include "hid/posix_fd_device.h"
+#include "hid/posix/fd_device.h"
+#include "hid/watch_thread.h"
 #include "platform/debug_log.h"
 
 namespace {
@@ -58,8 +57,8 @@ private:
     }
 
     UniqueFd inotify_;
-    OsHandle wake_;            // not owned
-    HidFdWatchThread thread_;  // owns "hid-sock-watch"; declared last so it stops first
+    OsHandle wake_;          // not owned
+    HidWatchThread thread_;  // owns "hid-sock-watch"; declared last so it stops first
 };
 
 class SocketBackend : public HidFdBackend {
@@ -125,12 +124,7 @@ public:
             DebugLog("HID: cannot watch %s (errno %d)\n", dir_.c_str(), errno);
             return nullptr;
         }
-        auto* watch = new (std::nothrow) SocketWatch(std::move(inotify), wake);
-        if (!watch || !watch->start()) {
-            delete watch;
-            return nullptr;
-        }
-        return watch;
+        return HidStartWatch<SocketWatch>(std::move(inotify), wake);
     }
 
 private:
@@ -139,6 +133,6 @@ private:
 
 }  // namespace
 
-std::unique_ptr<HidBackend> HidNewSocketBackend(const std::string& dir) {
+std::unique_ptr<HidBackend> HidNewSocketDeviceBackend(const std::string& dir) {
     return std::unique_ptr<HidBackend>(new (std::nothrow) SocketBackend(dir));
 }

@@ -1,5 +1,5 @@
 // Real readers on Linux: hidraw nodes found through sysfs, hot-plug notice from udev.
-#include "hid/backend_linux_hidraw.h"
+#include "hid/linux/backend.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -12,8 +12,9 @@
 #include <new>
 #include <utility>
 
-#include "hid/hidraw_identity.h"
-#include "hid/posix_fd_device.h"
+#include "hid/linux/hidraw_identity.h"
+#include "hid/posix/fd_device.h"
+#include "hid/watch_thread.h"
 #include "platform/debug_log.h"
 
 namespace {
@@ -65,8 +66,8 @@ private:
 
     UdevPtr udev_;
     MonitorPtr monitor_;
-    OsHandle wake_;            // not owned
-    HidFdWatchThread thread_;  // owns "hid-udev-watch"; declared last so it stops first
+    OsHandle wake_;          // not owned
+    HidWatchThread thread_;  // owns "hid-udev-watch"; declared last so it stops first
 };
 
 class HidrawBackend : public HidFdBackend {
@@ -113,12 +114,7 @@ public:
             logNoUdevOnce("cannot create a udev monitor");
             return nullptr;
         }
-        auto* watch = new (std::nothrow) UdevWatch(std::move(context), std::move(monitor), wake);
-        if (!watch || !watch->start()) {
-            delete watch;
-            return nullptr;
-        }
-        return watch;
+        return HidStartWatch<UdevWatch>(std::move(context), std::move(monitor), wake);
     }
 
 private:
@@ -127,6 +123,17 @@ private:
 };
 
 }  // namespace
+
+// No HID library to bind: hidraw and the socket device are plain file descriptors.
+bool LoadHidLibrary() {
+    return true;
+}
+
+void UnloadHidLibrary() {}
+
+std::unique_ptr<HidBackend> HidNewSystemBackend() {
+    return HidNewHidrawBackend();
+}
 
 std::unique_ptr<HidBackend> HidNewHidrawBackend(const std::string& sysfsClassDir,
                                                 const std::string& devDir) {

@@ -1,5 +1,5 @@
 // Read, interrupt and write on a device fd, shared by the socket and hidraw backends.
-#include "hid/posix_fd_device.h"
+#include "hid/posix/fd_device.h"
 
 #include <errno.h>
 #include <poll.h>
@@ -239,55 +239,4 @@ HidWriteResult HidFdDeviceWrite(HidDevice* device, const uint8_t (&report)[kHidR
 
 void HidFdDeviceClose(HidDevice* device) {
     delete device;
-}
-
-bool HidFdWatchThread::start(const char* name, int fd, Drain drain, void* context) {
-    name_ = name;
-    fd_ = fd;
-    drain_ = drain;
-    context_ = context;
-    stop_ = HidNewWakeFd(name);
-    if (!stop_.valid()) {
-        return false;
-    }
-    thread_ = OsCreateThread(name, &HidFdWatchThread::run, this);
-    if (!thread_) {
-        DebugLog("HID: cannot start %s\n", name);
-        return false;
-    }
-    return true;
-}
-
-HidFdWatchThread::~HidFdWatchThread() {
-    if (thread_) {
-        HidSignalWakeFd(stop_.get());
-        OsWait(thread_, kOsWaitForever);
-        OsCloseHandle(thread_);
-    }
-}
-
-void HidFdWatchThread::run(void* raw) {
-    auto* self = static_cast<HidFdWatchThread*>(raw);
-    for (;;) {
-        pollfd fds[2] = {{self->fd_, POLLIN, 0}, {self->stop_.get(), POLLIN, 0}};
-        if (poll(fds, 2, -1) < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            DebugLog("HID: %s: poll failed (errno %d)\n", self->name_, errno);
-            return;
-        }
-        if (fds[1].revents != 0) {
-            return;
-        }
-        if (fds[0].revents & POLLIN) {
-            if (!self->drain_(self->context_)) {
-                return;
-            }
-        } else if (fds[0].revents != 0) {
-            DebugLog("HID: %s: the watched fd failed (revents 0x%x)\n", self->name_,
-                     unsigned(fds[0].revents));
-            return;
-        }
-    }
 }

@@ -2,7 +2,7 @@
 #include <atomic>
 #include <new>
 
-#include "hid/backend_windows.h"
+#include "hid/windows/file_io.h"
 #include "platform/debug_log.h"
 #include "platform/os.h"
 

@@ -69,29 +69,3 @@ public:
     }
     void close(HidDevice* device) override { HidFdDeviceClose(device); }
 };
-
-// The thread of a hot-plug watch: waits until fd is readable, then calls drain(context), which
-// reads what is there and returns false to end the thread. Stopped and joined on destruction,
-// so declare it after whatever drain uses.
-class HidFdWatchThread {
-public:
-    using Drain = bool (*)(void* context);
-
-    HidFdWatchThread() = default;
-    HidFdWatchThread(const HidFdWatchThread&) = delete;
-    HidFdWatchThread& operator=(const HidFdWatchThread&) = delete;
-    ~HidFdWatchThread();
-
-    // Starts the thread under name; false (logged) when it cannot. Called once.
-    bool start(const char* name, int fd, Drain drain, void* context);
-
-private:
-    static void run(void* self);
-
-    const char* name_ = nullptr;
-    int fd_ = -1;
-    Drain drain_ = nullptr;
-    void* context_ = nullptr;
-    UniqueFd stop_;
-    OsHandle thread_ = nullptr;  // this object's thread
-};

@@ -4,11 +4,14 @@
 // overlapped I/O as a HID device.
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <new>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
-#include "hid/backend_windows.h"
+#include "hid/watch_thread.h"
+#include "hid/windows/file_io.h"
 #include "platform/debug_log.h"
 #include "platform/os.h"
 
@@ -16,48 +19,36 @@ namespace {
 
 constexpr char kPipePrefix[] = "\\\\.\\pipe\\";
 
+struct ChangeClose {
+    void operator()(HANDLE change) const { FindCloseChangeNotification(change); }
+};
+using ChangePtr = std::unique_ptr<std::remove_pointer_t<HANDLE>, ChangeClose>;
+
 // Wakes discovery when a file in the folder is added, removed or renamed.
 class PipeWatch final : public HidWatch {
 public:
-    PipeWatch(HANDLE change, OsHandle wake) : change_(change), wake_(wake) {}
-    ~PipeWatch() override {
-        if (thread_ != nullptr) {
-            SetEvent(stop_);
-            OsWait(thread_, kOsWaitForever);
-            OsCloseHandle(thread_);
-        }
-        if (stop_ != nullptr) {
-            CloseHandle(stop_);
-        }
-        FindCloseChangeNotification(change_);
-    }
-
+    PipeWatch(ChangePtr change, OsHandle wake) : change_(std::move(change)), wake_(wake) {}
     bool start() {
-        stop_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-        thread_ = stop_ != nullptr ? OsCreateThread("hid-pipe-watch", &run, this) : nullptr;
-        return thread_ != nullptr;
+        return thread_.start("hid-pipe-watch", reinterpret_cast<HidNotice>(change_.get()), &drain,
+                             this);
     }
 
 private:
-    static void run(void* raw) {
+    static bool drain(void* raw) {
         auto* self = static_cast<PipeWatch*>(raw);
-        const HANDLE handles[2] = {self->stop_, self->change_};
-        while (WaitForMultipleObjects(2, handles, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
-            // Armed again before the wake: a later change signals anew, an earlier one is seen
-            // by the scan that the wake starts. (A device arrives as a file, then a rename.)
-            const bool armed = FindNextChangeNotification(self->change_);
-            OsSetEvent(self->wake_);
-            if (!armed) {
-                DebugLog("HID: hid-pipe-watch: watch ended (%lu)\n", GetLastError());
-                return;
-            }
+        // Armed again before the wake: a later change signals anew, an earlier one is seen by
+        // the scan that the wake starts. (A device arrives as a file, then a rename.)
+        const bool armed = FindNextChangeNotification(self->change_.get());
+        OsSetEvent(self->wake_);
+        if (!armed) {
+            DebugLog("HID: hid-pipe-watch: watch ended (%lu)\n", GetLastError());
         }
+        return armed;
     }
 
-    HANDLE change_;              // owned
-    OsHandle wake_;              // not owned
-    HANDLE stop_ = nullptr;      // owned; set to end the thread
-    OsHandle thread_ = nullptr;  // "hid-pipe-watch", owned, joined by the destructor
+    ChangePtr change_;
+    OsHandle wake_;          // not owned
+    HidWatchThread thread_;  // owns "hid-pipe-watch"; declared last so it stops first
 };
 
 // Reads a marker: the pipe's full name, and nothing else.
@@ -137,22 +128,13 @@ public:
     }
 
     HidWatch* watch(OsHandle wake) override {
-        HANDLE change =
+        const HANDLE change =
             FindFirstChangeNotificationA(dir_.c_str(), FALSE, FILE_NOTIFY_CHANGE_FILE_NAME);
         if (change == INVALID_HANDLE_VALUE) {
             DebugLog("HID: cannot watch %s (%lu)\n", dir_.c_str(), GetLastError());
             return nullptr;
         }
-        auto* watch = new (std::nothrow) PipeWatch(change, wake);
-        if (watch == nullptr) {
-            FindCloseChangeNotification(change);
-            return nullptr;
-        }
-        if (!watch->start()) {
-            delete watch;
-            return nullptr;
-        }
-        return watch;
+        return HidStartWatch<PipeWatch>(ChangePtr(change), wake);
     }
 
 private:
@@ -161,6 +143,6 @@ private:
 
 }  // namespace
 
-std::unique_ptr<HidBackend> HidNewPipeBackend(const std::string& dir) {
+std::unique_ptr<HidBackend> HidNewSocketDeviceBackend(const std::string& dir) {
     return std::unique_ptr<HidBackend>(new (std::nothrow) PipeBackend(dir));
 }
