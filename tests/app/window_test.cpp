@@ -5,6 +5,9 @@
 #include <QClipboard>
 #include <QDir>
 #include <QGuiApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
 #include <QQmlProperty>
@@ -14,15 +17,13 @@
 #include <QTest>
 #include <QUrl>
 #include <algorithm>
-#include <functional>
 #include <memory>
-#include <thread>
 
 #include "app/connector_app.h"
 #include "app_test_support.h"
 #include "client/device_client.h"
 #include "export/decrypter.h"
-#include "export/download_mediator.h"
+#include "export/download_session.h"
 #include "export_test_support.h"
 #include "hid/hid.h"
 #include "tests/support/denying_backend.h"
@@ -57,7 +58,10 @@ protected:
     void TearDown() override {
         // The next test's window must not hear this reader leave.
         if (reader_) {
-            const bool present = window_->property("readerPresent").toBool();
+            const DownloadSession::State state = session_->state();
+            const bool present = state != DownloadSession::WaitingForReader &&
+                                 state != DownloadSession::AccessDenied &&
+                                 state != DownloadSession::ReaderRemoved;
             reader_->stop();
             if (present) {
                 EXPECT_TRUE(waitFor([&] { return text("lblStatus1") == kDisconnected; }));
@@ -72,9 +76,8 @@ protected:
         window_ = qobject_cast<QQuickWindow*>(engine_->rootObjects().value(0));
         ASSERT_NE(window_, nullptr);
         ASSERT_TRUE(QTest::qWaitForWindowExposed(window_));
-        mediator_ = qobject_cast<DownloadMediator*>(
-            engine_->rootContext()->contextProperty("downloadMediator").value<QObject*>());
-        ASSERT_NE(mediator_, nullptr);
+        session_ = window_->findChild<DownloadSession*>("session");
+        ASSERT_NE(session_, nullptr);
     }
 
     QObject* item(const char* name) const {
@@ -117,7 +120,7 @@ protected:
 
     std::unique_ptr<QQmlApplicationEngine> engine_;
     QQuickWindow* window_ = nullptr;
-    DownloadMediator* mediator_ = nullptr;
+    DownloadSession* session_ = nullptr;
     std::shared_ptr<const Scenario> scenario_;
     std::unique_ptr<ReaderSim> reader_;
 };
@@ -150,17 +153,10 @@ TEST_F(ConnectorWindow, ArrivalShowsSerialAndClockAndGetDataSavesTheDocumentAndO
     EXPECT_EQ(text("lblReaderDateTime"), clock);
     EXPECT_EQ(text("lblReaderSerialNumber"), "");
 
-    QByteArray document;
-    QString sensor;
     // Seen as the download begins: a short one may be over before the click returns.
     bool progressShown = false;
     QObject scope;
-    QObject::connect(mediator_, &DownloadMediator::onResultsReady, &scope,
-                     [&](const QByteArray& results, const QString& id) {
-                         document = results;
-                         sensor = id;
-                     });
-    QObject::connect(mediator_, &DownloadMediator::beginDownload, &scope, [&] {
+    QObject::connect(session_, &DownloadSession::downloadStarted, &scope, [&] {
         progressShown = visible("progressDialog") && flag("timer1", "running");
     });
     const QDateTime clicked = QDateTime::currentDateTimeUtc();
@@ -171,7 +167,7 @@ TEST_F(ConnectorWindow, ArrivalShowsSerialAndClockAndGetDataSavesTheDocumentAndO
     EXPECT_TRUE(progressShown);
     EXPECT_FALSE(visible("progressDialog"));
     EXPECT_FALSE(flag("timer1", "running"));
-    EXPECT_EQ(text("lblReaderSerialNumber"), sensor);
+    const QString sensor = text("lblReaderSerialNumber");
 
     const QStringList files = savedFiles();
     ASSERT_EQ(files.size(), 1) << qPrintable(files.join(", "));
@@ -200,7 +196,9 @@ TEST_F(ConnectorWindow, ArrivalShowsSerialAndClockAndGetDataSavesTheDocumentAndO
     ASSERT_TRUE(key) << qPrintable(failure);
     const DecryptResult decrypted = decryptDownloadFile(key.get(), readBytes(path));
     ASSERT_EQ(decrypted.status, DecryptStatus::decrypted) << qPrintable(decrypted.message);
-    EXPECT_EQ(decrypted.document, document);
+    const QJsonObject first =
+        QJsonDocument::fromJson(decrypted.document)["records"].toArray().first().toObject();
+    EXPECT_EQ(first["90"].toString().trimmed(), sensor);
 
     QObject* draggable = item("draggable");
     const QVariantMap mime =
@@ -253,44 +251,37 @@ TEST_F(ConnectorWindow, DialogsOpenWholeInTheMiddleOfTheWindowAndAnswerTheKeyboa
 }
 
 // A document that does not name its sensor used to stop the completion handler with a script
-// error, leaving the progress open; a sensor id that cannot be a folder name, or a save that
-// fails, used to open the transfer dialog for a file never written.
+// error, leaving the progress open; a save that failed used to open the transfer dialog for a
+// file never written.
 TEST_F(ConnectorWindow, ADownloadWithNothingToSaveEndsTheProgressAndOffersNoFile) {
-    const QByteArray document = R"({"records":[{"90":"S1\r\n"}]})";
     const struct {
-        std::function<void()> end;
-        const char* error;  // the error dialog's text starts with it; null: no dialog
+        DownloadSession::Failure failure;
+        const char* error;  // the error dialog's text; null: no dialog
     } cases[] = {
-        {[&] { emit mediator_->onResultsReady("", ""); }, "No data to report from the Sensor."},
-        {[&] { emit mediator_->onResultsReady(R"({"records":[{"9":"S1"}]})", ""); },
+        {DownloadSession::NoData, "No data to report from the Sensor."},
+        {DownloadSession::NoSensorId,
          "The reader's data does not name the sensor. Nothing was saved."},
-        {[&] { emit mediator_->onResultsReady(document, "../S1"); }, ""},
-        // Without the data folder the sensor folder cannot be made.
-        {[&] {
-             QDir(appTestFolders().data()).removeRecursively();
-             emit mediator_->onResultsReady(document, "S1");
-         },
-         "Could not"},
-        // The reader's removal: its own handler tells the user.
-        {[&] { emit mediator_->onDownloadAborted("removed"); }, nullptr},
-        {[&] { emit mediator_->onReaderNotAnswering(); }, kNotAnswering},
+        {DownloadSession::NotSaved, "Could not save the sensor file."},  // said by FileUtil
+        // The reader's removal: the status line tells the user.
+        {DownloadSession::ReaderGone, nullptr},
+        {DownloadSession::NotAnswering, kNotAnswering},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.error ? c.error : "no dialog");
+        SCOPED_TRACE(c.failure);
         QMetaObject::invokeMethod(item("progressDialog"), "open");
         QMetaObject::invokeMethod(item("timer1"), "start");
-        c.end();
-        EXPECT_EQ(visible("errorDialog"), c.error != nullptr);
-        if (c.error) {
-            EXPECT_TRUE(text("errorDialog").startsWith(c.error)) << qPrintable(text("errorDialog"));
-            EXPECT_FALSE(text("errorDialog").isEmpty());
+        if (c.failure == DownloadSession::NotSaved) {
+            emit session_->fileProblem(c.error);
         }
+        emit session_->failed(c.failure, "detail");
+        EXPECT_EQ(visible("errorDialog"), c.error != nullptr);
+        EXPECT_EQ(text("errorDialog"), c.error ? c.error : "");
         EXPECT_FALSE(visible("progressDialog"));
         EXPECT_FALSE(flag("timer1", "running"));
         EXPECT_FALSE(visible("transferDialog"));
         QMetaObject::invokeMethod(item("errorDialog"), "close");
+        item("errorDialog")->setProperty("text", "");
     }
-    EXPECT_TRUE(savedFiles().isEmpty());
 }
 
 // The arrival's requests used to block the GUI thread for as long as the reader kept silent.
@@ -302,17 +293,6 @@ TEST_F(ConnectorWindow, AReaderThatStopsAnsweringAtArrivalIsToldOnTheStatusLine)
     EXPECT_FALSE(flag("btnGetData", "enabled"));
     EXPECT_FALSE(visible("errorDialog"));
     DeviceClient::setRequestRepeatMsForTest(10000);
-}
-
-// A clock answer queued behind the reader's removal used to enable Get Data for no reader.
-TEST_F(ConnectorWindow, AClockAnswerQueuedBehindTheRemovalEnablesNothing) {
-    std::thread([this] {
-        emit DeviceClient::instance()->onDisconnected();
-        emit mediator_->onReaderClock("05 Mar 2021 07:08:09");
-    }).join();
-    EXPECT_TRUE(waitFor([&] { return text("lblStatus1") == kDisconnected; }));
-    QCoreApplication::processEvents();
-    EXPECT_FALSE(flag("btnGetData", "enabled"));
 }
 
 // A missing data folder used to show only once the download was done, and lost it.
