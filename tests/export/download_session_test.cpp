@@ -5,11 +5,9 @@
 
 #include <QDir>
 #include <QMetaEnum>
-#include <QRegularExpression>
 #include <QTest>
 #include <algorithm>
 #include <functional>
-#include <memory>
 
 #include "export/download_session.h"
 #include "export/settings_path.h"
@@ -22,7 +20,6 @@ namespace {
 const std::string kClockRequest = Encoded(65);
 const std::string kSchema = Encoded(52);
 const std::string kTable6 = Encoded(49, {6});
-const QStringList kArrived = {"Arriving", "Ready"};
 
 template <typename Enum>
 QString nameOf(Enum value) {
@@ -33,13 +30,11 @@ struct DownloadSessionTest : ::testing::Test {
     void SetUp() override {
         TestSetEnv("XDG_CONFIG_DIRS", qPrintable(dir.path()));
         applySettingsPathFromEnvironment();
-        QDir(dir.path()).mkpath("LumoraConnector");
-        QDir(dir.path()).mkpath("data");
+        ASSERT_TRUE(QDir(dir.path()).mkpath("LumoraConnector") && QDir(dir.path()).mkpath("data"));
         writeBytes(
             dir.filePath("LumoraConnector/Configuration.ini"),
             ("data_dir=" + data() + "\npublic_key_file=" + testKey(2048).publicPem()).toUtf8());
-        // What the session tells, in order: states, failures with their detail, FileUtil's
-        // messages, saves.
+        // In order: states, failures with their detail, FileUtil's messages, saves.
         const auto tell = [this](const QString& what) { told.append(what); };
         QObject::connect(&session, &DownloadSession::stateChanged,
                          [=] { tell(nameOf(session.state())); });
@@ -91,6 +86,14 @@ struct DownloadSessionTest : ::testing::Test {
         }
         told.clear();
     }
+    void unplug() {
+        fake.deliver({Removal()});
+        EXPECT_TRUE(
+            QTest::qWaitFor([&] { return session.state() == DownloadSession::ReaderRemoved; }));
+        EXPECT_EQ(session.sensorId(), "");
+        told.clear();
+        DeviceClient::setRequestRepeatMsForTest(kNeverRepeatMs);
+    }
 
     QTemporaryDir dir;
     FakeReader fake;
@@ -132,7 +135,7 @@ TEST_F(DownloadSessionTest, ArrivalAndDownloadEndInTheirStates) {
         SCOPED_TRACE(c.name);
         answer(3);
         fake.attach();
-        expectTold(kArrived);
+        expectTold({"Arriving", "Ready"});
         EXPECT_EQ(session.serialNumber(), "S1");
         EXPECT_EQ(session.readerClock(), "05 Mar 2021 07:08:09");
         const size_t sent = fake.sentBytes().size();
@@ -140,19 +143,11 @@ TEST_F(DownloadSessionTest, ArrivalAndDownloadEndInTheirStates) {
         session.download();
         expectTold(c.told);
         EXPECT_EQ(fake.sentBytes().size() == sent, c.told.size() == 1);
-        fake.deliver({Removal()});
-        EXPECT_TRUE(QTest::qWaitFor([&] { return session.sensorId().isEmpty(); }));
-        told.clear();
-        DeviceClient::setRequestRepeatMsForTest(kNeverRepeatMs);
+        unplug();
     }
-    // The file that was saved, named by its sensor and the time, stays on offer.
-    EXPECT_TRUE(QRegularExpression("^" + QRegularExpression::escape(data() + "ABC/ABC_") +
-                                   R"(\d{4}-\d\d-\d\dT\d{6}\.\d{3}Z_data\.json$)")
-                    .match(QDir::fromNativeSeparators(session.savedPath()))
-                    .hasMatch())
-        << qPrintable(session.savedPath());
-    EXPECT_TRUE(session.savedFolderUrl().endsWith("/data/ABC"))
-        << qPrintable(session.savedFolderUrl());
+    // The file that was saved stays on offer.
+    EXPECT_TRUE(QDir::fromNativeSeparators(session.savedPath()).startsWith(data() + "ABC/ABC_"));
+    EXPECT_TRUE(session.savedFolderUrl().endsWith("/data/ABC"));
 }
 
 // A clock answer queued behind the removal used to enable Get Data for no reader.
@@ -176,10 +171,7 @@ TEST_F(DownloadSessionTest, AnArrivalThatFailsReadiesNothing) {
         QTest::qWait(50);
         expectTold(late ? QStringList{"Arriving", "ReaderRemoved", "ReaderGone"}
                         : QStringList{"Arriving", "ReaderSilent", "NotAnswering"});
-        fake.deliver({Removal()});
-        EXPECT_TRUE(
-            QTest::qWaitFor([&] { return session.state() == DownloadSession::ReaderRemoved; }));
-        told.clear();
+        unplug();
     }
 }
 
