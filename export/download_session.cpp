@@ -56,6 +56,10 @@ QString DownloadSession::savedFolderUrl() const {
 }
 
 bool DownloadSession::download() {
+    // Only a reader that has answered the arrival is asked for its data.
+    if (state_ != Ready && state_ != Downloading) {
+        return false;
+    }
     const QString problem = setupProblem();
     if (!problem.isEmpty()) {
         emit failed(SetupUnusable, problem);

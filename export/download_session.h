@@ -73,7 +73,8 @@ public:
     // The first set-up problem that would spoil a download (FileUtil::setupProblem), or empty.
     Q_INVOKABLE QString setupProblem() { return files_.setupProblem(); }
     // Starts a download, queued behind one that runs, and returns true with downloadStarted; or,
-    // when the set-up is unusable, fails with SetupUnusable at once and returns false.
+    // when the set-up is unusable, fails with SetupUnusable at once and returns false. Does
+    // nothing and returns false unless Ready or Downloading.
     Q_INVOKABLE bool download();
     FileUtil& files() { return files_; }
 
