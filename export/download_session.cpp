@@ -35,7 +35,11 @@ DownloadSession::DownloadSession(QObject* parent) : QObject(parent) {
     connect(&mediator_, &DownloadMediator::onTableFinished, this, &DownloadSession::tableFinished);
     connect(&mediator_, &DownloadMediator::onResultsReady, this, &DownloadSession::save);
     connect(&mediator_, &DownloadMediator::onDownloadAborted, this, [this](const QString& reason) {
-        downloadEnded();
+        // The reader is gone; its removal, from another thread, may come before or after this.
+        downloads_ = std::max(downloads_ - 1, 0);
+        if (state_ == Downloading) {
+            readerRemoved();
+        }
         emit failed(ReaderGone, reason);
     });
     connect(&files_, &FileUtil::raiseErrorMessage, this, &DownloadSession::fileProblem);

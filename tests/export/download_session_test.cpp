@@ -88,6 +88,7 @@ struct DownloadSessionTest : ::testing::Test {
     }
     void unplug() {
         fake.deliver({Removal()});
+        QCoreApplication::processEvents();  // a removal still queued must not meet the next arrival
         EXPECT_TRUE(
             QTest::qWaitFor([&] { return session.state() == DownloadSession::ReaderRemoved; }));
         EXPECT_EQ(session.sensorId(), "");
