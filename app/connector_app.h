@@ -11,12 +11,13 @@ constexpr char kWindowDocument[] = "qrc:/main.qml";
 // The program's exit code when the window cannot be created.
 constexpr int kNoWindowExitCode = -1;
 
-// Registers the window's QML types, publishes the device client as "client" and a new download
-// mediator (never deleted) as "downloadMediator", loads window and, only once it has a root
-// object, starts the reader transport with the application's callbacks. Returns 0 then, or
-// kNoWindowExitCode with the transport untouched when the document is missing or broken.
-// GUI thread, after the application object exists; returns at once. The transport is started
-// the first time only; window is kWindowDocument except in tests.
+// Registers DownloadSession as the QML type of "com.norvane.lumora" 1.0 (the window makes and owns
+// its session), loads window and, only once it has a root object, starts the reader transport
+// with the application's callbacks. Returns 0 then, or kNoWindowExitCode with the transport
+// untouched when the document is missing or broken. Deleting the engine deletes the window and
+// its session, which joins the download thread. GUI thread, after the application object exists;
+// returns at once. The transport is started the first time only; window is kWindowDocument except
+// in tests.
 int startConnector(QQmlApplicationEngine& engine,
                    const QUrl& window = QUrl(QString::fromLatin1(kWindowDocument)));
 

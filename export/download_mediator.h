@@ -1,5 +1,5 @@
-// DownloadMediator: what the window talks to for a download. It owns the worker and its thread
-// and hands the worker's result over to its own thread.
+// DownloadMediator: the download session's way to its worker. It owns the worker and its thread
+// and hands the worker's answers over to its own thread.
 #pragma once
 
 #include <QByteArray>
@@ -15,8 +15,7 @@
 class DownloadMediator : public QObject {
     Q_OBJECT
 public:
-    // Creates the worker, moves it to the thread and starts the thread. Parentless by default,
-    // as the QML type registration needs a default constructor.
+    // Creates the worker, moves it to the thread and starts the thread.
     explicit DownloadMediator(QObject* parent = nullptr);
     // Ends the thread's event loop and waits, without a time limit, until the thread has ended:
     // a running download finishes first.

@@ -11,22 +11,15 @@ QString sensorIdOf(const QJsonObject& firstRecord) {
 }
 
 QString downloadFileName(const QString& sensorId, const QDateTime& now) {
-    // The window's ISO text with milliseconds, less its colons; the C locale keeps digits ASCII.
+    // ISO 8601 with milliseconds, less the colons that Windows forbids in file names; the C
+    // locale keeps digits ASCII.
     const QString time =
         QLocale::c().toString(now.toUTC(), QStringLiteral("yyyy-MM-dd'T'HHmmss.zzz'Z'"));
     return sensorId + QLatin1Char('_') + time + QStringLiteral("_data.json");
 }
 
 QString saveDownload(FileUtil& files, const QByteArray& document, const QString& sensorId,
-                     const QDateTime& now, QString* problem) {
-    problem->clear();
-    // An id that is empty once trimmed is left to FileUtil, which refuses it with its message.
-    if (sensorId.isNull()) {
-        *problem = QStringLiteral(
-            "The download holds no sensor id (text member \"90\" of its first record); nothing "
-            "was saved.");
-        return {};
-    }
+                     const QDateTime& now) {
     const QString path =
         files.combineSensorDirAndFilename(sensorId, downloadFileName(sensorId, now));
     if (path.isEmpty() || !files.write(path, document)) {

@@ -1,9 +1,7 @@
-// Saving a downloaded document the way the window does: the sensor id from member "90" of the
-// first record, trimmed (the download worker hands it over with the document); the file name sensor
-// id + "_" + the UTC time without colons +
-// "_data.json"; the file in the sensor's folder under the data folder, encrypted by FileUtil.
-// The window names the file in QML; lumora-download and the tests share this one C++ copy of
-// the rule.
+// Saving a downloaded document: the sensor id from member "90" of the first record, trimmed (the
+// download worker hands it over with the document); the file name sensor id + "_" + the UTC time
+// without colons + "_data.json"; the file in the sensor's folder under the data folder, encrypted
+// by FileUtil. DownloadSession saves through it for the window and lumora-download alike.
 #pragma once
 
 #include <QByteArray>
@@ -22,11 +20,10 @@ QString sensorIdOf(const QJsonObject& firstRecord);
 // colons removed) + "_data.json". Any thread.
 QString downloadFileName(const QString& sensorId, const QDateTime& now);
 
-// Names and saves document (in its saved form) for sensorId and the moment now through files
-// (combineSensorDirAndFilename, then write). Returns the saved file's full path, or an empty
-// string when nothing was saved: then *problem says why if sensorId is null (no sensor id), and
-// files has emitted raiseErrorMessage for every other failure (an id that is not a plain name,
-// folders, key, encryption, disk). Blocks while encrypting and writing; on the thread files
-// lives on.
+// Names and saves document (in its saved form) for sensorId (not empty) and the moment now
+// through files (combineSensorDirAndFilename, then write). Returns the saved file's full path, or
+// an empty string when nothing was saved: files has then emitted raiseErrorMessage saying why (an
+// id that is not a plain name, folders, key, encryption, disk). Blocks while encrypting and
+// writing; on the thread files lives on.
 QString saveDownload(FileUtil& files, const QByteArray& document, const QString& sensorId,
-                     const QDateTime& now, QString* problem);
+                     const QDateTime& now);

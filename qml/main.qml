@@ -1,9 +1,6 @@
 import QtQuick 2.11
 import QtQuick.Controls 2.4
-import com.norvane.qml.fileutil 1.0
-import com.norvane.qml.downloadmediator 1.0
-import com.norvane.qml.fileurl 1.0
-import "global.js" as Global
+import com.norvane.lumora 1.0
 
 ApplicationWindow {
     id: window
@@ -22,60 +19,60 @@ ApplicationWindow {
     readonly property string notAnswering:
         qsTr("The reader does not answer. Unplug it and plug it in again.")
 
-    // The requests run on the download worker: the answers fill the labels as they come.
-    // Whether a reader is attached; while none is, the status line says when one is plugged in
-    // that this user may not open.
-    property bool readerPresent: false
-    property bool accessDenied: false
-    readonly property string pleaseConnect: qsTr("Please Connect the Reader.")
+    // Progress counter of the download timer. Never set back to 0: it carries over from one
+    // download to the next.
+    property int progressTicks: 0
 
-    function readerArrived() {
-        readerPresent = true
-        console.log("The reader is now connected.")
-        lblStatus1.text = qsTr("The reader is connected.")
-        downloadMediator.beginArrival()
-    }
+    // The reader's visit: the window shows what it says.
+    DownloadSession {
+        id: session
+        objectName: "session"
 
-    function serialNumberReady(serialNumber) {
-        lblSerialNumber.text = serialNumber
-    }
-
-    // The answer may come after the reader's removal, queued behind it: then it enables nothing.
-    function readerClockReady(clock) {
-        if (!readerPresent) {
-            return
+        onStateChanged: {
+            if (state === DownloadSession.Arriving) {
+                console.log("The reader is now connected.")
+            } else if (state === DownloadSession.ReaderRemoved) {
+                console.log("The reader is now disconnected.")
+                endProgress()
+            }
         }
-        lblReaderDateTime.text = clock
-        btnGetData.enabled = true
-    }
-
-    // An arrival or a download gave up on a reader that stays plugged in; nothing was saved.
-    function readerNotAnswering() {
-        console.log(notAnswering)
-        lblStatus1.text = notAnswering
-        btnGetData.enabled = false
-        if (progressDialog.visible) {
+        onDownloadStarted: {
+            progressDialog.open()
+            timer1.start()
+        }
+        onSaved: {
             endProgress()
-            showError(notAnswering)
+            transferDialog.open()
         }
-    }
-
-    // Said before any download, so that a download is never thrown away at the end.
-    function setupUsable() {
-        var problem = fileio.setupProblem()
-        if (problem !== "") {
-            showError(problem)
+        onFileProblem: showError(message)
+        onFailed: {
+            switch (failure) {
+            case DownloadSession.SetupUnusable:
+                showError(detail)
+                break
+            case DownloadSession.NoData:
+                endProgress()
+                showError(qsTr("No data to report from the Sensor."))
+                break
+            case DownloadSession.NoSensorId:
+                endProgress()
+                showError(qsTr("The reader's data does not name the sensor. Nothing was saved."))
+                break
+            case DownloadSession.NotAnswering:
+                console.log(notAnswering)
+                if (progressDialog.visible) {
+                    endProgress()
+                    showError(notAnswering)
+                }
+                break
+            default:
+                // Not saved: FileUtil has said why. Removed: the status line says so.
+                if (detail !== "") {
+                    console.log(detail)
+                }
+                endProgress()
+            }
         }
-        return problem === ""
-    }
-
-    function readerRemoved() {
-        readerPresent = false
-        console.log("The reader is now disconnected.")
-        lblStatus1.text = qsTr("The reader is disconnected.")
-        lblReaderSerialNumber.text = ""
-        btnGetData.enabled = false
-        endProgress()
     }
 
     function endProgress() {
@@ -91,41 +88,21 @@ ApplicationWindow {
         errorDialog.open()
     }
 
-    // results: the document's bytes, held as they are and handed to FileUtil unread; sensorId:
-    // the id its first record names, trimmed. Only a document that names its sensor may be
-    // saved: the id is its folder and file name.
-    function resultsReady(results, sensorId) {
-        if (results.byteLength === 0) {
-            endProgress()
-            showError(qsTr("No data to report from the Sensor."))
-            return
+    function statusText() {
+        switch (session.state) {
+        case DownloadSession.AccessDenied:
+            var problem = session.accessProblem
+            return problem.charAt(0).toUpperCase() + problem.slice(1) + "."
+        case DownloadSession.Arriving:
+        case DownloadSession.Ready:
+        case DownloadSession.Downloading:
+            return qsTr("The reader is connected.")
+        case DownloadSession.ReaderSilent:
+            return notAnswering
+        case DownloadSession.ReaderRemoved:
+            return qsTr("The reader is disconnected.")
         }
-        if (sensorId === "") {
-            endProgress()
-            showError(qsTr("The reader's data does not name the sensor. Nothing was saved."))
-            return
-        }
-        lblReaderSerialNumber.text = sensorId
-        Global.filename = lblReaderSerialNumber.text + "_" + Global.getISODateFileString()
-                + "_data.json"
-        var path = fileio.combineSensorDirAndFilename(sensorId, Global.filename)
-        // FileUtil has already shown why when it gives no path or cannot save; offering the
-        // file then would hand out a file that is not there.
-        var saved = path !== "" && fileio.write(path, results)
-        timer1.stop()
-        progressDialog.close()
-        if (!saved) {
-            return
-        }
-        lblFileName.text = FileUrl.shownPath(path)
-        transferDialog.open()
-        draggable.Drag.mimeData = { "text/uri-list": FileUrl.fromLocalPath(path) }
-    }
-
-    // A download that the reader's removal ended: the removal handler tells the user.
-    function downloadAborted(reason) {
-        console.log(reason)
-        endProgress()
+        return qsTr("Please Connect the Reader.")
     }
 
     Page1Form {
@@ -139,7 +116,7 @@ ApplicationWindow {
             y: 172
             width: 450
             height: 24
-            text: pleaseConnect
+            text: statusText()
             textFormat: Text.PlainText
             // A long message (a path that may not be opened) shrinks to fit rather than run off
             // the window.
@@ -157,7 +134,7 @@ ApplicationWindow {
             y: 198
             width: 300
             height: 21
-            text: qsTr("")
+            text: session.sensorId
             textFormat: Text.PlainText
             font.pixelSize: 17
             topPadding: 0
@@ -170,7 +147,7 @@ ApplicationWindow {
             y: 223
             width: 300
             height: 21
-            text: qsTr("")
+            text: session.serialNumber
             textFormat: Text.PlainText
             font.pixelSize: 17
             topPadding: 0
@@ -183,7 +160,7 @@ ApplicationWindow {
             y: 307
             width: 140
             height: 21
-            text: "<device not connected>"
+            text: session.readerClock !== "" ? session.readerClock : "<device not connected>"
             textFormat: Text.PlainText
             font.pixelSize: 17
             topPadding: 0
@@ -197,52 +174,17 @@ ApplicationWindow {
             y: 260
             text: qsTr("Get Data")
             font.pixelSize: 17
-            enabled: false
+            enabled: session.state === DownloadSession.Ready
+                     || session.state === DownloadSession.Downloading
             flat: false
-            onClicked: {
-                if (!setupUsable()) {
-                    return
-                }
-                lblRecordCount.text = ""
-                progressDialog.open()
-                timer1.start()
-                downloadMediator.beginDownload()
-            }
+            onClicked: session.download()
         }
 
+        // Said before any download, so that a download is never thrown away at the end.
         Component.onCompleted: {
-            client.onConnected.connect(readerArrived)
-            client.onDisconnected.connect(readerRemoved)
-            downloadMediator.onResultsReady.connect(resultsReady)
-            downloadMediator.onDownloadAborted.connect(downloadAborted)
-            downloadMediator.onSerialNumber.connect(serialNumberReady)
-            downloadMediator.onReaderClock.connect(readerClockReady)
-            downloadMediator.onReaderNotAnswering.connect(readerNotAnswering)
-            client.onRecordCount.connect(function(count) {
-                lblRecordCount.text = count === 1 ? qsTr("1 record") : qsTr("%1 records").arg(count)
-            })
-            setupUsable()
-        }
-    }
-
-    FileUtil {
-        id: fileio
-        onRaiseErrorMessage: showError(message)
-    }
-
-    Timer {
-        id: accessCheck
-        interval: 1000
-        repeat: true
-        running: !readerPresent
-        onTriggered: {
-            var problem = client.readerAccessProblem()
+            var problem = session.setupProblem()
             if (problem !== "") {
-                accessDenied = true
-                lblStatus1.text = problem.charAt(0).toUpperCase() + problem.slice(1) + "."
-            } else if (accessDenied) {
-                accessDenied = false
-                lblStatus1.text = pleaseConnect
+                showError(problem)
             }
         }
     }
@@ -254,12 +196,12 @@ ApplicationWindow {
         repeat: true
         running: false
         onTriggered: {
-            Global.i += 10
-            if (Global.i === 100) {
+            progressTicks += 10
+            if (progressTicks === 100) {
                 timer1.stop()
                 return
             }
-            progressBar.value = Global.i % 100
+            progressBar.value = progressTicks % 100
         }
     }
 
@@ -337,6 +279,9 @@ ApplicationWindow {
                 anchors.left: progressBar.right
                 anchors.leftMargin: 10
                 anchors.verticalCenter: progressBar.verticalCenter
+                text: session.recordCount < 0 ? ""
+                      : session.recordCount === 1 ? qsTr("1 record")
+                      : qsTr("%1 records").arg(session.recordCount)
                 textFormat: Text.PlainText
                 font.pixelSize: 13
             }
@@ -392,7 +337,7 @@ ApplicationWindow {
                 Drag.hotSpot.y: 0
                 Drag.supportedActions: Qt.CopyAction
                 Drag.dragType: Drag.Automatic
-                Drag.mimeData: ({ "text/uri-list": "file:///" + Global.filename })
+                Drag.mimeData: ({ "text/uri-list": session.savedUrl })
                 Drag.onDragStarted: {}
                 Drag.onDragFinished: transferDialog.close()
             }
@@ -405,6 +350,7 @@ ApplicationWindow {
                 x: 10
                 y: 190
                 width: parent.width - 20
+                text: session.savedPath
                 readOnly: true
                 selectByMouse: true
                 selectByKeyboard: true
@@ -439,7 +385,7 @@ ApplicationWindow {
                     objectName: "btnOpenFolder"
                     text: qsTr("Open folder")
                         activeFocusOnTab: true
-                    onClicked: Qt.openUrlExternally(FileUrl.folderOf(lblFileName.text))
+                    onClicked: Qt.openUrlExternally(session.savedFolderUrl)
                 }
 
                 Button {

@@ -17,8 +17,6 @@ struct AppTestFolders {
     QString data() const { return base + "/data/"; }
 };
 const AppTestFolders& appTestFolders();
-// The private key that belongs to the configured public key.
-QString appTestPrivateKey();
 
 // A cap on waits, so that a broken window fails instead of hanging; never a speed target.
 constexpr int kPatienceMs = 60000;

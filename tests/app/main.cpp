@@ -34,10 +34,6 @@ const AppTestFolders& appTestFolders() {
     return folders;
 }
 
-QString appTestPrivateKey() {
-    return testKey(2048).privatePem();
-}
-
 int main(int argc, char** argv) {
     // The HID backend and the settings folder are chosen once per process: set both first.
     TempDir base;

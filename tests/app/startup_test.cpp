@@ -1,9 +1,8 @@
-// Start-up as lumora-connector runs it: nothing reaches a reader without a window, and the real
-// program asks an arriving reader for its serial number.
+// Start-up as lumora-connector runs it: nothing reaches a reader without a window, and the
+// window's pictures are compiled in.
 #include <gtest/gtest.h>
 
 #include <QImageReader>
-#include <QProcess>
 #include <QQmlApplicationEngine>
 #include <QTemporaryDir>
 
@@ -45,30 +44,6 @@ TEST(ConnectorStartup, MissingOrBrokenWindowEndsWithMinusOneAndNoTraffic) {
     }
     EXPECT_EQ(theTransport, nullptr);
     EXPECT_EQ(reader.state().connections, 0u);
-}
-
-TEST(ConnectorStartup, ProgramAsksAnArrivingReaderForItsSerialNumber) {
-    const QString sockets = appTestFolders().base + "/program-sock";
-    ASSERT_TRUE(QDir().mkpath(sockets));
-    ReaderSim reader(quietReader(sockets, "program"));
-    std::string error;
-    ASSERT_TRUE(reader.start(&error)) << error;
-
-    QProcess program;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("LUMORA_HID_SOCKET_DIR", sockets);
-    program.setProcessEnvironment(environment);
-    program.setWorkingDirectory(appTestFolders().base);
-    program.start(QStringLiteral(LUMORA_CONNECTOR_PROGRAM), QStringList());
-    ASSERT_TRUE(program.waitForStarted()) << qPrintable(program.errorString());
-
-    // Only the window's arrival handler sends a text command: it asks for the serial number.
-    EXPECT_TRUE(reader.waitUntil([](const ReaderSimState& s) { return !s.textCommands.empty(); },
-                                 kPatienceMs));
-    EXPECT_EQ(program.state(), QProcess::Running) << program.readAllStandardError().constData();
-    program.terminate();
-    program.waitForFinished();
-    EXPECT_TRUE(program.readAllStandardError().contains("The reader is now connected."));
 }
 
 TEST(ConnectorStartup, PicturesAreCompiledInAtTheirSizes) {

@@ -1,6 +1,6 @@
 // lumora-download: the download without a window. Waits for a reader, shows its serial number
-// and clock, downloads through the window's DownloadMediator and saves the file exactly as the
-// window does. Standard output holds only the serial-number, clock and saved-path lines;
+// and clock, downloads and saves the file through the window's DownloadSession, and prints what
+// the session says. Standard output holds only the serial-number, clock and saved-path lines;
 // progress and one line per failure go to standard error, traces to the debug log (standard
 // error with --verbose).
 #include <stdio.h>
@@ -12,16 +12,12 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QDateTime>
 #include <QDir>
 #include <QTimer>
 #include <cstdio>
 
-#include "client/device_client.h"
 #include "client/reader_callbacks.h"
-#include "export/download_mediator.h"
-#include "export/download_save.h"
-#include "export/file_util.h"
+#include "export/download_session.h"
 #include "export/settings_path.h"
 #include "platform/program_version.h"
 #include "protocol/aap_layer.h"
@@ -116,12 +112,11 @@ int main(int argc, char** argv) {
     }
 
     applySettingsPathFromEnvironment();
-    // Everything below lives on this, the main, thread; the mediator's worker on its own.
-    FileUtil files;
-    QObject::connect(&files, &FileUtil::raiseErrorMessage,
-                     [](const QString& message) { complain(kExitError, message); });
+    // Everything below lives on this, the main, thread; the session's worker on its own.
+    DownloadSession session;
+    FileUtil& files = session.files();
     // Settings, key or data folder that cannot be used would only show after the download.
-    const QString setup = files.setupProblem();
+    const QString setup = session.setupProblem();
     if (!setup.isEmpty()) {
         return complain(kExitError, setup);
     }
@@ -133,105 +128,92 @@ int main(int argc, char** argv) {
                                  .arg(dataDir, files.sensorFoldersParent()));
     }
 
-    DeviceClient* const client = DeviceClient::instance();
-    DownloadMediator mediator;
-    bool connected = false;
+    bool started = false;  // the first reader's download; later arrivals are not this run's
+    bool finished = false;
     Progress progress(isatty(fileno(stderr)));
-    auto finish = [&app](int code) {
+    auto finish = [&](int code) {
+        if (finished) {
+            return;
+        }
+        finished = true;
         std::fflush(stdout);
         std::fflush(stderr);
         app.exit(code);
+    };
+    // A failure ends an updating progress line first.
+    auto fail = [&](int code, const QString& message) {
+        progress.interrupt();
+        finish(complain(code, message));
     };
 
     QTimer readerTimeout;
     readerTimeout.setSingleShot(true);
     QObject::connect(&readerTimeout, &QTimer::timeout, [&] {
-        finish(complain(kExitNoReader,
-                        QStringLiteral("no reader connected within %1 s").arg(timeoutS)));
+        fail(kExitNoReader, QStringLiteral("no reader connected within %1 s").arg(timeoutS));
     });
 
-    // A reader this user may not open never arrives: say so once the HID layer has given up on
-    // it, rather than after the whole time-out.
-    QTimer accessCheck;
-    QObject::connect(&accessCheck, &QTimer::timeout, [&] {
-        const QString problem = client->readerAccessProblem();
-        if (!connected && !problem.isEmpty()) {
-            accessCheck.stop();
-            finish(complain(kExitNoReader, problem));
-        }
-    });
-
-    // Emitted on the transport's event thread; the context object makes it run on this thread.
-    QObject::connect(client, &DeviceClient::onConnected, &app, [&] {
-        if (connected) {
-            return;
-        }
-        connected = true;
-        readerTimeout.stop();
-        accessCheck.stop();
-        // This thread has nothing else to do meanwhile: the requests may block it.
-        const RequestResult<QString> serial = client->requestSerialNumber();
-        if (serial.outcome == RequestOutcome::unreadableReply) {
-            finish(complain(kExitNotAnswering,
-                            "the reader's serial number could not be received whole (too long, or "
-                            "holding a NUL); unplug it and plug it in again"));
-            return;
-        }
-        const RequestResult<QString> clock =
-            serial.answered() ? client->requestDateTime() : RequestResult<QString>{serial.outcome};
-        if (clock.outcome == RequestOutcome::notAnswering) {
-            finish(complain(kExitNotAnswering, kNotAnswering));
-            return;
-        }
-        if (!clock.answered()) {
-            finish(complain(kExitNoReader, "the reader was disconnected before the download"));
-            return;
-        }
-        std::fprintf(results, "Reader serial number: %s\nReader clock: %s\n",
-                     qUtf8Printable(printableReaderText(serial.value)),
-                     qUtf8Printable(printableReaderText(clock.value)));
-        std::fflush(results);
-        emit mediator.beginDownload();
-    });
-    QObject::connect(&mediator, &DownloadMediator::onTableStarted,
-                     [&](const QString& table) { progress.start(table); });
-    QObject::connect(client, &DeviceClient::onRecordCount, &app,
-                     [&](int count) { progress.count(count); });
-    QObject::connect(&mediator, &DownloadMediator::onTableFinished,
-                     [&](const QString& table, int count) { progress.finish(table, count); });
-    QObject::connect(&mediator, &DownloadMediator::onDownloadAborted, [&](const QString& reason) {
-        progress.interrupt();
-        finish(complain(kExitNoReader, reason));
-    });
-    QObject::connect(&mediator, &DownloadMediator::onReaderNotAnswering, [&] {
-        progress.interrupt();
-        finish(complain(kExitNotAnswering, kNotAnswering));
-    });
-    QObject::connect(
-        &mediator, &DownloadMediator::onResultsReady,
-        [&](const QByteArray& document, const QString& sensorId) {
-            if (document.isEmpty()) {
-                finish(complain(kExitNoData, "No data to report from the Sensor."));
-                return;
-            }
-            QString problem;
-            const QString path =
-                saveDownload(files, document, sensorId, QDateTime::currentDateTimeUtc(), &problem);
-            if (path.isEmpty()) {
-                if (!problem.isEmpty()) {
-                    complain(kExitError, problem);
+    QObject::connect(&session, &DownloadSession::stateChanged, [&] {
+        switch (session.state()) {
+            case DownloadSession::AccessDenied:
+                // Said once the HID layer has given up on it, rather than after the whole wait.
+                if (!started) {
+                    fail(kExitNoReader, session.accessProblem());
                 }
-                finish(kExitError);
-                return;
+                break;
+            case DownloadSession::Arriving:
+                readerTimeout.stop();
+                break;
+            case DownloadSession::Ready:
+                if (!started) {
+                    started = true;
+                    std::fprintf(results, "Reader serial number: %s\nReader clock: %s\n",
+                                 qUtf8Printable(printableReaderText(session.serialNumber())),
+                                 qUtf8Printable(printableReaderText(session.readerClock())));
+                    std::fflush(results);
+                    session.download();
+                }
+                break;
+            default:
+                break;
+        }
+    });
+    QObject::connect(&session, &DownloadSession::tableStarted,
+                     [&](const QString& table) { progress.start(table); });
+    QObject::connect(&session, &DownloadSession::recordCountChanged,
+                     [&] { progress.count(session.recordCount()); });
+    QObject::connect(&session, &DownloadSession::tableFinished,
+                     [&](const QString& table, int count) { progress.finish(table, count); });
+    QObject::connect(&session, &DownloadSession::fileProblem,
+                     [](const QString& message) { complain(kExitError, message); });
+    QObject::connect(
+        &session, &DownloadSession::failed,
+        [&](DownloadSession::Failure failure, const QString& detail) {
+            switch (failure) {
+                case DownloadSession::NoData:
+                    return fail(kExitNoData, "No data to report from the Sensor.");
+                case DownloadSession::ReaderGone:
+                    return fail(
+                        kExitNoReader,
+                        detail.isEmpty()
+                            ? QStringLiteral("the reader was disconnected before the download")
+                            : detail);
+                case DownloadSession::NotAnswering:
+                    return fail(kExitNotAnswering, kNotAnswering);
+                case DownloadSession::NotSaved:
+                    return finish(kExitError);
+                case DownloadSession::SetupUnusable:
+                case DownloadSession::NoSensorId:
+                    return fail(kExitError, detail);
             }
-            std::fprintf(results, "%s\n", qUtf8Printable(QDir::toNativeSeparators(path)));
-            std::fflush(results);
-            finish(kExitSaved);
         });
+    QObject::connect(&session, &DownloadSession::saved, [&](const QString& path) {
+        std::fprintf(results, "%s\n", qUtf8Printable(path));
+        std::fflush(results);
+        finish(kExitSaved);
+    });
 
     std::fprintf(stderr, "lumora-download: waiting up to %d s for a reader\n", timeoutS);
     readerTimeout.start(timeoutS * 1000);
-    accessCheck.start(500);
     AAPInit(onReaderAttached, onReaderRemoved, onReaderTextReply, onReaderMessage,
             onReaderDebugPrint, nullptr);
     return app.exec();

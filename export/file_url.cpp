@@ -1,4 +1,4 @@
-#include "app/file_url.h"
+#include "export/file_url.h"
 
 #include <QDir>
 #include <QUrl>

@@ -1,7 +1,7 @@
 // The drag-out URL of a saved file on both kinds of path.
 #include <gtest/gtest.h>
 
-#include "app/file_url.h"
+#include "export/file_url.h"
 
 namespace {
 
