@@ -2,7 +2,6 @@
 // stand-in transport. Requests run on threads of their own; the reader answers on the sending
 // thread right after a given send, so no answer races a repeat.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <QJsonDocument>
 #include <atomic>

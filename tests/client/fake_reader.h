@@ -3,7 +3,6 @@
 // thread (which then plays the transport's event thread). Also the schema and records it sends.
 #pragma once
 
-#include <chrono>
 #include <string>
 #include <vector>
 

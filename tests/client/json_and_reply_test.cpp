@@ -1,6 +1,5 @@
 // The device client's pure parts: records into JSON, the value of a text reply, the clock text.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <time.h>
 
 #include <QJsonDocument>

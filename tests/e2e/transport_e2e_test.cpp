@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
-#include <cstdio>
 #include <functional>
 #include <future>
 #include <map>

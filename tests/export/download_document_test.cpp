@@ -1,6 +1,5 @@
 // The JSON document in its saved form, its "hostDateTime", and a download's sensor id.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <time.h>
 
 #include <QJsonArray>

@@ -34,10 +34,6 @@ public:
 };
 const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new SocketFolder);
 
-int occurrencesInLog(const std::string& what) {
-    return LogSince(0).count(what);
-}
-
 const HidDeviceFilter kFilters[] = {{0x1a61, 0x3650}, {0x1a61, 0x3660}, {0, 0}, {0x1a61, 0x3670}};
 
 // What the callbacks saw, in order.
@@ -227,7 +223,7 @@ TEST_F(HidInterfaceTest, DeviceThatNeverReadsTimesOutEachAttempt) {
     while (WriteHidReport(entry, data, 64)) {  // until the socket's buffer is full
         ASSERT_LT(++written, 100000);
     }
-    EXPECT_EQ(occurrencesInLog("WriteHidReport: failed - timeout"), 3);
+    EXPECT_EQ(LogSince(0).count("WriteHidReport: failed - timeout"), 3);
 }
 
 TEST_F(HidInterfaceTest, HotPlugNoticesAddAndRemoveWithoutWaitingForTheScan) {
@@ -276,7 +272,7 @@ TEST_F(HidInterfaceTest, PathThatStaysIsTriedAgainAfterItsDeviceFailedOrDied) {
     const std::string name = "r-vid_1a61&pid_3650";
     plug(name)->die();
     open(false, 50);
-    ASSERT_TRUE(Eventually([] { return occurrencesInLog("giving up") > 0; }));
+    ASSERT_TRUE(Eventually([] { return LogSince(0).count("giving up") > 0; }));
     auto live = plug(name);
     ASSERT_TRUE(live->accept());
     ASSERT_EQ(recorder.nth('a', 1).kind, 'a');
@@ -302,7 +298,7 @@ TEST_F(HidInterfaceTest, DeniedDeviceIsReportedAndAdoptedOncePermitted) {
     ASSERT_TRUE(device->accept());
     ASSERT_EQ(recorder.nth('a', 1).kind, 'a');
     EXPECT_EQ(HidDeniedDevicePath(), "");
-    EXPECT_EQ(occurrencesInLog("permission denied"), 1);
+    EXPECT_EQ(LogSince(0).count("permission denied"), 1);
     CloseHidInterface(hid);  // before the backend goes
     hid = nullptr;
 }
@@ -323,7 +319,7 @@ TEST_F(HidInterfaceTest, FullTableAdoptsTheNewcomerOnlyAfterRemovals) {
     devices[7]->unplug();
     auto newcomer = plug("new-vid_1a61&pid_3650");
     scanNow();
-    EXPECT_EQ(occurrencesInLog("hidInterface DeviceTable full"), 1);
+    EXPECT_EQ(LogSince(0).count("hidInterface DeviceTable full"), 1);
     HidDeviceEntry* lowest = std::min(recorder.nth('r', 1).entry, recorder.nth('r', 2).entry);
     EXPECT_EQ(hid->deviceCount, kHidMaxDevices - 2);
 

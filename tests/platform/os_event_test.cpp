@@ -7,20 +7,6 @@
 
 namespace {
 
-// Created set: an auto-reset event clears itself on its first wait, a manual one on a reset.
-TEST(OsEvent, WaitFollowsInitialStateResetModeAndReset) {
-    for (bool manualReset : {false, true}) {
-        SCOPED_TRACE(manualReset ? "manual" : "auto");
-        OsHandle event = OsCreateEvent(true, manualReset);
-        EXPECT_EQ(OsWait(event, 0), kWaitSignalled);
-        EXPECT_EQ(OsWait(event, 10), manualReset ? kWaitSignalled : kWaitTimeout);
-        OsSetEvent(event);
-        OsResetEvent(event);
-        EXPECT_EQ(OsWait(event, 0), kWaitTimeout);
-        OsCloseHandle(event);
-    }
-}
-
 struct Waiters {
     OsHandle event;
     std::atomic<int> waiting{0};
@@ -37,9 +23,19 @@ void waitForSet(void* argument) {
     }
 }
 
-TEST(OsEvent, SetReleasesOneAutoResetWaiterOrEveryManualResetWaiter) {
+// Created set, an auto-reset event clears itself on its first wait, a manual one on a reset.
+// Set, it releases one auto-reset waiter, or every manual-reset waiter.
+TEST(OsEvent, WaitAndSetFollowTheResetMode) {
     for (bool manualReset : {false, true}) {
         SCOPED_TRACE(manualReset ? "manual" : "auto");
+        OsHandle event = OsCreateEvent(true, manualReset);
+        EXPECT_EQ(OsWait(event, 0), kWaitSignalled);
+        EXPECT_EQ(OsWait(event, 10), manualReset ? kWaitSignalled : kWaitTimeout);
+        OsSetEvent(event);
+        OsResetEvent(event);
+        EXPECT_EQ(OsWait(event, 0), kWaitTimeout);
+        OsCloseHandle(event);
+
         Waiters waiters{OsCreateEvent(false, manualReset)};
         OsHandle threads[3];
         for (OsHandle& thread : threads) {

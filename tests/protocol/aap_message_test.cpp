@@ -60,33 +60,32 @@ TEST(AAPMessage, EncodesTheWireExamplesAndParsesThemBack) {
     }
 }
 
-TEST(AAPMessage, LengthLimitAcceptsExactlyMaxAndDropsOneMore) {
+TEST(AAPMessage, LengthUpToTheLimitIsTakenAndOneBeyondItDropped) {
     Bytes exact = {0x80, 0x80, 0x80, 0x81, 0x31};  // 1 << 21
     exact.resize(exact.size() + kAAPMaxMsgLength, 0xEE);
     const auto parsed = ParseAll(exact, 4096);
     ASSERT_EQ(parsed.size(), 1u);
     EXPECT_EQ(parsed[0].second.size(), kAAPMaxMsgLength);
 
-    const LogSince log;
-    const Bytes over = {0x81, 0x80, 0x80, 0x81, 0x31, 0x34};
-    AAPMessage message;
-    uint32_t consumed = 0;
-    EXPECT_EQ(message.feed(over.data(), 6, &consumed), AAPParseResult::malformed);
-    EXPECT_EQ(consumed, 4u);
-    EXPECT_EQ(message.state(), AAPMessage::kIdle);
-    EXPECT_EQ(log.count("kAAPMaxMsgLength exceeded (2097153 2097152)\n"), 1);
-}
-
-TEST(AAPMessage, LengthGroupsPastBit31AreNotLostInTheShift) {
     // In 32 bits 0x10 << 28 and anything shifted by 35 vanish and the length would look small.
-    for (const Bytes& header : {Bytes{0x80, 0x80, 0x80, 0x80, 0x90, 0x31},
-                                Bytes{0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x81, 0x31}}) {
+    const struct {
+        Bytes bytes;
+        uint32_t consumed;
+    } over[] = {
+        {{0x81, 0x80, 0x80, 0x81, 0x31, 0x34}, 4},
+        {{0x80, 0x80, 0x80, 0x80, 0x90, 0x31}, 5},
+        {{0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x81, 0x31}, 7},
+    };
+    const LogSince log;
+    for (const auto& c : over) {
         AAPMessage message;
         uint32_t consumed = 0;
-        EXPECT_EQ(message.feed(header.data(), uint32_t(header.size()), &consumed),
+        EXPECT_EQ(message.feed(c.bytes.data(), uint32_t(c.bytes.size()), &consumed),
                   AAPParseResult::malformed);
-        EXPECT_EQ(consumed, header.size() - 1);
+        EXPECT_EQ(consumed, c.consumed);
+        EXPECT_EQ(message.state(), AAPMessage::kIdle);
     }
+    EXPECT_EQ(log.count("kAAPMaxMsgLength exceeded (2097153 2097152)\n"), 1);
     // Zero groups, however many, add nothing, before a short or an extended type.
     const Bytes zeros(12, 0x80);
     EXPECT_EQ(ParseAll(Concat({zeros, {0x31}, zeros, {0x7F, 0xCD, 0xAB}}), 5),

@@ -120,19 +120,20 @@ TEST_F(ATPSend, AcknowledgementRemovesOnlyPacketsBeforeIt) {
 // The reader resets its link while the host resends, and the host starts a new message at once:
 // the resend must not put the old link's packets back in front of the new one.
 TEST_F(ATPSend, ResendRepeatsTheQueueThenSaysSoAndKeepsNothingFromBeforeAReset) {
-    ATPTimingsForTest().retransmitTickMs = 20;
-    ATPTimingsForTest().ticksBeforeResend = INT_MAX;  // none before both packets are out
+    // Set before the timer runs, as it reads them unguarded. Every packet queued restarts the
+    // count, so a resend comes at least 150 ms after the last one: never between the two
+    // packets, nor between the one resend and the snapshot below.
+    ATPTimingsForTest().retransmitTickMs = 50;
+    ATPTimingsForTest().ticksBeforeResend = 4;
     addReader(0);
     grantWindow(0, 100);
-    writeMsg(0, Bytes(60));
     setOnWrite([&](const Report&) {
-        if (reports().size() == 3) {                          // the first resent packet
-            ATPTimingsForTest().ticksBeforeResend = INT_MAX;  // this resend is the only one
+        if (reports().size() == 3) {  // the first resent packet
             feed(0, {kATPStatusIn, 4, 0, 0, 0, kATPStatusReset});
             writeMsg(0, {42});
         }
     });
-    ATPTimingsForTest().ticksBeforeResend = 3;
+    writeMsg(0, Bytes(60));
     ASSERT_TRUE(waitForCode(kATPStatusOut));
     setOnWrite(nullptr);
     const Reports sent = reports();
