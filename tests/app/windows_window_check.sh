@@ -32,22 +32,12 @@ wait_until "the simulator plugs in" grep -q "plugged in" sim.log
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>display 2>xvfb.log &
 wait_until "Xvfb starts" test -s display
 export DISPLAY=:$(cat display)
-# Under Wine the window now and then never reaches the X display although the program runs (its
-# event loop turns, the reader is asked): started again, it shows. Three starts at most.
-start_window() {
-    "$run" "$build/app/lumora-connector.exe" >>window.log 2>&1 &
-    window_pid=$!
-    for _ in $(seq 120); do
-        window=$(xdotool search --onlyvisible --name "Lumora Kelo Connector" | head -n 1) &&
-            [ -n "$window" ] && return 0
-        sleep 0.5
-    done
-    kill "$window_pid" && wait "$window_pid" 2>/dev/null
-    return 1
-}
-start_window || start_window || start_window || fail "the window shows on the display"
+"$run" "$build/app/lumora-connector.exe" >window.log 2>&1 &
+window_pid=$!
 # Get Data is enabled once the clock is in: 9 px from the left, 260 px down. Clicked until the
 # reader is asked for its schema.
+wait_until "the window asks the reader's clock" grep -q "AAP request 65" sim.log
+window=$(xdotool search --sync --onlyvisible --name "Lumora Kelo Connector" | head -n 1)
 clicked() {
     xdotool mousemove --window "$window" 50 275 click 1 && sleep 1 && grep -q "AAP request 52" sim.log
 }
