@@ -17,6 +17,8 @@ Dialog {
     // Inside the border; the panels keep their own margins.
     padding: 1
     topPadding: 0
+    // Each opening starts the keyboard at the top, not where the last one left it.
+    onOpened: contentItem.forceActiveFocus()
 
     readonly property Item panel: contentChildren.length > 0 ? contentChildren[0] : null
     // A panel that does not fit in the window below the title is shown smaller, whole, rather

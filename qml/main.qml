@@ -108,6 +108,8 @@ ApplicationWindow {
     Page1Form {
         id: page1
         objectName: "page1"
+        // Holds Get Data's focus, so that the keyboard reaches it without a click first.
+        focus: true
 
         Label {
             id: lblStatus1
@@ -177,7 +179,10 @@ ApplicationWindow {
             enabled: session.state === DownloadSession.Ready
                      || session.state === DownloadSession.Downloading
             flat: false
+            focus: true
             onClicked: session.download()
+            Keys.onReturnPressed: clicked()
+            Keys.onEnterPressed: clicked()
         }
 
         // Said before any download, so that a download is never thrown away at the end.
@@ -239,6 +244,8 @@ ApplicationWindow {
                 anchors.margins: 10
                 text: qsTr("OK")
                 onClicked: errorDialog.close()
+                Keys.onReturnPressed: clicked()
+                Keys.onEnterPressed: clicked()
             }
         }
     }
@@ -364,6 +371,17 @@ ApplicationWindow {
                 font.pixelSize: 13
             }
 
+            // A read-only text shows no cursor: the frame shows where the keyboard is.
+            Rectangle {
+                objectName: "fileNameFocus"
+                anchors.fill: lblFileName
+                anchors.margins: -3
+                visible: lblFileName.activeFocus
+                color: "transparent"
+                border.color: systemPalette.highlight
+                border.width: 2
+            }
+
             Row {
                 anchors.right: parent.right
                 anchors.bottom: parent.bottom
@@ -373,7 +391,9 @@ ApplicationWindow {
                 Button {
                     objectName: "btnCopyPath"
                     text: qsTr("Copy path")
-                        activeFocusOnTab: true
+                    activeFocusOnTab: true
+                    Keys.onReturnPressed: clicked()
+                    Keys.onEnterPressed: clicked()
                     onClicked: {
                         lblFileName.selectAll()
                         lblFileName.copy()
@@ -384,13 +404,17 @@ ApplicationWindow {
                 Button {
                     objectName: "btnOpenFolder"
                     text: qsTr("Open folder")
-                        activeFocusOnTab: true
+                    activeFocusOnTab: true
+                    Keys.onReturnPressed: clicked()
+                    Keys.onEnterPressed: clicked()
                     onClicked: Qt.openUrlExternally(session.savedFolderUrl)
                 }
 
                 Button {
                     text: qsTr("OK")
-                        activeFocusOnTab: true
+                    activeFocusOnTab: true
+                    Keys.onReturnPressed: clicked()
+                    Keys.onEnterPressed: clicked()
                     onClicked: transferDialog.close()
                 }
             }
