@@ -47,4 +47,11 @@ Dialog {
         property: "transformOrigin"
         value: Item.TopLeft
     }
+    // Screen readers call the dialog by its title. The item that stands for the dialog is its
+    // frame's parent.
+    Binding {
+        target: dialog.background ? dialog.background.parent : null
+        property: "Accessible.name"
+        value: dialog.title
+    }
 }

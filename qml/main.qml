@@ -127,6 +127,9 @@ ApplicationWindow {
             minimumPixelSize: 9
             font.pixelSize: 17
             topPadding: 0
+            // The captions beside the values are hidden from screen readers: each value names
+            // itself.
+            Accessible.name: qsTr("Device status: %1").arg(text)
         }
 
         Label {
@@ -140,6 +143,7 @@ ApplicationWindow {
             textFormat: Text.PlainText
             font.pixelSize: 17
             topPadding: 0
+            Accessible.name: qsTr("Sensor serial number: %1").arg(text)
         }
 
         Label {
@@ -153,6 +157,7 @@ ApplicationWindow {
             textFormat: Text.PlainText
             font.pixelSize: 17
             topPadding: 0
+            Accessible.name: qsTr("Reader serial number: %1").arg(text)
         }
 
         Label {
@@ -166,6 +171,7 @@ ApplicationWindow {
             textFormat: Text.PlainText
             font.pixelSize: 17
             topPadding: 0
+            Accessible.name: qsTr("Reader date and time: %1").arg(text)
         }
 
         Button {
@@ -183,6 +189,8 @@ ApplicationWindow {
             onClicked: session.download()
             Keys.onReturnPressed: clicked()
             Keys.onEnterPressed: clicked()
+            Accessible.description:
+                qsTr("Downloads the reader's records and saves them encrypted for the recipient.")
         }
 
         // Said before any download, so that a download is never thrown away at the end.
@@ -277,6 +285,7 @@ ApplicationWindow {
                 from: 0
                 to: 100
                 visible: true
+                Accessible.name: qsTr("Download progress")
             }
 
             // Records of the table being received, next to the bar.
@@ -322,6 +331,8 @@ ApplicationWindow {
                 cache: true
                 fillMode: Image.PreserveAspectFit
                 anchors.horizontalCenter: parent.horizontalCenter
+                Accessible.role: Accessible.Graphic
+                Accessible.name: qsTr("Drag the file from here into another application.")
             }
 
             MouseArea {
@@ -369,6 +380,7 @@ ApplicationWindow {
                 selectionColor: systemPalette.highlight
                 selectedTextColor: systemPalette.highlightedText
                 font.pixelSize: 13
+                Accessible.name: qsTr("Saved file")
             }
 
             // A read-only text shows no cursor: the frame shows where the keyboard is.
