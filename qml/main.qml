@@ -186,6 +186,9 @@ ApplicationWindow {
                      || session.state === DownloadSession.Downloading
             flat: false
             focus: true
+            // The style frames a button focused by Tab only; Get Data gets the focus from a
+            // reader's arrival or a closing dialog, and must show it then too.
+            onActiveFocusChanged: if (activeFocus) focusReason = Qt.TabFocusReason
             onClicked: session.download()
             Keys.onReturnPressed: clicked()
             Keys.onEnterPressed: clicked()
