@@ -12,8 +12,6 @@
 
 class SocketDeviceFixture {
 public:
-    static constexpr size_t kReportSize = 65;
-
     // Creates the device file <dir>/<name>; false when any step fails.
     bool listen(const std::string& dir, const std::string& name) {
         std::string ignored;
