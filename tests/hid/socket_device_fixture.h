@@ -50,10 +50,7 @@ public:
         return buffer;
     }
 
-    // What a killed device leaves behind: everything closed, the file still there.
     void die() { device_.die(); }
-
-    // What a device does when it goes away: removes its file and closes everything.
     void unplug() { device_.unplug(); }
 
 private:
