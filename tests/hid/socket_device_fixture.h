@@ -12,8 +12,6 @@
 
 class SocketDeviceFixture {
 public:
-    static constexpr size_t kReportSize = 65;
-
     // Creates the device file <dir>/<name>; false when any step fails.
     bool listen(const std::string& dir, const std::string& name) {
         std::string ignored;
@@ -52,10 +50,7 @@ public:
         return buffer;
     }
 
-    // What a killed device leaves behind: everything closed, the file still there.
     void die() { device_.die(); }
-
-    // What a device does when it goes away: removes its file and closes everything.
     void unplug() { device_.unplug(); }
 
 private:

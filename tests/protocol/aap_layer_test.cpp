@@ -7,8 +7,6 @@
 
 #include "protocol_test_support.h"
 #include "tests/support/recording_transport.h"
-#include "transport/atp_packet.h"
-#include "transport/mal_trans_atp.h"
 
 namespace {
 
@@ -160,45 +158,6 @@ TEST_F(AAPLayer, AReplyNotReceivedWholeIsHandedOnAsLost) {
     deliverText("tail\r\nCMD OK\r\n");
     deliverText("SN2\r\nCMD OK\r\n");
     EXPECT_EQ(seen.replies, (std::vector<std::string>{kLost, kLost, "SN2\r\nCMD OK\r\n"}));
-}
-
-// A long command goes out in chunks; once one is not sent, the ones after it would reach the
-// reader as a command with a hole in it.
-TEST(AAPSendText, StopsAtTheFirstChunkThatWasNotSent) {
-    const ATPTimings saved = ATPTimingsForTest();
-    ATPTimingsForTest().addDelayMs = 0;
-    ATPTimingsForTest().retransmitTickMs = 3600000;
-    ATPTimingsForTest().creditWaitMs = 1;  // no credit comes during a wait
-    ATPTimingsForTest().pingRetries = 1;
-    struct Reader {
-        std::vector<std::string> texts;
-        int32_t id = -1;
-        MALTransATP transport;  // last: it may still write as it goes
-    } reader;
-    // The reader grants credit only on the ping after a sender has given up.
-    reader.transport.setReportWriterForTest(
-        [](HidDeviceEntry*, uint32_t, const uint8_t* packet, int32_t, void* context) {
-            auto* self = static_cast<Reader*>(context);
-            if (packet[0] == kATPTextOut) {
-                self->texts.emplace_back(packet + 2, packet + 2 + packet[1]);
-            } else if (packet[0] == kATPPing) {
-                uint8_t grant[kATPPacketSize] = {kATPWindowSize, 1, 1};
-                self->transport.OnReceiveReport(self->id, grant, kATPPacketSize);
-            }
-            return true;
-        },
-        &reader);
-    HidDeviceEntry entry{};
-    reader.id = reader.transport.AddSerHidDevice(&entry);  // starts with credit for one packet
-    AAPResetForTest();
-    AAPSetTransportForTest(&reader.transport);
-    AAPOnTransportEvent(uint32_t(reader.id), kXportAttach, 0, 0);
-    const std::string first(62, 'a');  // what one text packet carries
-    AAPSendText((first + std::string(62, 'b') + "ccc").c_str());
-    EXPECT_EQ(reader.texts, std::vector<std::string>{first});
-    AAPSetTransportForTest(nullptr);
-    AAPResetForTest();
-    ATPTimingsForTest() = saved;
 }
 
 }  // namespace

@@ -47,37 +47,8 @@ std::optional<RecordEntry> DecodeOne(const FieldDescriptor& field, const Bytes& 
     return it == record.entries.end() ? std::nullopt : std::optional<RecordEntry>(it->second);
 }
 
-TEST(RecordDecoding, NumberFieldsShiftMaskAndSignExtend) {
-    struct Case {
-        uint16_t word, width;
-        uint8_t shift, type;
-        Bytes body;
-        uint32_t value;
-    };
-    const Case cases[] = {
-        {0, 4, 4, 0, {0xA5}, 10},
-        {0, 4, 4, 2, {0xA5}, 0xFFFFFFFA},
-        {1, 16, 0, 1, {0, 0, 0xCD, 0xAB}, 0xABCD},  // the last two bytes; the rest counts as 0
-        {0, 32, 0, 2, {0x78, 0x56, 0x34, 0x92}, 0x92345678},
-        {0, 32, 0, 10, {0xFF, 0xFF, 0xFF, 0xFF}, 0xFFFFFFFF},
-        {0, 0, 0, 0, {0xFF}, 0},
-        {0, 0, 0, 2, {0xFF}, 0},
-        {0, 64, 0, 11, {1, 2, 3, 4, 5, 6, 7, 8}, 0x04030201},
-        {0, 8, 40, 0, {0, 0, 0, 0x80}, 0xFF},  // arithmetic: only sign bits are left
-        {0, 8, 40, 0, {0xFF, 0xFF, 0xFF, 0x7F}, 0},
-        {0, 12, 28, 2, {0, 0, 0, 0x80}, 0xFFFFFFF8},
-        {0, 16, 0, 7, {0x34, 0x12}, 0x1234},  // unknown types decode as numbers
-    };
-    for (const Case& c : cases) {
-        const auto entry = DecodeOne({77, c.word, c.shift, c.type, c.width}, c.body);
-        ASSERT_TRUE(entry) << c.width << "/" << int(c.shift) << "/" << int(c.type);
-        EXPECT_EQ(entry->value, c.value) << c.width << "/" << int(c.shift) << "/" << int(c.type);
-        EXPECT_EQ(entry->type, c.type);
-        EXPECT_TRUE(entry->text.empty());
-    }
-}
-
-TEST(RecordDecoding, TextAndBytesFields) {
+// Numbers are shifted, masked and sign-extended; text runs to its NUL, bytes are written out.
+TEST(RecordDecoding, EachFieldTypeDecodesToItsValueOrText) {
     // 130 bytes: lines of 65, 64 and 1.
     std::string lines130;
     Bytes body130;
@@ -87,24 +58,39 @@ TEST(RecordDecoding, TextAndBytesFields) {
     }
     lines130 += "\r\n";
     struct Case {
-        uint8_t type;
-        uint16_t width;
+        uint16_t word, width;
+        uint8_t shift, type;
         Bytes body;
+        uint32_t value;
         std::string text;
     };
     const Case cases[] = {
-        {3, 40, {'A', 'B', 'C', 0, 'Z'}, "ABC\r\n"},
-        {3, 16, {'A', 'B', 'C', 'D', 'E'}, "ABCDE\r\n"},  // no NUL: up to the end, past the width
-        {3, 0, {}, "\r\n"},
-        {4, 16, {0x01, 0xAB, 0xCC}, " 01 ab\r\n"},
-        {4, 0, {0x01}, "\r\n"},
-        {4, 130 * 8, body130, lines130},
+        {0, 4, 4, 0, {0xA5}, 10, ""},
+        {0, 4, 4, 2, {0xA5}, 0xFFFFFFFA, ""},
+        {1, 16, 0, 1, {0, 0, 0xCD, 0xAB}, 0xABCD, ""},  // the last two bytes; the rest counts as 0
+        {0, 32, 0, 2, {0x78, 0x56, 0x34, 0x92}, 0x92345678, ""},
+        {0, 32, 0, 10, {0xFF, 0xFF, 0xFF, 0xFF}, 0xFFFFFFFF, ""},
+        {0, 0, 0, 0, {0xFF}, 0, ""},
+        {0, 0, 0, 2, {0xFF}, 0, ""},
+        {0, 64, 0, 11, {1, 2, 3, 4, 5, 6, 7, 8}, 0x04030201, ""},
+        {0, 8, 40, 0, {0, 0, 0, 0x80}, 0xFF, ""},  // arithmetic: only sign bits are left
+        {0, 8, 40, 0, {0xFF, 0xFF, 0xFF, 0x7F}, 0, ""},
+        {0, 12, 28, 2, {0, 0, 0, 0x80}, 0xFFFFFFF8, ""},
+        {0, 16, 0, 7, {0x34, 0x12}, 0x1234, ""},  // unknown types decode as numbers
+        {0, 40, 0, 3, {'A', 'B', 'C', 0, 'Z'}, 0, "ABC\r\n"},
+        {0, 16, 0, 3, {'A', 'B', 'C', 'D', 'E'}, 0, "ABCDE\r\n"},  // no NUL: past the width
+        {0, 0, 0, 3, {}, 0, "\r\n"},
+        {0, 16, 0, 4, {0x01, 0xAB, 0xCC}, 0, " 01 ab\r\n"},
+        {0, 0, 0, 4, {0x01}, 0, "\r\n"},
+        {0, 130 * 8, 0, 4, body130, 0, lines130},
     };
     for (const Case& c : cases) {
-        const auto entry = DecodeOne({5, 0, 0, c.type, c.width}, c.body);
-        ASSERT_TRUE(entry) << c.text;
+        SCOPED_TRACE(testing::Message() << c.width << "/" << int(c.shift) << "/" << int(c.type));
+        const auto entry = DecodeOne({77, c.word, c.shift, c.type, c.width}, c.body);
+        ASSERT_TRUE(entry);
+        EXPECT_EQ(entry->value, c.value);
+        EXPECT_EQ(entry->type, c.type);
         EXPECT_EQ(entry->text, c.text);
-        EXPECT_EQ(entry->value, 0u);
     }
 }
 

@@ -10,7 +10,8 @@ TEST_F(MALTransATPLifecycle, CloseSendsEachReaderItsCloseByteAndReportsItsRemova
     addReader(2);
     feed(1, {kATPCloseByte, 1, 7});
     feed(1, {kATPCloseByte, 1, 0});  // no close byte: the last one stays
-    removeReader(2);
+    transport_->postEvent(kEvtRemoveDevice, reinterpret_cast<uintptr_t>(entry(2)));
+    dispatch();
     DeliveredEvents().clear();
     transport_->close();
     EXPECT_EQ(reports(), (Reports{{entry(0), Packet({kATPClose, 1, 0})},

@@ -102,10 +102,6 @@ protected:
         transport_->AddSerHidDevice(entry(i));
         clearReports();
     }
-    void removeReader(int i) {
-        transport_->postEvent(kEvtRemoveDevice, reinterpret_cast<uintptr_t>(entry(i)));
-        dispatch();
-    }
     void feed(int32_t id, Bytes bytes) {
         bytes.resize(kATPPacketSize);
         transport_->OnReceiveReport(id, bytes.data(), kATPPacketSize);

@@ -1,11 +1,12 @@
 // The worked example's bytes, which the end-to-end tests expect to decode to the documented
 // record: this tells a fault of the simulator's encoding from one of the host's decoding. And
-// what the simulator says of a scenario file it cannot use.
+// what the simulator says of a scenario file or options it cannot use.
 #include <gtest/gtest.h>
 
 #include <cstring>
 
 #include "tools/reader-sim/scenario.h"
+#include "tools/reader-sim/sim_options.h"
 
 namespace {
 
@@ -40,6 +41,33 @@ TEST(SimScenario, ErrorsNameTheFileAndWhereTheFaultIs) {
         std::string error;
         EXPECT_FALSE(ParseScenario(c.json, "s.json", &error)) << c.json;
         EXPECT_EQ(error.substr(0, std::strlen(c.error)), c.error);
+    }
+}
+
+SimArgsResult Parse(std::vector<const char*> args, SimProgramOptions* options,
+                    std::string* message) {
+    args.insert(args.begin(), {"lumora-reader-sim", "--dir", "/tmp"});
+    return ParseSimArgs(int(args.size()), args.data(), options, message);
+}
+
+TEST(SimOptions, RefusesWhatWouldBeMisreadOrIgnored) {
+    const struct {
+        std::vector<const char*> args;
+        const char* message;
+    } cases[] = {
+        {{"--seed", " -1"}, "--seed: bad value \" -1\""},
+        {{"--records", "\t7"}, "--records: bad value \"\t7\""},
+        {{"--records", "0x10"}, "--records: bad value \"0x10\""},
+        {{"--drop", "nan"}, "--drop: bad value \"nan\""},
+        {{"--replug-after-ms", "10"}, "--replug-after-ms requires --unplug-after-packets"},
+        {{"--seed", "7", "--unplug-after-packets", "3", "--replug-after-ms", "10"}, ""},
+    };
+    for (const auto& c : cases) {
+        SimProgramOptions options;
+        std::string message;
+        const SimArgsResult result = Parse(c.args, &options, &message);
+        EXPECT_EQ(message, c.message);
+        EXPECT_EQ(result, *c.message ? SimArgsResult::error : SimArgsResult::ok) << c.message;
     }
 }
 
