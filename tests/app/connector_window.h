@@ -10,6 +10,7 @@
 #include <QQuickWindow>
 #include <QTest>
 #include <memory>
+#include <optional>
 
 #include "app/connector_app.h"
 #include "app_test_support.h"
@@ -77,13 +78,15 @@ protected:
     bool visible(const char* dialog) const { return flag(dialog, "visible"); }
 
     ReaderSim& plugReader(std::shared_ptr<const Scenario> scenario = MakeDefaultScenario({}),
-                          int neverAnswer = -1) {
+                          int neverAnswer = -1,
+                          std::optional<int64_t> clockOffsetS = std::nullopt) {
         static int readers = 0;
         ReaderSimOptions options;
         options.dir = appTestFolders().sockets().toStdString();
         options.name = "window-" + std::to_string(++readers);
         options.log = false;
         options.neverAnswer = neverAnswer;
+        options.clockOffsetS = clockOffsetS;
         options.scenario = scenario_ = scenario;
         reader_ = std::make_unique<ReaderSim>(options);
         std::string error;

@@ -170,6 +170,10 @@ int main(int argc, char** argv) {
                                  qUtf8Printable(printableReaderText(session.serialNumber())),
                                  qUtf8Printable(printableReaderText(session.readerClock())));
                     std::fflush(results);
+                    if (!session.clockWarning().isEmpty()) {
+                        std::fprintf(stderr, "lumora-download: %s\n",
+                                     qUtf8Printable(session.clockWarning()));
+                    }
                     session.download();
                 }
                 break;
