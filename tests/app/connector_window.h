@@ -78,8 +78,7 @@ protected:
     bool visible(const char* dialog) const { return flag(dialog, "visible"); }
 
     ReaderSim& plugReader(std::shared_ptr<const Scenario> scenario = MakeDefaultScenario({}),
-                          int neverAnswer = -1,
-                          std::optional<int64_t> clockOffsetS = std::nullopt) {
+                          int neverAnswer = -1, std::optional<int64_t> clockOffsetS = {}) {
         static int readers = 0;
         ReaderSimOptions options;
         options.dir = appTestFolders().sockets().toStdString();

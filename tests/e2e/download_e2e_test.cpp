@@ -289,7 +289,6 @@ TEST(DownloadE2eTest, EndsWithoutSavingAndSaysWhy) {
         const char* err;  // in standard error
     } cases[] = {
         {"empty table 6", {"--records", "0"}, {}, 3, "No data to report from the Sensor."},
-        // Said beside the results, not among them.
         {"reader's clock behind",
          {"--records", "0", "--clock-offset", "-11520"},
          {},
