@@ -121,7 +121,7 @@ SimArgsResult ParseSimArgs(int argc, const char* const* argv, SimProgramOptions*
     int64_t clockOffsetS = 0;
     CLI::Option* clockOffset =
         app.add_option("--clock-offset", clockOffsetS,
-                       "clock: local wall clock now plus N s, negative behind (fixed)")
+                       "clock: local time now plus N s, may be negative (scenario's)")
             ->transform(Signed(kClockOffsetLimitS));
     app.add_flag("--quiet", quiet, "no log lines");
     app.add_flag("--version", "the program's name and version");
