@@ -10,7 +10,6 @@
 #include <QQuickWindow>
 #include <QTest>
 #include <memory>
-#include <optional>
 
 #include "app/connector_app.h"
 #include "app_test_support.h"
