@@ -121,7 +121,7 @@ struct DeviceClient::State {
     QVector<DecodedRecord> calibrationRecords;
     QString textReply;
     bool textReplyLost = false;      // the accepted reply could not be received whole
-    QString readerDateTime;          // empty until the first date-time answer
+    ReaderClock readerDateTime;      // empty until the first date-time answer
     QElapsedTimer recordCountShown;  // since onRecordCount was last emitted
 
     struct Attempts {
@@ -209,23 +209,28 @@ RequestResult<DeviceClient::RecordsJson> DeviceClient::requestDatabaseRecordsJso
     return records;
 }
 
-RequestResult<QString> DeviceClient::requestDateTime() {
-    RequestResult<QString> clock;
+RequestResult<DeviceClient::ReaderClock> DeviceClient::requestDateTime() {
+    RequestResult<ReaderClock> clock;
     clock.outcome = runRequest(
         kDateTime, [] { SendTyped(kAAPDateTime, nullptr, 0); },
         [&] { clock.value = state_->readerDateTime; });
     return clock;
 }
 
-QString DeviceClient::readerClockText(const uint8_t* fields) {
+QDateTime DeviceClient::readerClockDateTime(const uint8_t* fields) {
     const QDate date(fields[5] | fields[6] << 8, fields[4], fields[3]);
     const QTime time(fields[2], fields[1], fields[0]);
-    if (!date.isValid() || !time.isValid()) {
+    // The reader's wall clock knows no zone: as local time it could fall into a gap.
+    return date.isValid() && time.isValid() ? QDateTime(date, time, Qt::UTC) : QDateTime();
+}
+
+QString DeviceClient::readerClockText(const uint8_t* fields) {
+    const QDateTime clock = readerClockDateTime(fields);
+    if (!clock.isValid()) {
         return QString::asprintf("%04d-%02d-%02d %02d:%02d:%02d", fields[5] | fields[6] << 8,
                                  fields[4], fields[3], fields[2], fields[1], fields[0]);
     }
-    // The reader's wall clock knows no zone: as local time it could fall into a gap.
-    return QDateTime(date, time, Qt::UTC).toString(QStringLiteral("dd MMM yyyy HH:mm:ss"));
+    return clock.toString(QStringLiteral("dd MMM yyyy HH:mm:ss"));
 }
 
 RequestResult<QJsonArray> DeviceClient::requestCalibrationConfig(uint8_t id) {
@@ -608,7 +613,8 @@ void DeviceClient::handleMessage(const AAPMessage& message) {
                 }
                 const int year = payload[5] | payload[6] << 8;
                 if (ours) {
-                    setReaderDateTime(readerClockText(payload.data()));
+                    setReaderDateTime(
+                        {readerClockText(payload.data()), readerClockDateTime(payload.data())});
                 }
                 trace = Format("%d:%d:%d %d/%d/%d v:%d\nCMD OK\n", payload[2], payload[1],
                                payload[0], payload[3], payload[4], year, payload[7]);
@@ -698,7 +704,7 @@ void DeviceClient::calibrationReceived() {
     answerComplete(kCalibration);
 }
 
-void DeviceClient::setReaderDateTime(const QString& clock) {
+void DeviceClient::setReaderDateTime(const ReaderClock& clock) {
     state_->readerDateTime = clock;
     answerComplete(kDateTime);
 }

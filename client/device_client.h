@@ -11,6 +11,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QObject>
@@ -84,10 +85,14 @@ public:
     // Adds one record to records as it arrives: a comma after an earlier one, then the very text
     // Qt writes for buildJsonObject's object inside the whole array. Any thread.
     static void appendRecord(RecordsJson& records, const DecodedRecord& record);
-    // The reader's clock as "dd MMM yyyy HH:mm:ss", month named by the system locale, from the
-    // wall-clock fields the reader sent (no time zone applies); fields that are no date or time
-    // come back raw as "yyyy-MM-dd HH:mm:ss" numbers.
-    RequestResult<QString> requestDateTime();
+    // The reader's clock: text as "dd MMM yyyy HH:mm:ss", month named by the system locale, from
+    // the wall-clock fields the reader sent (no time zone applies); fields that are no date or
+    // time come back raw as "yyyy-MM-dd HH:mm:ss" numbers.
+    struct ReaderClock {
+        QString text;
+        QDateTime wallClock;  // readerClockDateTime of the fields
+    };
+    RequestResult<ReaderClock> requestDateTime();
     // The configuration record id; completes only once some database-record answer has ended.
     RequestResult<QJsonArray> requestCalibrationConfig(uint8_t id);
     // What to tell a user when a reader is plugged in that this user may not open: "a reader is
@@ -123,6 +128,9 @@ public:
     // The clock text of a date-time answer's first seven bytes (second, minute, hour, day, month,
     // year low, year high), as requestDateTime returns it. Any thread.
     static QString readerClockText(const uint8_t* fields);
+    // The same fields as a date and time of spec Qt::UTC (their wall clock, no zone applied);
+    // invalid when they are no date or time. Any thread.
+    static QDateTime readerClockDateTime(const uint8_t* fields);
 
     // Tests only: the time without answer progress after which a request is sent again.
     static void setRequestRepeatMsForTest(int ms);
@@ -187,7 +195,7 @@ private:
     void markRecordsComplete();
     void addCalibrationRecord(const DecodedRecord& record);
     void calibrationReceived();
-    void setReaderDateTime(const QString& clock);
+    void setReaderDateTime(const ReaderClock& clock);
     void setTextReply(const QString& text);
 
     std::unique_ptr<State> state_;

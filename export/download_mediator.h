@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QObject>
 #include <QString>
 #include <QThread>
@@ -35,7 +36,7 @@ signals:
     // come as onSerialNumber and onReaderClock.
     void beginArrival();
     void onSerialNumber(QString serialNumber);
-    void onReaderClock(QString clock);
+    void onReaderClock(QString clock, QDateTime wallClock);
     // A download or arrival gave up: the reader stays plugged in but does not answer.
     void onReaderNotAnswering();
     // A table's download starts, and ends with count records.

@@ -8,6 +8,7 @@
 #include "client/device_client.h"
 #include "export/download_save.h"
 #include "export/file_url.h"
+#include "export/reader_clock_check.h"
 
 namespace {
 
@@ -123,11 +124,12 @@ void DownloadSession::readerRemoved() {
 }
 
 // An answer queued behind the reader's removal readies nothing.
-void DownloadSession::clockAnswered(const QString& clock) {
+void DownloadSession::clockAnswered(const QString& clock, const QDateTime& wallClock) {
     if (state_ != Arriving) {
         return;
     }
     readerClock_ = clock;
+    clockWarning_ = readerClockWarning(wallClock, QDateTime::currentDateTime());
     emit readerClockChanged();
     setState(Ready);
 }

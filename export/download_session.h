@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -22,6 +23,7 @@ class DownloadSession : public QObject {
     Q_PROPERTY(QString accessProblem READ accessProblem NOTIFY accessProblemChanged)
     Q_PROPERTY(QString serialNumber READ serialNumber NOTIFY serialNumberChanged)
     Q_PROPERTY(QString readerClock READ readerClock NOTIFY readerClockChanged)
+    Q_PROPERTY(QString clockWarning READ clockWarning NOTIFY readerClockChanged)
     Q_PROPERTY(QString sensorId READ sensorId NOTIFY sensorIdChanged)
     Q_PROPERTY(int recordCount READ recordCount NOTIFY recordCountChanged)
     Q_PROPERTY(QString savedPath READ savedPath NOTIFY savedPathChanged)
@@ -61,6 +63,9 @@ public:
     // The reader's answers to the arrival, kept after its removal until the next reader answers.
     QString serialNumber() const { return serialNumber_; }
     QString readerClock() const { return readerClock_; }
+    // How far the reader's clock is off this computer's, when by more than 5 minutes
+    // (readerClockWarning, when the clock answered); else empty.
+    QString clockWarning() const { return clockWarning_; }
     // The sensor of the last download that named one; cleared when the reader goes.
     QString sensorId() const { return sensorId_; }
     // Records of the table being received; -1 until the first count of a download.
@@ -101,7 +106,7 @@ private:
     void checkAccess();
     void readerArrived();
     void readerRemoved();
-    void clockAnswered(const QString& clock);
+    void clockAnswered(const QString& clock, const QDateTime& wallClock);
     void notAnswering();
     // Ends one download's part in the state; the outcome's signals follow.
     void downloadEnded();
@@ -111,6 +116,7 @@ private:
     QString accessProblem_;
     QString serialNumber_;
     QString readerClock_;
+    QString clockWarning_;
     QString sensorId_;
     int recordCount_ = -1;
     QString savedPath_;

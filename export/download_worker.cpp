@@ -94,12 +94,12 @@ void DownloadWorker::readArrival() {
         return;
     }
     emit serialNumberReady(serial.value);
-    const RequestResult<QString> clock = client.requestDateTime();
+    const RequestResult<DeviceClient::ReaderClock> clock = client.requestDateTime();
     if (clock.outcome == RequestOutcome::notAnswering) {
         emit readerNotAnswering();
         return;
     }
     if (clock.answered()) {
-        emit readerClockReady(clock.value);
+        emit readerClockReady(clock.value.text, clock.value.wallClock);
     }
 }

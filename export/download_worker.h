@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QObject>
 #include <QString>
 
@@ -28,9 +29,10 @@ signals:
     // A table's request starts ("table 6", "calibration", "table 7"), and ends with count records.
     void tableStarted(QString table);
     void tableFinished(QString table, int count);
-    // The arrival's answers, each as soon as it is in.
+    // The arrival's answers, each as soon as it is in; the clock as its text and its wall-clock
+    // fields (invalid for a date the reader cannot have).
     void serialNumberReady(QString serialNumber);
-    void readerClockReady(QString clock);
+    void readerClockReady(QString clock, QDateTime wallClock);
 
 public slots:
     // Runs one download and emits exactly one of resultsReady, downloadAborted and

@@ -174,6 +174,28 @@ ApplicationWindow {
             Accessible.name: qsTr("Reader date and time: %1").arg(text)
         }
 
+        // Only while the reader's clock is more than 5 minutes off: in the free space just above
+        // the clock's line, wrapped, and shrunk rather than cut where a language is longer.
+        Label {
+            id: lblClockWarning
+            objectName: "lblClockWarning"
+            x: 222
+            y: 250
+            width: 368
+            height: 52
+            visible: text !== ""
+            text: session.clockWarning
+            textFormat: Text.PlainText
+            color: "#c62828"
+            font.bold: true
+            wrapMode: Text.WordWrap
+            fontSizeMode: Text.Fit
+            minimumPixelSize: 9
+            font.pixelSize: 15
+            verticalAlignment: Text.AlignBottom
+            topPadding: 0
+        }
+
         Button {
             id: btnGetData
             objectName: "btnGetData"

@@ -77,13 +77,14 @@ protected:
     bool visible(const char* dialog) const { return flag(dialog, "visible"); }
 
     ReaderSim& plugReader(std::shared_ptr<const Scenario> scenario = MakeDefaultScenario({}),
-                          int neverAnswer = -1) {
+                          int neverAnswer = -1, std::optional<int64_t> clockOffsetS = {}) {
         static int readers = 0;
         ReaderSimOptions options;
         options.dir = appTestFolders().sockets().toStdString();
         options.name = "window-" + std::to_string(++readers);
         options.log = false;
         options.neverAnswer = neverAnswer;
+        options.clockOffsetS = clockOffsetS;
         options.scenario = scenario_ = scenario;
         reader_ = std::make_unique<ReaderSim>(options);
         std::string error;

@@ -41,7 +41,10 @@ Request Records(uint8_t table) {
 }
 const Request kSerialNumber = TextOf(&DeviceClient::requestSerialNumber);
 const Request kSchema = OutcomeOf(&DeviceClient::requestSchema);
-const Request kDateTime = TextOf(&DeviceClient::requestDateTime);
+const Request kDateTime = [](DeviceClient& c) {
+    const auto clock = c.requestDateTime();
+    return Result(clock.value.text.toStdString(), clock.outcome);
+};
 const Request kCalibration = [](DeviceClient& c) { return Value(c.requestCalibrationConfig(1)); };
 const Bytes kClock = {9, 8, 7, 5, 3, 0xE5, 0x07, 0};
 const std::string kClockText = "05 Mar 2021 07:08:09";

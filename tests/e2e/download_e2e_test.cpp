@@ -289,6 +289,11 @@ TEST(DownloadE2eTest, EndsWithoutSavingAndSaysWhy) {
         const char* err;  // in standard error
     } cases[] = {
         {"empty table 6", {"--records", "0"}, {}, 3, "No data to report from the Sensor."},
+        {"reader's clock behind",
+         {"--records", "0", "--clock-offset", "-11520"},
+         {},
+         3,
+         "lumora-download: The reader's clock is 3 h 12 min behind this computer's.\n"},
         // Used to be reported as a sensor without data.
         {"reader unplugged mid-download",
          {"--records", "2000", "--unplug-after-packets", "300"},

@@ -10,6 +10,7 @@
 #include <functional>
 
 #include "export/download_session.h"
+#include "export/reader_clock_check.h"
 #include "export/settings_path.h"
 #include "export_test_support.h"
 #include "tests/client/fake_reader.h"
@@ -173,6 +174,23 @@ TEST_F(DownloadSessionTest, AnArrivalThatFailsReadiesNothing) {
         expectTold(late ? QStringList{"Arriving", "ReaderRemoved", "ReaderGone"}
                         : QStringList{"Arriving", "ReaderSilent", "NotAnswering"});
         unplug();
+    }
+}
+
+// Whole minutes, rounded; exactly five is within; days over two. Only the wall clocks count.
+TEST(ReaderClockWarning, SaysBehindOrAheadBeyondFiveMinutes) {
+    const QDateTime now(QDate(2026, 12, 7), QTime(15, 4, 5), Qt::OffsetFromUTC, 3600);
+    const QDateTime fields(now.date(), now.time(), Qt::UTC);  // the reader's, in no zone
+    for (const qint64 within : {-299, -300, 300}) {
+        EXPECT_EQ(readerClockWarning(fields.addSecs(within), now), "") << within;
+    }
+    EXPECT_EQ(readerClockWarning(QDateTime(), now), "");
+    const std::pair<qint64, const char*> cases[] = {
+        {-301, "5 min behind"},        {301, "5 min ahead of"},         {-3570, "1 h 0 min behind"},
+        {-11520, "3 h 12 min behind"}, {172800, "48 h 0 min ahead of"}, {-172860, "2 days behind"}};
+    for (const auto& [secs, said] : cases) {
+        EXPECT_EQ(readerClockWarning(fields.addSecs(secs), now),
+                  QString("The reader's clock is %1 this computer's.").arg(said));
     }
 }
 

@@ -47,6 +47,7 @@ const char kUsage[] =
     "Standard output holds only the lines \"Reader serial number: ...\", \"Reader clock: ...\"\n"
     "and, last, the saved file's full path. Progress and one line per failure go to standard\n"
     "error; traces go to the debug log (LUMORA_DEBUG_LOG), or to standard error with --verbose.\n"
+    "A reader clock more than 5 minutes off this computer's is said on standard error.\n"
     "\n"
     "  -t, --timeout SECONDS  how long to wait for a reader (default 60)\n"
     "  -v, --verbose          traces on standard error\n"
@@ -170,6 +171,10 @@ int main(int argc, char** argv) {
                                  qUtf8Printable(printableReaderText(session.serialNumber())),
                                  qUtf8Printable(printableReaderText(session.readerClock())));
                     std::fflush(results);
+                    if (!session.clockWarning().isEmpty()) {
+                        std::fprintf(stderr, "lumora-download: %s\n",
+                                     qUtf8Printable(session.clockWarning()));
+                    }
                     session.download();
                 }
                 break;

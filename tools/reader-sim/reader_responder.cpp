@@ -1,18 +1,37 @@
 #include "tools/reader-sim/reader_responder.h"
 
+#include <ctime>
 #include <utility>
 
 namespace {
 
 const char kLineEnd[] = "\r\n";
 
+// The clock's first seven bytes (second, minute, hour, day, month, year low, year high) as the
+// local wall clock shows t; the eighth is kept.
+void LocalClockFields(std::time_t t, std::array<uint8_t, 8>* clock) {
+    std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &t);
+#else
+    localtime_r(&t, &local);
+#endif
+    const int year = local.tm_year + 1900;
+    *clock = {static_cast<uint8_t>(local.tm_sec),     static_cast<uint8_t>(local.tm_min),
+              static_cast<uint8_t>(local.tm_hour),    static_cast<uint8_t>(local.tm_mday),
+              static_cast<uint8_t>(local.tm_mon + 1), static_cast<uint8_t>(year),
+              static_cast<uint8_t>(year >> 8),        (*clock)[7]};
+}
+
 }  // namespace
 
 ReaderResponder::ReaderResponder(std::shared_ptr<const Scenario> scenario, int errorOnceType,
-                                 ResponderObserver observer, int neverAnswerType)
+                                 ResponderObserver observer, int neverAnswerType,
+                                 std::optional<int64_t> clockOffsetS)
     : scenario_(std::move(scenario)),
       errorOnceType_(errorOnceType),
       neverAnswerType_(neverAnswerType),
+      clockOffsetS_(clockOffsetS),
       observer_(std::move(observer)) {}
 
 void ReaderResponder::log(const std::string& line) {
@@ -155,9 +174,14 @@ void ReaderResponder::answer(const AapMessage& request) {
                                                      : AapEncode(kAAPConfig, it->second));
             return;
         }
-        case kAAPDateTime:
-            stream_.push(AapEncode(kAAPDateTime, s.clock.data(), 8));
+        case kAAPDateTime: {
+            std::array<uint8_t, 8> clock = s.clock;
+            if (clockOffsetS_) {
+                LocalClockFields(std::time(nullptr) + *clockOffsetS_, &clock);
+            }
+            stream_.push(AapEncode(kAAPDateTime, clock.data(), 8));
             return;
+        }
         default:
             break;
     }

@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "protocol/aap_codes.h"
@@ -24,8 +25,11 @@ public:
     // errorOnceType: the first request of this AAP type gets an empty error message instead of
     // its answer; -1 for none. The error is spent once for the responder's whole life.
     // neverAnswerType: requests of this AAP type get no answer at all; -1 for none.
+    // clockOffsetS: the clock answers the local wall clock plus this many seconds; unset: the
+    // scenario's clock.
     ReaderResponder(std::shared_ptr<const Scenario> scenario, int errorOnceType,
-                    ResponderObserver observer, int neverAnswerType = -1);
+                    ResponderObserver observer, int neverAnswerType = -1,
+                    std::optional<int64_t> clockOffsetS = std::nullopt);
 
     void onLinkStart() override;
     void onMessageBytes(const uint8_t* bytes, uint32_t n) override;
@@ -44,6 +48,7 @@ private:
     std::shared_ptr<const Scenario> scenario_;
     int errorOnceType_;
     int neverAnswerType_;
+    std::optional<int64_t> clockOffsetS_;
     bool errorSpent_ = false;
     ResponderObserver observer_;
     AapParser parser_;

@@ -35,7 +35,7 @@ ReaderSim::ReaderSim(ReaderSimOptions options)
                             [this](const AapMessage& m) { state_.requests.push_back(m); },
                             [this](const std::string& c) { state_.textCommands.push_back(c); },
                             [this](const std::string& line) { log("%s", line.c_str()); }},
-          options_.neverAnswer) {}
+          options_.neverAnswer, options_.clockOffsetS) {}
 
 ReaderSim::~ReaderSim() {
     stop();

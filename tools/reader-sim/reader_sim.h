@@ -12,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -39,7 +40,10 @@ struct ReaderSimOptions {
     int64_t replugAfterMs = -1;       // after that unplug; negative: stay unplugged
     uint64_t silentAfterPackets = 0;  // 0: never; silent until the next plug
     uint64_t loseHostPacket = 0;      // 0: never; the Nth host data packet of a connection
-    bool log = true;                  // concise log lines
+    // The clock answered: this computer's local wall clock now plus this many seconds; unset:
+    // the scenario's fixed clock.
+    std::optional<int64_t> clockOffsetS;
+    bool log = true;  // concise log lines
     // Where log lines go (without line end); null: DebugLog. Called on any of the simulator's
     // threads, never concurrently.
     std::function<void(const char* line)> logSink;

@@ -27,6 +27,21 @@ CLI::Validator Whole(uint64_t low, uint64_t high) {
         "");
 }
 
+// As Whole, with an optional minus sign: -limit..limit.
+CLI::Validator Signed(uint64_t limit) {
+    return CLI::Validator(
+        [limit](std::string& text) {
+            const bool minus = text.rfind('-', 0) == 0;
+            std::string magnitude = text.substr(minus ? 1 : 0);
+            if (!Whole(0, limit)(magnitude).empty()) {
+                return BadValue(text);
+            }
+            text = (minus ? "-" : "") + magnitude;
+            return std::string();
+        },
+        "");
+}
+
 const CLI::Validator kProbability(
     [](std::string& text) {
         char* end = nullptr;
@@ -47,6 +62,7 @@ SimArgsResult ParseSimArgs(int argc, const char* const* argv, SimProgramOptions*
     bool quiet = false;
     constexpr uint64_t kAny = ~uint64_t{0};
     constexpr uint64_t kDay = 24ull * 3600 * 1000;
+    constexpr uint64_t kClockOffsetLimitS = 100ull * 366 * 24 * 3600;  // the reader's years fit
 
     CLI::App app("Plays a glucose-sensor reader on a socket device in DIR until SIGINT or SIGTERM.",
                  "lumora-reader-sim");
@@ -102,6 +118,11 @@ SimArgsResult ParseSimArgs(int argc, const char* const* argv, SimProgramOptions*
     app.add_option("--lose-host-packet", sim.loseHostPacket,
                    "lose the Nth host data packet of each connection")
         ->transform(Whole(1, kAny));
+    int64_t clockOffsetS = 0;
+    CLI::Option* clockOffset =
+        app.add_option("--clock-offset", clockOffsetS,
+                       "clock: local time now plus N s, may be negative (scenario's)")
+            ->transform(Signed(kClockOffsetLimitS));
     app.add_flag("--quiet", quiet, "no log lines");
     app.add_flag("--version", "the program's name and version");
     try {
@@ -114,6 +135,9 @@ SimArgsResult ParseSimArgs(int argc, const char* const* argv, SimProgramOptions*
         return SimArgsResult::error;
     }
     sim.hostWindow = static_cast<uint8_t>(hostWindow);
+    if (*clockOffset) {
+        sim.clockOffsetS = clockOffsetS;
+    }
     sim.log = !quiet;
     out->defaults.seed = seed;
     sim.seed = *faultSeedOption ? faultSeed : seed;
