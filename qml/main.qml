@@ -219,7 +219,7 @@ ApplicationWindow {
         // Messages quote paths and reader text: shown as plain text, never as markup.
         Item {
             implicitWidth: 400
-            implicitHeight: errorText.implicitHeight + 70
+            implicitHeight: errorText.implicitHeight + logText.implicitHeight + 80
 
             Label {
                 id: errorText
@@ -233,12 +233,37 @@ ApplicationWindow {
                 font.pixelSize: 14
             }
 
-            Button {
+            // Where the log to send to support is; no line when none is written.
+            Label {
+                id: logText
+                objectName: "logText"
+                anchors.top: errorText.bottom
+                anchors.topMargin: 10
+                x: 14
+                width: parent.width - 28
+                visible: logFolder !== ""
+                text: qsTr("A log for support is kept in %1.").arg(logFolder)
+                textFormat: Text.PlainText
+                wrapMode: Text.Wrap
+                font.pixelSize: 12
+            }
+
+            Row {
                 anchors.right: parent.right
                 anchors.bottom: parent.bottom
                 anchors.margins: 10
-                text: qsTr("OK")
-                onClicked: errorDialog.close()
+                spacing: 8
+
+                Button {
+                    objectName: "btnOpenLogFolder"
+                    visible: logFolder !== ""
+                    text: qsTr("Open log folder")
+                    onClicked: Qt.openUrlExternally(logFolderUrl)
+                }
+                Button {
+                    text: qsTr("OK")
+                    onClicked: errorDialog.close()
+                }
             }
         }
     }
