@@ -4,7 +4,6 @@
 #include <windows.h>
 #endif
 
-#include <QByteArray>
 #include <QtGlobal>
 #include <cstdio>
 
@@ -25,16 +24,6 @@ void useUtf8Console() {
 #ifdef _WIN32
     SetConsoleOutputCP(CP_UTF8);
 #endif
-}
-
-bool verboseRequested(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        const QByteArray argument(argv[i]);
-        if (argument == "-v" || argument == "--verbose") {
-            return true;
-        }
-    }
-    return false;
 }
 
 void routeTraces(bool verbose) {

@@ -9,9 +9,6 @@
 // Standard output and error carry UTF-8 text; a Windows console is told to show it so.
 void useUtf8Console();
 
-// Whether the arguments ask for --verbose (-v); read before anything can write a trace.
-bool verboseRequested(int argc, char** argv);
-
 // Keeps the log file (the support log, or the file LUMORA_DEBUG_LOG names), Qt's messages
 // through it, and sends it to standard error too when verbose. Call before the first trace.
 void routeTraces(bool verbose);

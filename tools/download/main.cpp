@@ -89,10 +89,7 @@ int main(int argc, char** argv) {
     if (PrintVersionIfAsked(argc, argv, "lumora-download")) {
         return kExitSaved;
     }
-    // Before anything can write a trace.
-    const bool verbose = verboseRequested(argc, argv);
     useUtf8Console();
-    routeTraces(verbose);
     FILE* const results = stdout;
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
@@ -121,6 +118,8 @@ int main(int argc, char** argv) {
                 QStringLiteral("--timeout takes whole seconds, 1 to %1").arg(kMaxTimeoutS));
         }
     }
+    // Before anything can write a trace; after --help and usage errors, which leave no log.
+    routeTraces(parser.isSet(verboseOption));
 
     applySettingsPathFromEnvironment();
     // Everything below lives on this, the main, thread; the session's worker on its own.
