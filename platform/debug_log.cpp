@@ -62,7 +62,7 @@ void chooseSink(LogState& state) {
         const std::string folder = DebugLogSupportFolder();
         if (folder.empty()) {
             std::fprintf(stderr,
-                         "%scannot write the log (no folder for it: HOME is not set); "
+                         "%scannot write the log (the environment names no folder for it); "
                          "going on without it\n",
                          prefixOf(state));
         } else {
