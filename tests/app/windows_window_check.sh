@@ -19,12 +19,12 @@ wait_until() {
     fail "$1"
 }
 
-mkdir -p "$work/sockets" "$work/config/LumoraConnector" "$work/data" "$work/state"
+mkdir -p "$work/sockets" "$work/config/LumoraConnector" "$work/data"
 openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:2048 -out "$work/private.pem" 2>/dev/null
 openssl pkey -in "$work/private.pem" -pubout -out "$work/public.pem"
 printf '[General]\ndata_dir=%s/data/\npublic_key_file=%s/public.pem\n' "$win" "$win" \
     >"$work/config/LumoraConnector/Configuration.ini"
-export LUMORA_HID_SOCKET_DIR=$win/sockets XDG_CONFIG_DIRS=$win/config LOCALAPPDATA=$win/state
+export LUMORA_HID_SOCKET_DIR=$win/sockets XDG_CONFIG_DIRS=$win/config
 cd "$work"
 
 "$run" "$build/tools/reader-sim/lumora-reader-sim.exe" --dir "$win/sockets" >sim.log 2>&1 &
