@@ -25,11 +25,16 @@ void civilDate(long long days, int* year, int* month, int* day) {
     *year = int(yearOfEra + era * 400 + (*month <= 2));
 }
 
+// The separators of a path: '/' works on Windows too.
+std::string separators() {
+    return {'/', kOsPathSeparator};
+}
+
 // Makes folder and the folders above it; empty, or why the first missing one could not be made.
 std::string makeFolders(const std::string& folder) {
     std::string firstFailure;
-    for (size_t at = folder.find(kOsPathSeparator, 1); at != std::string::npos;
-         at = folder.find(kOsPathSeparator, at + 1)) {
+    for (size_t at = folder.find_first_of(separators(), 1); at != std::string::npos;
+         at = folder.find_first_of(separators(), at + 1)) {
         if (!OsMakeFolder(folder.substr(0, at).c_str()) && firstFailure.empty()) {
             firstFailure = OsLastErrorText();
         }
@@ -72,7 +77,7 @@ bool LogSink::start() {
         return !broken_;
     }
     if (support_) {
-        const std::string folder = file_.substr(0, file_.rfind(kOsPathSeparator));
+        const std::string folder = file_.substr(0, file_.find_last_of(separators()));
         const std::string failure = makeFolders(folder);
         if (!failure.empty()) {
             complain(folder, failure);
