@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <regex>
@@ -138,6 +139,10 @@ TEST(DebugLogSupportFile, RotatesKeepingTheNewestLinesStamped) {
     }
     EXPECT_NE(readFile(file).find("line 39999."), std::string::npos);
     EXPECT_FALSE(std::ifstream(file + ".3").good());
+#ifndef _WIN32
+    const auto made = std::filesystem::status(LogFile::folder() + "/state/logs").permissions();
+    EXPECT_EQ(made, std::filesystem::perms::owner_all);
+#endif
 }
 
 // Said once on standard error; writing goes on without the file.
