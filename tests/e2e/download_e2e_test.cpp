@@ -243,10 +243,11 @@ TEST(DownloadE2eTest, SavesWhatTheReaderHoldsAndDecryptsBackToIt) {
         rig.setKeyFile(testKey(2048).publicPem());
         const ProgramRun run = rig.download(c.verbose ? QStringList("--verbose") : QStringList());
         ASSERT_EQ(run.exitCode, 0) << qPrintable(run.err);
-        EXPECT_EQ(run.err.startsWith("lumora-download: cannot write the log " + rig.debugLog +
-                                     " (No such file or directory); going on without it\n"),
-                  !c.verbose)
+        EXPECT_EQ(
+            run.err.startsWith("lumora-download: cannot write the log " + rig.debugLog + " ("),
+            !c.verbose)
             << qPrintable(run.err);
+        EXPECT_EQ(run.err.count("); going on without it\n"), c.verbose ? 0 : 1);  // the OS's reason
         // The log for support, kept beside --verbose, holds the run but no record's values.
         const QString log = QString::fromUtf8(readBytes(rig.logFile()));
         EXPECT_EQ(log.contains(" lumora-download: lumora-download "), c.verbose);
