@@ -5,6 +5,8 @@ Page {
     id: page
     width: 540
     height: 380
+    // A plain background: its items speak for themselves.
+    Accessible.ignored: true
 
     Label {
         id: lblStatus1
@@ -14,6 +16,7 @@ Page {
         font.pixelSize: 17
         font.bold: true
         topPadding: 0
+        Accessible.ignored: true
     }
 
     Label {
@@ -26,6 +29,7 @@ Page {
         font.pixelSize: 17
         font.bold: true
         topPadding: 0
+        Accessible.ignored: true
     }
 
     Label {
@@ -38,6 +42,7 @@ Page {
         font.pixelSize: 17
         font.bold: true
         topPadding: 0
+        Accessible.ignored: true
     }
 
     Label {
@@ -48,6 +53,7 @@ Page {
         font.pixelSize: 17
         font.bold: true
         topPadding: 0
+        Accessible.ignored: true
     }
 
     Label {
@@ -58,6 +64,7 @@ Page {
         text: Qt.application.version
         font.pixelSize: 17
         topPadding: 0
+        Accessible.name: qsTr("Software version: %1").arg(text)
     }
 
     Label {
@@ -68,6 +75,7 @@ Page {
         font.pixelSize: 17
         font.bold: true
         topPadding: 0
+        Accessible.ignored: true
     }
 
     Label {

@@ -17,6 +17,8 @@ Dialog {
     // Inside the border; the panels keep their own margins.
     padding: 1
     topPadding: 0
+    // Each opening starts the keyboard at the top, not where the last one left it.
+    onOpened: contentItem.forceActiveFocus()
 
     readonly property Item panel: contentChildren.length > 0 ? contentChildren[0] : null
     // A panel that does not fit in the window below the title is shown smaller, whole, rather
@@ -44,5 +46,12 @@ Dialog {
         target: dialog.panel
         property: "transformOrigin"
         value: Item.TopLeft
+    }
+    // Screen readers call the dialog by its title. The item that stands for the dialog is its
+    // frame's parent.
+    Binding {
+        target: dialog.background ? dialog.background.parent : null
+        property: "Accessible.name"
+        value: dialog.title
     }
 }

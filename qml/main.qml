@@ -108,6 +108,8 @@ ApplicationWindow {
     Page1Form {
         id: page1
         objectName: "page1"
+        // Holds Get Data's focus, so that the keyboard reaches it without a click first.
+        focus: true
 
         Label {
             id: lblStatus1
@@ -125,6 +127,9 @@ ApplicationWindow {
             minimumPixelSize: 9
             font.pixelSize: 17
             topPadding: 0
+            // The captions beside the values are hidden from screen readers: each value names
+            // itself.
+            Accessible.name: qsTr("Device status: %1").arg(text)
         }
 
         Label {
@@ -138,6 +143,7 @@ ApplicationWindow {
             textFormat: Text.PlainText
             font.pixelSize: 17
             topPadding: 0
+            Accessible.name: qsTr("Sensor serial number: %1").arg(text)
         }
 
         Label {
@@ -151,6 +157,7 @@ ApplicationWindow {
             textFormat: Text.PlainText
             font.pixelSize: 17
             topPadding: 0
+            Accessible.name: qsTr("Reader serial number: %1").arg(text)
         }
 
         Label {
@@ -164,6 +171,7 @@ ApplicationWindow {
             textFormat: Text.PlainText
             font.pixelSize: 17
             topPadding: 0
+            Accessible.name: qsTr("Reader date and time: %1").arg(text)
         }
 
         Button {
@@ -177,7 +185,15 @@ ApplicationWindow {
             enabled: session.state === DownloadSession.Ready
                      || session.state === DownloadSession.Downloading
             flat: false
+            focus: true
+            // The style frames a button focused by Tab only; Get Data gets the focus from a
+            // reader's arrival or a closing dialog, and must show it then too.
+            onActiveFocusChanged: if (activeFocus) focusReason = Qt.TabFocusReason
             onClicked: session.download()
+            Keys.onReturnPressed: clicked()
+            Keys.onEnterPressed: clicked()
+            Accessible.description:
+                qsTr("Downloads the reader's records and saves them encrypted for the recipient.")
         }
 
         // Said before any download, so that a download is never thrown away at the end.
@@ -219,7 +235,7 @@ ApplicationWindow {
         // Messages quote paths and reader text: shown as plain text, never as markup.
         Item {
             implicitWidth: 400
-            implicitHeight: errorText.implicitHeight + logText.implicitHeight + 80
+            implicitHeight: errorText.implicitHeight + (logFolder !== "" ? logText.implicitHeight + 10 : 0) + 70
 
             Label {
                 id: errorText
@@ -259,10 +275,14 @@ ApplicationWindow {
                     visible: logFolder !== ""
                     text: qsTr("Open log folder")
                     onClicked: Qt.openUrlExternally(logFolderUrl)
+                    Keys.onReturnPressed: clicked()
+                    Keys.onEnterPressed: clicked()
                 }
                 Button {
                     text: qsTr("OK")
                     onClicked: errorDialog.close()
+                    Keys.onReturnPressed: clicked()
+                    Keys.onEnterPressed: clicked()
                 }
             }
         }
@@ -295,6 +315,7 @@ ApplicationWindow {
                 from: 0
                 to: 100
                 visible: true
+                Accessible.name: qsTr("Download progress")
             }
 
             // Records of the table being received, next to the bar.
@@ -340,6 +361,8 @@ ApplicationWindow {
                 cache: true
                 fillMode: Image.PreserveAspectFit
                 anchors.horizontalCenter: parent.horizontalCenter
+                Accessible.role: Accessible.Graphic
+                Accessible.name: qsTr("Drag the file from here into another application.")
             }
 
             MouseArea {
@@ -387,6 +410,18 @@ ApplicationWindow {
                 selectionColor: systemPalette.highlight
                 selectedTextColor: systemPalette.highlightedText
                 font.pixelSize: 13
+                Accessible.name: qsTr("Saved file")
+            }
+
+            // A read-only text shows no cursor: the frame shows where the keyboard is.
+            Rectangle {
+                objectName: "fileNameFocus"
+                anchors.fill: lblFileName
+                anchors.margins: -3
+                visible: lblFileName.activeFocus
+                color: "transparent"
+                border.color: systemPalette.highlight
+                border.width: 2
             }
 
             Row {
@@ -398,7 +433,9 @@ ApplicationWindow {
                 Button {
                     objectName: "btnCopyPath"
                     text: qsTr("Copy path")
-                        activeFocusOnTab: true
+                    activeFocusOnTab: true
+                    Keys.onReturnPressed: clicked()
+                    Keys.onEnterPressed: clicked()
                     onClicked: {
                         lblFileName.selectAll()
                         lblFileName.copy()
@@ -409,13 +446,17 @@ ApplicationWindow {
                 Button {
                     objectName: "btnOpenFolder"
                     text: qsTr("Open folder")
-                        activeFocusOnTab: true
+                    activeFocusOnTab: true
+                    Keys.onReturnPressed: clicked()
+                    Keys.onEnterPressed: clicked()
                     onClicked: Qt.openUrlExternally(session.savedFolderUrl)
                 }
 
                 Button {
                     text: qsTr("OK")
-                        activeFocusOnTab: true
+                    activeFocusOnTab: true
+                    Keys.onReturnPressed: clicked()
+                    Keys.onEnterPressed: clicked()
                     onClicked: transferDialog.close()
                 }
             }
