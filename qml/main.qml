@@ -235,7 +235,8 @@ ApplicationWindow {
         // Messages quote paths and reader text: shown as plain text, never as markup.
         Item {
             implicitWidth: 400
-            implicitHeight: errorText.implicitHeight + (logFolder !== "" ? logText.implicitHeight + 10 : 0) + 70
+            implicitHeight: errorText.implicitHeight + 70
+                            + (logFolder !== "" ? logText.implicitHeight + 10 : 0)
 
             Label {
                 id: errorText
