@@ -2,11 +2,13 @@
 
 #include <QGuiApplication>
 #include <QQmlApplicationEngine>
+#include <QQmlContext>
 #include <QtQml>
 
 #include "client/reader_callbacks.h"
 #include "export/download_session.h"
 #include "export/settings_path.h"
+#include "export/support_log.h"
 #include "platform/program_version.h"
 #include "protocol/aap_layer.h"
 
@@ -16,6 +18,11 @@ int startConnector(QQmlApplicationEngine& engine, const QUrl& window) {
     qmlRegisterType<DownloadSession>("com.norvane.lumora", 1, 0, "DownloadSession");
     // The window's version text.
     QCoreApplication::setApplicationVersion(QString::fromLatin1(kLumoraVersion));
+    // Where the error dialog says the log is; empty when none is written.
+    const QString logFolder = supportLogFolder();
+    engine.rootContext()->setContextProperty("logFolder", logFolder);
+    engine.rootContext()->setContextProperty(
+        "logFolderUrl", logFolder.isEmpty() ? QUrl() : QUrl::fromLocalFile(logFolder));
 
     engine.load(window);
     if (engine.rootObjects().isEmpty()) {
@@ -29,6 +36,7 @@ int startConnector(QQmlApplicationEngine& engine, const QUrl& window) {
 }
 
 int runConnector(int argc, char** argv) {
+    startSupportLog(QStringLiteral("lumora-connector"));
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
     QGuiApplication app(argc, argv);
     applySettingsPathFromEnvironment();

@@ -12,7 +12,8 @@ constexpr char kWindowDocument[] = "qrc:/main.qml";
 constexpr int kNoWindowExitCode = -1;
 
 // Registers DownloadSession as the QML type of "com.norvane.lumora" 1.0 (the window makes and owns
-// its session), loads window and, only once it has a root object, starts the reader transport
+// its session), sets the context properties logFolder and logFolderUrl (the log's folder, or
+// empty), loads window and, only once it has a root object, starts the reader transport
 // with the application's callbacks. Returns 0 then, or kNoWindowExitCode with the transport
 // untouched when the document is missing or broken. Deleting the engine deletes the window and
 // its session, which joins the download thread. GUI thread, after the application object exists;
@@ -21,7 +22,7 @@ constexpr int kNoWindowExitCode = -1;
 int startConnector(QQmlApplicationEngine& engine,
                    const QUrl& window = QUrl(QString::fromLatin1(kWindowDocument)));
 
-// The whole program: high-DPI scaling, the application object, the settings folder from the
-// environment, startConnector, then the event loop until the window closes. Returns the exit
+// The whole program: the log, high-DPI scaling, the application object, the settings folder from
+// the environment, startConnector, then the event loop until the window closes. Returns the exit
 // code.
 int runConnector(int argc, char** argv);

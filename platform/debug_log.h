@@ -3,13 +3,15 @@
 // Each message goes out as "<program>: <message>", where <program> is the base name of the
 // running executable without its extension. Messages carry their own line ends. The sink is the
 // file named by the environment variable LUMORA_DEBUG_LOG (appended) when it is set, else the
-// debugger output on Windows and standard error elsewhere.
+// support log when the program keeps one, else the debugger output on Windows and standard error
+// elsewhere. Lines in a file start with their UTC time stamp (log_sink.h).
 //
 // Thread-safe: formatting and output happen under one lock, so messages never interleave.
-// Allocates nothing per message; a message longer than 8,191 characters is cut.
+// A message longer than 8,191 characters is cut.
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 #if defined(__MINGW32__)
 // The build selects mingw's C99 printf, so check against GNU rules (%zu, %lld).
@@ -22,9 +24,23 @@
 
 void DebugLog(const char* format, ...) LUMORA_PRINTF_FORMAT(1, 2);
 
-// Sends the log to standard error, whatever LUMORA_DEBUG_LOG says and on Windows too. Only
-// before the first message, which chooses the sink for good.
+// Also sends the log to standard error, on Windows too, beside its file if it has one.
 void DebugLogToStandardError();
+
+// Keeps the support log, "lumora-connector.log" (and its rotated ".1", ".2") in
+// DebugLogSupportFolder(), made when missing, unless LUMORA_DEBUG_LOG names a file. header: lines
+// each ending in '\n' that start every file; written at once. Before the first message, which
+// otherwise chooses the sink for good.
+void DebugLogKeepSupportFile(const char* header);
+
+// The support log's folder: $XDG_STATE_HOME/lumora-connector (when absolute), else
+// $HOME/.local/state/lumora-connector; %LOCALAPPDATA%\LumoraConnector\logs on Windows. Empty
+// when the environment names none.
+std::string DebugLogSupportFolder();
+
+// The file the log is written to (the support log or LUMORA_DEBUG_LOG's); empty when it goes to
+// standard error or the debugger output only, or its file cannot be written.
+std::string DebugLogFileName();
 
 // Builds the log prefix from an executable path: the part after the last separator, cut at its
 // last '.', then ": ". Returns false (and leaves out untouched) when the path holds no

@@ -258,6 +258,7 @@ ApplicationWindow {
         Item {
             implicitWidth: 400
             implicitHeight: errorText.implicitHeight + 70
+                            + (logFolder !== "" ? logText.implicitHeight + 10 : 0)
 
             Label {
                 id: errorText
@@ -271,14 +272,41 @@ ApplicationWindow {
                 font.pixelSize: 14
             }
 
-            Button {
+            // Where the log to send to support is; no line when none is written.
+            Label {
+                id: logText
+                objectName: "logText"
+                anchors.top: errorText.bottom
+                anchors.topMargin: 10
+                x: 14
+                width: parent.width - 28
+                visible: logFolder !== ""
+                text: qsTr("A log for support is kept in %1.").arg(logFolder)
+                textFormat: Text.PlainText
+                wrapMode: Text.Wrap
+                font.pixelSize: 12
+            }
+
+            Row {
                 anchors.right: parent.right
                 anchors.bottom: parent.bottom
                 anchors.margins: 10
-                text: qsTr("OK")
-                onClicked: errorDialog.close()
-                Keys.onReturnPressed: clicked()
-                Keys.onEnterPressed: clicked()
+                spacing: 8
+
+                Button {
+                    objectName: "btnOpenLogFolder"
+                    visible: logFolder !== ""
+                    text: qsTr("Open log folder")
+                    onClicked: Qt.openUrlExternally(logFolderUrl)
+                    Keys.onReturnPressed: clicked()
+                    Keys.onEnterPressed: clicked()
+                }
+                Button {
+                    text: qsTr("OK")
+                    onClicked: errorDialog.close()
+                    Keys.onReturnPressed: clicked()
+                    Keys.onEnterPressed: clicked()
+                }
             }
         }
     }

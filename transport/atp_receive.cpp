@@ -40,7 +40,8 @@ bool IsCommandWeHandle(uint8_t code) {
 }  // namespace
 
 void MALTransATP::OnDebugPrint(const char* text) {
-    DebugLog("MALTransATP::OnDebugPrint %s\n", text ? text : "");
+    // Only its length: the reader's own text may quote what it stores, which the log never holds.
+    DebugLog("MALTransATP::OnDebugPrint: %zu characters\n", text ? std::strlen(text) : 0);
 }
 
 void MALTransATP::OnReceiveReport(int32_t deviceId, const uint8_t* report, int32_t length) {

@@ -43,6 +43,8 @@ int main(int argc, char** argv) {
     TestSetEnv("LUMORA_HID_SOCKET_DIR", qPrintable(folders.sockets()));
     TestSetEnv("XDG_CONFIG_DIRS", qPrintable(folders.config()));
     TestSetEnv("LUMORA_DEBUG_LOG", qPrintable(folders.base + "/debug.log"));
+    TestSetEnv("XDG_STATE_HOME", qPrintable(folders.base));  // never the real home's log
+    TestSetEnv("LOCALAPPDATA", qPrintable(QDir::toNativeSeparators(folders.base)));
     // A Windows Qt built without FreeType has no offscreen platform; minimal serves there.
     const QDir platforms(QLibraryInfo::location(QLibraryInfo::PluginsPath) + "/platforms");
     const bool offscreen = !platforms.entryList({"*qoffscreen*"}).isEmpty();

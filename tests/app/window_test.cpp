@@ -92,9 +92,11 @@ TEST_F(ConnectorWindow, ArrivalShowsSerialAndClockAndGetDataSavesTheDocumentAndO
 // large for it shown smaller rather than cut off. Tab reaches its buttons, Esc closes it.
 TEST_F(ConnectorWindow, DialogsOpenWholeInTheMiddleOfTheWindowAndAnswerTheKeyboard) {
     item("errorDialog")->setProperty("text", QString("Longer than the window. ").repeated(300));
+    EXPECT_EQ(text("logText"), "A log for support is kept in " +
+                                   QDir::toNativeSeparators(appTestFolders().base) + ".");
     const QRectF area(QPointF(), window_->size());
     const std::pair<const char*, QStringList> cases[] = {
-        {"errorDialog", {"OK"}},
+        {"errorDialog", {"Open log folder", "OK"}},
         {"progressDialog", {"OK"}},
         {"transferDialog", {"Copy path", "Open folder", "OK"}},
     };

@@ -4,14 +4,10 @@
 #include <windows.h>
 #endif
 
-#include <QByteArray>
-#include <QProcess>
 #include <QtGlobal>
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 
+#include "export/support_log.h"
 #include "platform/debug_log.h"
 
 namespace {
@@ -30,35 +26,13 @@ void useUtf8Console() {
 #endif
 }
 
-bool verboseRequested(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        const QByteArray argument(argv[i]);
-        if (argument == "-v" || argument == "--verbose") {
-            return true;
-        }
-    }
-    return false;
-}
-
 void routeTraces(bool verbose) {
-    const char* log = std::getenv("LUMORA_DEBUG_LOG");
+    // The log file is kept with --verbose too: a failure watched on a terminal still leaves the
+    // file that support asks for, and the two never differ in what they hold.
     if (verbose) {
         DebugLogToStandardError();
-    } else if (!(log && *log)) {
-        qputenv("LUMORA_DEBUG_LOG", QProcess::nullDevice().toLocal8Bit());
-    } else if (FILE* const probe = std::fopen(log, "a")) {
-        std::fclose(probe);
-    } else {
-        // A log never stops a download.
-        std::fprintf(stderr,
-                     "lumora-download: cannot write the debug log %s (%s); going on "
-                     "without it\n",
-                     log, std::strerror(errno));
-        qputenv("LUMORA_DEBUG_LOG", QProcess::nullDevice().toLocal8Bit());
     }
-    qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& message) {
-        DebugLog("%s\n", qUtf8Printable(message));
-    });
+    startSupportLog(QStringLiteral("lumora-download"));
 }
 
 QString printableReaderText(const QString& text) {

@@ -1,5 +1,5 @@
 // What lumora-download writes where: standard output holds only its results, progress goes to
-// standard error, traces to the debug log or, with --verbose, to standard error.
+// standard error, traces to the log file and, with --verbose, to standard error too.
 // Everything here runs on the program's main thread.
 #pragma once
 
@@ -9,11 +9,8 @@
 // Standard output and error carry UTF-8 text; a Windows console is told to show it so.
 void useUtf8Console();
 
-// Whether the arguments ask for --verbose (-v); read before anything can write a trace.
-bool verboseRequested(int argc, char** argv);
-
-// Sends the debug log, and Qt's message log through it, to standard error when verbose, else to
-// the file LUMORA_DEBUG_LOG names, or nowhere. Call before the first trace.
+// Keeps the log file (the support log, or the file LUMORA_DEBUG_LOG names), Qt's messages
+// through it, and sends it to standard error too when verbose. Call before the first trace.
 void routeTraces(bool verbose);
 
 // Text from the reader as it may reach a terminal: backslash, control and format characters

@@ -1,7 +1,7 @@
 // lumora-download: the download without a window. Waits for a reader, shows its serial number
 // and clock, downloads and saves the file through the window's DownloadSession, and prints what
 // the session says. Standard output holds only the serial-number, clock and saved-path lines;
-// progress and one line per failure go to standard error, traces to the debug log (standard
+// progress and one line per failure go to standard error, traces to the log file (and standard
 // error with --verbose).
 #include <stdio.h>
 #ifdef _WIN32
@@ -19,6 +19,7 @@
 #include "client/reader_callbacks.h"
 #include "export/download_session.h"
 #include "export/settings_path.h"
+#include "export/support_log.h"
 #include "platform/program_version.h"
 #include "protocol/aap_layer.h"
 #include "tools/download/console_output.h"
@@ -46,11 +47,12 @@ const char kUsage[] =
     "Configuration.ini in the first folder of XDG_CONFIG_DIRS that holds it, else /etc/xdg).\n"
     "Standard output holds only the lines \"Reader serial number: ...\", \"Reader clock: ...\"\n"
     "and, last, the saved file's full path. Progress and one line per failure go to standard\n"
-    "error; traces go to the debug log (LUMORA_DEBUG_LOG), or to standard error with --verbose.\n"
+    "error; traces go to the log for support (~/.local/state/lumora-connector/, or the file\n"
+    "LUMORA_DEBUG_LOG names), and to standard error too with --verbose.\n"
     "A reader clock more than 5 minutes off this computer's is said on standard error.\n"
     "\n"
     "  -t, --timeout SECONDS  how long to wait for a reader (default 60)\n"
-    "  -v, --verbose          traces on standard error\n"
+    "  -v, --verbose          traces on standard error too\n"
     "  -h, --help             show this help\n"
     "      --version          print the program's name and version\n"
     "\n"
@@ -73,16 +75,22 @@ int complain(int code, const QString& message) {
     return code;
 }
 
+// After a failure's line: where its details are.
+int pointToLog(int code) {
+    const QString log = supportLogFile();
+    if (code != kExitSaved && !log.isEmpty()) {
+        std::fprintf(stderr, "lumora-download: details are in the log %s\n", qUtf8Printable(log));
+    }
+    return code;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (PrintVersionIfAsked(argc, argv, "lumora-download")) {
         return kExitSaved;
     }
-    // Before anything can write a trace.
-    const bool verbose = verboseRequested(argc, argv);
     useUtf8Console();
-    routeTraces(verbose);
     FILE* const results = stdout;
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
@@ -111,6 +119,8 @@ int main(int argc, char** argv) {
                 QStringLiteral("--timeout takes whole seconds, 1 to %1").arg(kMaxTimeoutS));
         }
     }
+    // Before anything can write a trace; after --help and usage errors, which leave no log.
+    routeTraces(parser.isSet(verboseOption));
 
     applySettingsPathFromEnvironment();
     // Everything below lives on this, the main, thread; the session's worker on its own.
@@ -119,7 +129,7 @@ int main(int argc, char** argv) {
     // Settings, key or data folder that cannot be used would only show after the download.
     const QString setup = session.setupProblem();
     if (!setup.isEmpty()) {
-        return complain(kExitError, setup);
+        return pointToLog(complain(kExitError, setup));
     }
     // "/srv/pre-" names no folder but the start of each sensor folder's name: easily mistaken.
     const QString dataDir = files.baseSubjectDataDir();
@@ -221,5 +231,5 @@ int main(int argc, char** argv) {
     readerTimeout.start(timeoutS * 1000);
     AAPInit(onReaderAttached, onReaderRemoved, onReaderTextReply, onReaderMessage,
             onReaderDebugPrint, nullptr);
-    return app.exec();
+    return pointToLog(app.exec());
 }
