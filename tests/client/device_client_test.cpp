@@ -296,4 +296,25 @@ TEST_F(DeviceClientTest, AnAnswerStillArrivingIsNotCutShortByTheRepeat) {
     EXPECT_EQ(QJsonDocument::fromJson(QByteArray::fromStdString(records.first)).array().size(), 15);
 }
 
+// A request could not be stopped; the rest of its answer would then have become the next one's.
+TEST_F(DeviceClientTest, ACancelEndsTheRequestAtOnceAndDropsTheRestOfItsAnswer) {
+    fake.attach();
+    serveSchema();
+    const size_t sent = fake.sends().size() + 2;
+    fake.setHook([&](size_t index, const std::string&) {
+        if (index + 1 == sent) {
+            fake.deliver({Msg(49, Record(6, 5))});
+            client->cancelRequests();
+        }
+    });
+    EXPECT_EQ(call(Records(6)), Result("[]", Outcome::cancelled));
+    EXPECT_TRUE(fake.settle());
+    EXPECT_EQ(call(Records(6)), Result("[]", Outcome::cancelled));  // and the next, unsent
+    EXPECT_EQ(fake.sends().size(), sent);
+    client->resumeRequests();
+    EXPECT_EQ(
+        serve(Records(6), {{1, {Msg(49, Record(6, 6)), Msg(49), Msg(49, Record(6, 0)), Msg(49)}}}),
+        "[" + RecordJson(0) + "]");
+}
+
 }  // namespace
