@@ -366,7 +366,8 @@ ApplicationWindow {
                 anchors.bottom: parent.bottom
                 anchors.margins: 10
                 text: qsTr("Cancel")
-                focus: true
+                Keys.onReturnPressed: clicked()
+                Keys.onEnterPressed: clicked()
                 onClicked: progressDialog.reject()
             }
         }
