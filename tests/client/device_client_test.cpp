@@ -300,15 +300,9 @@ TEST_F(DeviceClientTest, AnAnswerStillArrivingIsNotCutShortByTheRepeat) {
 TEST_F(DeviceClientTest, ACancelEndsTheRequestAtOnceAndDropsTheRestOfItsAnswer) {
     fake.attach();
     serveSchema();
-    const size_t sent = fake.sends().size() + 2;
-    fake.setHook([&](size_t index, const std::string&) {
-        if (index + 1 == sent) {
-            fake.deliver({Msg(49, Record(6, 5))});
-            client->cancelRequests();
-        }
-    });
-    EXPECT_EQ(call(Records(6)), Result("[]", Outcome::cancelled));
-    EXPECT_TRUE(fake.settle());
+    EXPECT_EQ(run(Records(6), {{1, {Msg(49, Record(6, 5)), Cancel()}}}),
+              Result("[]", Outcome::cancelled));
+    const size_t sent = fake.sends().size();
     EXPECT_EQ(call(Records(6)), Result("[]", Outcome::cancelled));  // and the next, unsent
     EXPECT_EQ(fake.sends().size(), sent);
     client->resumeRequests();
