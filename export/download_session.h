@@ -15,8 +15,8 @@
 
 // Lives on the thread that creates it (the GUI thread, or lumora-download's main thread) and is
 // called only there. It owns its FileUtil and its mediator, whose worker asks the reader on the
-// "download-worker" thread; deleting the session joins that thread (a running request ends
-// first).
+// "download-worker" thread; deleting the session cancels a running request and joins that
+// thread.
 class DownloadSession : public QObject {
     Q_OBJECT
     Q_PROPERTY(State state READ state NOTIFY stateChanged)
