@@ -82,10 +82,11 @@ int complain(int code, const QString& message) {
     return code;
 }
 
-// After a failure's line: where its details are.
+// After a failure's line: where its details are. A cancel by signal has none to look up.
 int pointToLog(int code) {
     const QString log = supportLogFile();
-    if (code != kExitSaved && !log.isEmpty()) {
+    const bool cancelled = code == kStopExitInterrupt || code == kStopExitTerminate;
+    if (code != kExitSaved && !cancelled && !log.isEmpty()) {
         std::fprintf(stderr, "lumora-download: details are in the log %s\n", qUtf8Printable(log));
     }
     return code;
