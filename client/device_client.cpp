@@ -155,6 +155,7 @@ struct DeviceClient::State {
 
     bool readerAdopted = false;
     uint64_t removals = 0;
+    bool cancelled = false;  // cancelRequests until resumeRequests
 };
 
 DeviceClient* DeviceClient::instance() {
@@ -285,8 +286,11 @@ RequestOutcome DeviceClient::runRequest(Kind kind, const std::function<void()>& 
     State::Attempts& a = s.kinds[kind];
     QMutexLocker state(&sh.stateMutex);
     // One request of a kind at a time: a second one would turn the first one's attempts stale.
-    while (a.busy && s.readerAdopted) {
+    while (a.busy && s.readerAdopted && !s.cancelled) {
         sh.answered(kind).wait(&sh.stateMutex);
+    }
+    if (s.cancelled) {
+        return RequestOutcome::cancelled;
     }
     if (!s.readerAdopted) {
         return RequestOutcome::noReader;
@@ -299,7 +303,7 @@ RequestOutcome DeviceClient::runRequest(Kind kind, const std::function<void()>& 
     uint64_t attempt = 0;
     uint64_t progress = a.progress;
     int silentPeriods = 0;
-    while (s.removals == removals) {
+    while (s.removals == removals && !s.cancelled) {
         // A send still waiting for credit is not piled up behind.
         if (attempt == 0 || a.sent >= attempt) {
             attempt = startAttempt(kind);
@@ -307,7 +311,7 @@ RequestOutcome DeviceClient::runRequest(Kind kind, const std::function<void()>& 
         }
         const uint64_t staleEnds = a.staleEnds;
         complete = waitForAnswer(kind, attempt, removals);
-        if (complete || s.removals != removals) {
+        if (complete || s.removals != removals || s.cancelled) {
             break;
         }
         if (a.progress != progress) {
@@ -335,6 +339,14 @@ RequestOutcome DeviceClient::runRequest(Kind kind, const std::function<void()>& 
     if (complete) {
         collect();
         outcome = RequestOutcome::answered;
+    } else if (s.cancelled && s.removals == removals) {
+        // The rest of an answer under way is dropped as it comes; attempts whose answers have
+        // not begun stay awaited, so their answers are known as this request's and dropped too.
+        if (s.answer.open && s.answer.kind == kind) {
+            s.answer.accepted = false;
+        }
+        clearAnswer(kind);
+        outcome = RequestOutcome::cancelled;
     }
     a.busy = false;
     sh.answered(kind).wakeAll();
@@ -429,7 +441,7 @@ bool DeviceClient::waitForAnswer(Kind kind, uint64_t attempt, uint64_t removals)
     uint64_t progress = a.progress;
     bool expired = false;
     for (;;) {
-        if (s.removals != removals) {
+        if (s.removals != removals || s.cancelled) {
             return false;
         }
         // Calibration has no flag of its own: it completes once some record answer has ended.
@@ -517,6 +529,20 @@ void DeviceClient::forgetAwaited(Kind kind) {
     queue.erase(std::remove_if(queue.begin(), queue.end(),
                                [kind](const State::Awaited& w) { return w.kind == kind; }),
                 queue.end());
+}
+
+void DeviceClient::cancelRequests() {
+    Shared& sh = shared();
+    QMutexLocker locker(&sh.stateMutex);
+    state_->cancelled = true;
+    for (int kind = 0; kind < kKindCount; ++kind) {
+        sh.answered(kind).wakeAll();
+    }
+}
+
+void DeviceClient::resumeRequests() {
+    QMutexLocker locker(&shared().stateMutex);
+    state_->cancelled = false;
 }
 
 void DeviceClient::readerAttached() {

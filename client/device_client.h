@@ -30,6 +30,7 @@ enum class RequestOutcome {
     noReader,         // none adopted, or removed during the request
     notAnswering,     // no answer progress through kGiveUpPeriods repeat periods
     unreadableReply,  // a text reply that could not be received whole (too long, a NUL)
+    cancelled,        // cancelRequests ended it
 };
 
 // A request's value with its outcome: an empty value alone does not tell an empty answer from a
@@ -103,6 +104,16 @@ public:
     Q_INVOKABLE bool hasSchema() const;
     Q_INVOKABLE bool hasConfigSchema() const;
     Q_INVOKABLE bool hasResults() const;
+
+    // Ends the requests that run at once with RequestOutcome::cancelled, and every request that
+    // starts later the same way until resumeRequests: a job cancelled between two of its requests
+    // must not start the next. What the reader still sends for them is read and dropped, never
+    // taken as the answer of a later request. Any thread; never blocks for longer than a short
+    // state lock.
+    void cancelRequests();
+    // Lets requests run again; called by whoever starts the next job, before it checks whether
+    // that job was itself cancelled. Any thread.
+    void resumeRequests();
 
     // Receiving side; event thread only. None of them blocks for longer than a short state lock.
     // The AAP layer adopted a reader: requests may be sent; emits onConnected.

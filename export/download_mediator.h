@@ -18,9 +18,13 @@ class DownloadMediator : public QObject {
 public:
     // Creates the worker, moves it to the thread and starts the thread.
     explicit DownloadMediator(QObject* parent = nullptr);
-    // Ends the thread's event loop and waits, without a time limit, until the thread has ended:
-    // a running download finishes first.
+    // Cancels what the worker runs, ends the thread's event loop and waits until the thread has
+    // ended: a request under way ends at once, so closing never waits for the reader.
     ~DownloadMediator() override;
+
+    // Cancels every download asked for so far, queued or running; each ends with
+    // onDownloadCancelled.
+    void cancel();
 
 signals:
     // Starts a download on the worker thread; one emitted while a download runs is queued, so
@@ -39,6 +43,7 @@ signals:
     void onReaderClock(QString clock, QDateTime wallClock);
     // A download or arrival gave up: the reader stays plugged in but does not answer.
     void onReaderNotAnswering();
+    void onDownloadCancelled();
     // A table's download starts, and ends with count records.
     void onTableStarted(QString table);
     void onTableFinished(QString table, int count);
@@ -48,6 +53,7 @@ public slots:
     void handleAborted(QString reason);
 
 private:
+    quint64 issued_ = 0;  // beginDownload emitted
     std::unique_ptr<DownloadWorker> worker_;
     QThread thread_;
 };

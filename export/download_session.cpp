@@ -35,7 +35,12 @@ DownloadSession::DownloadSession(QObject* parent) : QObject(parent) {
     connect(&mediator_, &DownloadMediator::onTableStarted, this, &DownloadSession::tableStarted);
     connect(&mediator_, &DownloadMediator::onTableFinished, this, &DownloadSession::tableFinished);
     connect(&mediator_, &DownloadMediator::onResultsReady, this, &DownloadSession::save);
+    connect(&mediator_, &DownloadMediator::onDownloadCancelled, this,
+            &DownloadSession::cancelledEnded);
     connect(&mediator_, &DownloadMediator::onDownloadAborted, this, [this](const QString& reason) {
+        if (cancelledEnded()) {
+            return;
+        }
         // The reader is gone; its removal, from another thread, may come before or after this.
         downloads_ = std::max(downloads_ - 1, 0);
         if (state_ == Downloading) {
@@ -76,6 +81,27 @@ bool DownloadSession::download() {
     setState(Downloading);
     emit downloadStarted();
     emit mediator_.beginDownload();
+    return true;
+}
+
+void DownloadSession::cancel() {
+    if (state_ != Downloading || cancelled_ == downloads_) {
+        return;
+    }
+    cancelled_ = downloads_;
+    mediator_.cancel();
+}
+
+// The worker emits one outcome per download, in order: a download that ended before the cancel
+// reached it may still say it finished, and is dropped all the same.
+bool DownloadSession::cancelledEnded() {
+    if (cancelled_ == 0) {
+        return false;
+    }
+    downloadEnded();
+    if (--cancelled_ == 0) {
+        emit failed(Cancelled, QString());
+    }
     return true;
 }
 
@@ -135,6 +161,9 @@ void DownloadSession::clockAnswered(const QString& clock, const QDateTime& wallC
 }
 
 void DownloadSession::notAnswering() {
+    if (cancelledEnded()) {
+        return;
+    }
     downloads_ = std::max(downloads_ - 1, 0);
     setState(ReaderSilent);
     emit failed(NotAnswering, QString());
@@ -148,6 +177,9 @@ void DownloadSession::downloadEnded() {
 }
 
 void DownloadSession::save(const QByteArray& document, const QString& sensorId) {
+    if (cancelledEnded()) {
+        return;
+    }
     downloadEnded();
     if (document.isEmpty()) {
         emit failed(NoData, QString());

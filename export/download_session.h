@@ -15,8 +15,8 @@
 
 // Lives on the thread that creates it (the GUI thread, or lumora-download's main thread) and is
 // called only there. It owns its FileUtil and its mediator, whose worker asks the reader on the
-// "download-worker" thread; deleting the session joins that thread (a running request ends
-// first).
+// "download-worker" thread; deleting the session cancels a running request and joins that
+// thread.
 class DownloadSession : public QObject {
     Q_OBJECT
     Q_PROPERTY(State state READ state NOTIFY stateChanged)
@@ -49,6 +49,7 @@ public:
         NotSaved,       // fileProblem has said why
         ReaderGone,     // removed; detail: the download's reason, empty during the arrival
         NotAnswering,   // a request of the arrival or the download got no answer: ReaderSilent
+        Cancelled,      // cancel ended the downloads; nothing was saved
     };
     Q_ENUM(Failure)
 
@@ -81,6 +82,11 @@ public:
     // when the set-up is unusable, fails with SetupUnusable at once and returns false. Does
     // nothing and returns false unless Ready or Downloading.
     Q_INVOKABLE bool download();
+    // Cancels the downloads queued or running: the reader is asked for nothing more, whatever
+    // it still sends is dropped and nothing is saved. Once the worker has let go of all of them,
+    // failed says Cancelled, and the state is Ready again unless the reader went. Does nothing
+    // unless Downloading.
+    Q_INVOKABLE void cancel();
     FileUtil& files() { return files_; }
 
 signals:
@@ -110,6 +116,9 @@ private:
     void notAnswering();
     // Ends one download's part in the state; the outcome's signals follow.
     void downloadEnded();
+    // Counts off an outcome of a cancelled download, the last one with Cancelled; false when
+    // none is cancelled, and the outcome is the download's own.
+    bool cancelledEnded();
     void save(const QByteArray& document, const QString& sensorId);
 
     State state_ = WaitingForReader;
@@ -121,6 +130,7 @@ private:
     int recordCount_ = -1;
     QString savedPath_;
     int downloads_ = 0;  // queued or running
+    int cancelled_ = 0;  // of those, the cancelled ones: their outcomes come first
     FileUtil files_;
     QTimer accessCheck_;
     // Last, so that its thread is joined before the rest goes.

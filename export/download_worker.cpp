@@ -24,10 +24,22 @@ int countOf(const DeviceClient::RecordsJson& records) {
 
 }  // namespace
 
+void DownloadWorker::cancelThrough(quint64 issued) {
+    // The mark first: a download that starts meanwhile resumes the client before it reads it.
+    cancelledThrough_.store(issued);
+    DeviceClient::instance()->cancelRequests();
+}
+
 void DownloadWorker::doDownload() {
     DeviceClient& client = *DeviceClient::instance();
+    client.resumeRequests();
+    const quint64 number = ++started_;
     // Every outcome is checked: once the reader is gone the rest would return empty.
     auto failed = [&](RequestOutcome outcome) {
+        if (outcome == RequestOutcome::cancelled || number <= cancelledThrough_.load()) {
+            emit downloadCancelled();
+            return true;
+        }
         switch (outcome) {
             case RequestOutcome::answered:
                 return false;
@@ -35,6 +47,7 @@ void DownloadWorker::doDownload() {
             case RequestOutcome::unreadableReply:
                 emit readerNotAnswering();
                 return true;
+            case RequestOutcome::cancelled:
             case RequestOutcome::noReader:
                 break;
         }
@@ -50,7 +63,9 @@ void DownloadWorker::doDownload() {
         return records;
     };
 
-    if (failed(client.requestSchema()) || failed(client.requestConfigurationSchema())) {
+    // A download cancelled while it was queued ends before its first request.
+    if (failed(RequestOutcome::answered) || failed(client.requestSchema()) ||
+        failed(client.requestConfigurationSchema())) {
         return;
     }
     auto records = table(QStringLiteral("table 6"),
@@ -84,6 +99,7 @@ void DownloadWorker::doDownload() {
 
 void DownloadWorker::readArrival() {
     DeviceClient& client = *DeviceClient::instance();
+    client.resumeRequests();
     const RequestResult<QString> serial = client.requestSerialNumber();
     if (serial.outcome == RequestOutcome::notAnswering ||
         serial.outcome == RequestOutcome::unreadableReply) {

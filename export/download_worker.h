@@ -8,12 +8,19 @@
 #include <QDateTime>
 #include <QObject>
 #include <QString>
+#include <atomic>
 
 // Lives on the mediator's "download-worker" thread; its slots block that thread while the
-// reader answers. Parentless and stateless, so it is ready for the next job whatever ended the
-// last one.
+// reader answers. Parentless; it keeps only the count of its downloads, so it is ready for the
+// next job whatever ended the last one.
 class DownloadWorker : public QObject {
     Q_OBJECT
+
+public:
+    // Cancels the downloads numbered up to issued (counted from 1 in the order they were asked
+    // for), queued or running: a running one ends at once with downloadCancelled, a queued one
+    // emits it as it starts. Also ends an arrival's request that runs. Any thread.
+    void cancelThrough(quint64 issued);
 
 signals:
     // The finished document in its saved form (buildDownloadDocument), or empty when table 6
@@ -26,6 +33,8 @@ signals:
     // A request of a download or an arrival got no answer progress for three repeat periods;
     // the job ended there and nothing was saved.
     void readerNotAnswering();
+    // The download was cancelled; nothing was downloaded that could be saved.
+    void downloadCancelled();
     // A table's request starts ("table 6", "calibration", "table 7"), and ends with count records.
     void tableStarted(QString table);
     void tableFinished(QString table, int count);
@@ -35,10 +44,14 @@ signals:
     void readerClockReady(QString clock, QDateTime wallClock);
 
 public slots:
-    // Runs one download and emits exactly one of resultsReady, downloadAborted and
-    // readerNotAnswering at its end.
+    // Runs one download and emits exactly one of resultsReady, downloadAborted,
+    // readerNotAnswering and downloadCancelled at its end.
     void doDownload();
     // Asks a reader that arrived for its serial number and clock; emits serialNumberReady and
     // readerClockReady, or stops at readerNotAnswering, or quietly when the reader went away.
     void readArrival();
+
+private:
+    quint64 started_ = 0;  // downloads begun; the worker's thread only
+    std::atomic<quint64> cancelledThrough_{0};
 };

@@ -58,6 +58,9 @@ ApplicationWindow {
                 endProgress()
                 showError(qsTr("The reader's data does not name the sensor. Nothing was saved."))
                 break
+            case DownloadSession.Cancelled:
+                endProgress()
+                break
             case DownloadSession.NotAnswering:
                 console.log(notAnswering)
                 if (progressDialog.visible) {
@@ -315,6 +318,8 @@ ApplicationWindow {
         id: progressDialog
         objectName: "progressDialog"
         title: qsTr("Progress")
+        // Esc rejects the dialog as its Cancel button does: the downloads are cancelled.
+        onRejected: session.cancel()
 
         // Larger than the bar it holds, so that nothing is cut off.
         Item {
@@ -356,11 +361,14 @@ ApplicationWindow {
             }
 
             Button {
+                objectName: "btnCancel"
                 anchors.right: parent.right
                 anchors.bottom: parent.bottom
                 anchors.margins: 10
-                text: qsTr("OK")
-                onClicked: progressDialog.close()
+                text: qsTr("Cancel")
+                Keys.onReturnPressed: clicked()
+                Keys.onEnterPressed: clicked()
+                onClicked: progressDialog.reject()
             }
         }
     }

@@ -97,7 +97,7 @@ TEST_F(ConnectorWindow, DialogsOpenWholeInTheMiddleOfTheWindowAndAnswerTheKeyboa
     const QRectF area(QPointF(), window_->size());
     const std::pair<const char*, QStringList> cases[] = {
         {"errorDialog", {"Open log folder", "OK"}},
-        {"progressDialog", {"OK"}},
+        {"progressDialog", {"Cancel"}},
         {"transferDialog", {"Copy path", "Open folder", "OK"}},
     };
     for (const auto& [name, buttons] : cases) {

@@ -296,4 +296,19 @@ TEST_F(DeviceClientTest, AnAnswerStillArrivingIsNotCutShortByTheRepeat) {
     EXPECT_EQ(QJsonDocument::fromJson(QByteArray::fromStdString(records.first)).array().size(), 15);
 }
 
+// A request could not be stopped; the rest of its answer would then have become the next one's.
+TEST_F(DeviceClientTest, ACancelEndsTheRequestAtOnceAndDropsTheRestOfItsAnswer) {
+    fake.attach();
+    serveSchema();
+    EXPECT_EQ(run(Records(6), {{1, {Msg(49, Record(6, 5)), Cancel()}}}),
+              Result("[]", Outcome::cancelled));
+    const size_t sent = fake.sends().size();
+    EXPECT_EQ(call(Records(6)), Result("[]", Outcome::cancelled));  // and the next, unsent
+    EXPECT_EQ(fake.sends().size(), sent);
+    client->resumeRequests();
+    EXPECT_EQ(
+        serve(Records(6), {{1, {Msg(49, Record(6, 6)), Msg(49), Msg(49, Record(6, 0)), Msg(49)}}}),
+        "[" + RecordJson(0) + "]");
+}
+
 }  // namespace

@@ -40,7 +40,8 @@ inline std::string RecordJson(int n) {
     return R"({"0":")" + std::to_string(n) + R"(","100":"-1","8":"5","90":"ABC\r\n"})";
 }
 
-// One transport event: a message, a text reply or the reader's removal.
+// One transport event: a message, a text reply or the reader's removal; or, between them, the
+// client's cancelRequests.
 struct Event {
     uint32_t kind;
     std::string bytes;
@@ -53,6 +54,9 @@ inline Event Text(std::string text) {
 }
 inline Event Removal() {
     return {kXportRemove, {}};
+}
+inline Event Cancel() {
+    return {0, {}};
 }
 inline std::vector<Event> RecordsAnswer(uint8_t table, int count) {
     std::vector<Event> events;
@@ -87,7 +91,8 @@ public:
     using RecordingTransport::deliver;
     void deliver(const std::vector<Event>& events) {
         for (const Event& event : events) {
-            deliver(kReader, event.kind, event.bytes);
+            event.kind ? deliver(kReader, event.kind, event.bytes)
+                       : DeviceClient::instance()->cancelRequests();
         }
     }
 };

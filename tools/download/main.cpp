@@ -2,7 +2,8 @@
 // and clock, downloads and saves the file through the window's DownloadSession, and prints what
 // the session says. Standard output holds only the serial-number, clock and saved-path lines;
 // progress and one line per failure go to standard error, traces to the log file (and standard
-// error with --verbose).
+// error with --verbose). SIGINT or SIGTERM (a console event on Windows) cancels the download and
+// ends the program with nothing saved.
 #include <stdio.h>
 #ifdef _WIN32
 #include <io.h>
@@ -13,6 +14,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
+#include <QThread>
 #include <QTimer>
 #include <cstdio>
 
@@ -21,6 +23,7 @@
 #include "export/settings_path.h"
 #include "export/support_log.h"
 #include "platform/program_version.h"
+#include "platform/stop_signal.h"
 #include "protocol/aap_layer.h"
 #include "tools/download/console_output.h"
 
@@ -33,6 +36,7 @@ enum ExitCode {
     kExitNoData = 3,
     kExitNoReader = 4,  // none within the time-out, or removed during the download
     kExitNotAnswering = 5,
+    // kStopExitInterrupt (130) and kStopExitTerminate (143): cancelled by a signal
 };
 
 constexpr int kDefaultTimeoutS = 60;
@@ -63,7 +67,10 @@ const char kUsage[] =
     "  3  the sensor has no data\n"
     "  4  no reader within the time-out, the reader was removed during the download, or a\n"
     "     reader is plugged in that this user may not open\n"
-    "  5  the reader stopped answering, or sent a reply that could not be received whole\n";
+    "  5  the reader stopped answering, or sent a reply that could not be received whole\n"
+    "  130  cancelled by SIGINT (Ctrl+C); nothing was saved\n"
+    "  143  cancelled by SIGTERM (on Windows Ctrl+Break, or the console closed); nothing was\n"
+    "       saved\n";
 
 const char kNotAnswering[] = "the reader stopped answering; unplug it and plug it in again";
 
@@ -75,10 +82,11 @@ int complain(int code, const QString& message) {
     return code;
 }
 
-// After a failure's line: where its details are.
+// After a failure's line: where its details are. A cancel by signal has none to look up.
 int pointToLog(int code) {
     const QString log = supportLogFile();
-    if (code != kExitSaved && !log.isEmpty()) {
+    const bool cancelled = code == kStopExitInterrupt || code == kStopExitTerminate;
+    if (code != kExitSaved && !cancelled && !log.isEmpty()) {
         std::fprintf(stderr, "lumora-download: details are in the log %s\n", qUtf8Printable(log));
     }
     return code;
@@ -90,6 +98,7 @@ int main(int argc, char** argv) {
     if (PrintVersionIfAsked(argc, argv, "lumora-download")) {
         return kExitSaved;
     }
+    PrepareStopSignal();
     useUtf8Console();
     FILE* const results = stdout;
     QCoreApplication app(argc, argv);
@@ -219,6 +228,8 @@ int main(int argc, char** argv) {
                 case DownloadSession::SetupUnusable:
                 case DownloadSession::NoSensorId:
                     return fail(kExitError, detail);
+                case DownloadSession::Cancelled:
+                    return;  // only a stop signal cancels, and it has ended the program
             }
         });
     QObject::connect(&session, &DownloadSession::saved, [&](const QString& path) {
@@ -226,6 +237,22 @@ int main(int argc, char** argv) {
         std::fflush(results);
         finish(kExitSaved);
     });
+
+    // "stop-signal": waits for a stop signal for the whole run, then ends with the code it took.
+    // Created and started here, never deleted nor joined, since the process may exit while it
+    // waits; static, so that it is never taken for a leak.
+    static int stopCode = 0;
+    static QThread* const stopWatcher = QThread::create([] { stopCode = WaitForStopSignal(); });
+    stopWatcher->setObjectName(QStringLiteral("stop-signal"));
+    // Queued onto this thread, so a save under way finishes first: never a file cut short. The
+    // worker's request ends at once, and the session's end joins its thread.
+    QObject::connect(stopWatcher, &QThread::finished, &app, [&] {
+        if (!finished) {
+            session.cancel();
+            fail(stopCode, QStringLiteral("cancelled; nothing was saved"));
+        }
+    });
+    stopWatcher->start();
 
     std::fprintf(stderr, "lumora-download: waiting up to %d s for a reader\n", timeoutS);
     readerTimeout.start(timeoutS * 1000);

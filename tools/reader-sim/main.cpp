@@ -3,9 +3,9 @@
 #include <string>
 
 #include "platform/program_version.h"
+#include "platform/stop_signal.h"
 #include "tools/reader-sim/reader_sim.h"
 #include "tools/reader-sim/sim_options.h"
-#include "tools/reader-sim/stop_signal.h"
 
 int main(int argc, char** argv) {
     if (PrintVersionIfAsked(argc, argv, "lumora-reader-sim")) {
@@ -29,7 +29,7 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    SimPrepareStopSignal();
+    PrepareStopSignal();
 
     // Straight to standard error, whatever the debug log of a host in the same shell is set to.
     const std::string name = options.sim.name;
@@ -41,7 +41,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "lumora-reader-sim: %s\n", message.c_str());
         return 1;
     }
-    SimWaitForStopSignal();
+    WaitForStopSignal();
     sim.stop();
     return 0;
 }

@@ -1,7 +1,7 @@
 #include <pthread.h>
 #include <signal.h>
 
-#include "tools/reader-sim/stop_signal.h"
+#include "platform/stop_signal.h"
 
 namespace {
 
@@ -15,14 +15,15 @@ sigset_t StopSignals() {
 
 }  // namespace
 
-void SimPrepareStopSignal() {
+void PrepareStopSignal() {
     // Blocked in every thread started later, so only sigwait below ever sees them.
     const sigset_t set = StopSignals();
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
 
-void SimWaitForStopSignal() {
+int WaitForStopSignal() {
     const sigset_t set = StopSignals();
     int signal = 0;
     sigwait(&set, &signal);
+    return signal == SIGINT ? kStopExitInterrupt : kStopExitTerminate;
 }
