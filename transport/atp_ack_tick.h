@@ -24,7 +24,8 @@ public:
     // An acknowledgement may be owed: makes sure the ticks run. onReadThread: the caller is the
     // reader's own read thread, in a report callback. Receive path, record entered.
     void arm(ATPDevice* rec, bool onReadThread);
-    // Nothing owed, no rest asked for. The record is not in use.
+    // Nothing owed, no rest pending, as a new reader needs: a read thread stopped mid-rest never
+    // gets its callback, so its rest would stay marked. The record is not in use.
     void reset();
 
 private:

@@ -383,6 +383,8 @@ bool MALTransATP::setUpRecord(ATPDevice* rec, uint32_t index, HidDeviceEntry* en
     rec->lastAckSent = 0;
     OsAtomicExchange(&rec->outOfSequence, 0);
     rec->tickCount = 0;
+    // The last reader's read thread may have ended mid-rest, its tick never to run again.
+    rec->ackTick.reset();
     rec->peerAck = 0;
     rec->txLength = 0;
     std::memset(rec->txPacket, 0, sizeof rec->txPacket);

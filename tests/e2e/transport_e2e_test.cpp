@@ -15,6 +15,7 @@
 
 #include "sim_answers.h"
 #include "sim_folder.h"
+#include "tests/support/eventually.h"
 #include "transport/mal_trans_atp.h"
 
 namespace {
@@ -341,29 +342,23 @@ TEST_F(TransportE2e, RemovalWithDataEventsQueuedDeliversThemFirst) {
     // The second scan to finish after the unplug began after it, missed the socket and posted
     // the removal. The HID layer offers nothing to wait on, so its scan counter is polled.
     const uint32_t scans = hid->scans;
-    for (int i = 0; i < kPatienceMs && hid->scans < scans + 2; ++i) {
-        OsSleep(1);
-    }
-    ASSERT_GE(hid->scans, scans + 2) << "HID stopped scanning";
+    ASSERT_TRUE(Eventually([&] { return hid->scans >= scans + 2; })) << "HID stopped scanning";
     recorder.release();
     ASSERT_TRUE(recorder.waitForEvents(kXportRemove, 1));
 
     const Seen seen = recorder.seen();
-    const std::vector<Delivery> after(seen.deliveries.begin() + static_cast<long>(before),
-                                      seen.deliveries.end());
-    ASSERT_GE(after.size(), 3u);
-    EXPECT_EQ(after.back().event, kXportRemove);
+    ASSERT_GE(seen.deliveries.size(), before + 3);
+    EXPECT_EQ(seen.deliveries.back().event, kXportRemove);
     const std::vector<uint8_t> clockAnswer = AnswerTo(options.scenario, clock);
-    int messageEvents = 0;
-    for (size_t i = 0; i + 1 < after.size(); ++i) {
-        EXPECT_TRUE(after[i].event == kXportTextData || after[i].event == kXportMsgData) << i;
-        if (after[i].event == kXportMsgData) {
-            // Counted when delivered: the ring was still there.
-            EXPECT_EQ(after[i].count, clockAnswer.size());
-            ++messageEvents;
+    std::vector<uint32_t> messageCounts;  // counted when delivered: the ring was still there
+    for (size_t i = before; i + 1 < seen.deliveries.size(); ++i) {
+        const uint32_t event = seen.deliveries[i].event;
+        EXPECT_TRUE(event == kXportTextData || event == kXportMsgData) << i;
+        if (event == kXportMsgData) {
+            messageCounts.push_back(seen.deliveries[i].count);
         }
     }
-    EXPECT_EQ(messageEvents, 1);
+    EXPECT_EQ(messageCounts, std::vector<uint32_t>{uint32_t(clockAnswer.size())});
     EXPECT_EQ(seen.text, ReplyTo(options.scenario, command));
     EXPECT_EQ(seen.of(0), clockAnswer);
 }

@@ -221,6 +221,11 @@ TEST_F(ATPSend, ReadThreadTickRestsThatThreadAtItsCadenceWhileAnAckIsOwed) {
     EXPECT_EQ(device(0)->ackTimer, nullptr);
     const PacketBytes ack = Packet({kATPStatusOut, 4, 2, 0, 0, kATPStatusAck});
     EXPECT_EQ(reports(), (Reports{{entry(0), ack}, {entry(0), ack}}));
+    transport_->postEvent(kEvtRemoveDevice, reinterpret_cast<uintptr_t>(reading));
+    dispatch();    // removed mid-rest: a stopped read thread never calls back
+    addReader(1);  // into the same record
+    feedData(1, 0, "new", true);
+    EXPECT_NE(entry(1)->restCallback, nullptr);  // its tick rests its own read thread
 }
 
 // However much credit the reader grants, no more than 127 packets are unacknowledged: more would
