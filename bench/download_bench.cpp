@@ -1,7 +1,7 @@
 // The whole download of a large reader (50,000 readings, 10,000 events, unpaced): wall time and
-// peak memory of lumora-download against lumora-reader-sim, both as processes; building,
-// serialising and encrypting that document alone; and a soak of many downloads over a lossy
-// link, each document checked against a clean download's.
+// peak memory of lumora-download against lumora-reader-sim, both as processes, and how fast a
+// signal ends it; building, serialising and encrypting that document alone; and a soak of many
+// downloads over a lossy link, each document checked against a clean download's.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <openssl/pem.h>
@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -201,6 +202,64 @@ BENCHMARK(BM_DownloadWholeReader)
     ->Iterations(2)
     ->UseManualTime()
     ->Unit(benchmark::kSecond);
+
+// A signal to lumora-download in the middle of the large reader's table: the time from the
+// signal to the program's end, its exit code (minus the signal's number when the signal killed
+// it) and the saved files left behind. Argument: the signal.
+void BM_DownloadCancelBySignal(benchmark::State& state) {
+    constexpr auto kIntoTheDownload = std::chrono::milliseconds(1500);
+    World world;
+    const std::vector<std::string> env = childEnvironment(world);
+    double exitS = 0;
+    int code = 0;
+    int files = 0;
+    for (auto _ : state) {
+        const pid_t sim = startPluggedReader(world, env, kRecords, kEvents);
+        int out[2] = {-1, -1};
+        const pid_t download =
+            sim > 0 && pipe(out) == 0 ? spawn({LUMORA_DOWNLOAD_PROGRAM}, env, out[1]) : -1;
+        close(out[1]);
+        FILE* lines = out[0] >= 0 ? fdopen(out[0], "r") : nullptr;
+        // The clock line comes once the reader has answered: the download starts then.
+        char line[4096];
+        bool arrived = false;
+        while (!arrived && lines && fgets(line, sizeof line, lines)) {
+            arrived = std::string(line).rfind("Reader clock:", 0) == 0;
+        }
+        if (download < 0 || !arrived) {
+            if (lines) {
+                fclose(lines);
+            }
+            stopReader(sim);
+            state.SkipWithError("no download to cancel");
+            break;
+        }
+        std::this_thread::sleep_for(kIntoTheDownload);
+        const Clock::time_point sent = Clock::now();
+        kill(download, int(state.range(0)));
+        int exitStatus = 0;
+        waitpid(download, &exitStatus, 0);
+        const double seconds = secondsSince(sent);
+        fclose(lines);
+        stopReader(sim);
+        state.SetIterationTime(seconds);
+        exitS += seconds;
+        code = WIFEXITED(exitStatus) ? WEXITSTATUS(exitStatus) : -WTERMSIG(exitStatus);
+        files = QDir(QString::fromStdString(world.path("data")))
+                    .entryList(QDir::AllEntries | QDir::NoDotAndDotDot)
+                    .size();
+    }
+    state.counters["signal_to_exit_s"] = exitS / double(state.iterations());
+    state.counters["exit_code"] = code;
+    state.counters["entries_left_in_data"] = files;
+}
+BENCHMARK(BM_DownloadCancelBySignal)
+    ->ArgName("signal")
+    ->Arg(SIGINT)
+    ->Arg(SIGTERM)
+    ->Iterations(3)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 // The window (offscreen) with a reader already plugged in: its peak resident memory over a whole
 // download of the large reader, saved file included.
