@@ -70,18 +70,20 @@ struct World {
     }
 };
 
-// The environment of this process with the socket folder and settings folder replaced.
+// The environment of this process with the socket, settings and log folders replaced.
 std::vector<std::string> childEnvironment(const World& world) {
     std::vector<std::string> env;
     for (char** e = environ; *e; ++e) {
         const std::string entry(*e);
         if (entry.rfind("LUMORA_HID_SOCKET_DIR=", 0) != 0 &&
-            entry.rfind("XDG_CONFIG_DIRS=", 0) != 0) {
+            entry.rfind("XDG_CONFIG_DIRS=", 0) != 0 && entry.rfind("XDG_STATE_HOME=", 0) != 0) {
             env.push_back(entry);
         }
     }
     env.push_back("LUMORA_HID_SOCKET_DIR=" + world.path("sockets"));
     env.push_back("XDG_CONFIG_DIRS=" + world.path("config"));
+    // The programs' logs stay in the run's folder.
+    env.push_back("XDG_STATE_HOME=" + world.path("state"));
     return env;
 }
 
@@ -287,6 +289,42 @@ void BM_WindowDownloadPeak(benchmark::State& state) {
     state.counters["peak_rss_MiB"] = double(peakKiB) * 1024 / kMiB;
 }
 BENCHMARK(BM_WindowDownloadPeak)->Iterations(2)->UseManualTime()->Unit(benchmark::kSecond);
+
+// The window's Cancel in the middle of the large reader's table: the seconds from the press until
+// the window is ready again, the worker done with the reader; the run then downloads the whole
+// reader again, which must be saved.
+void BM_WindowCancel(benchmark::State& state) {
+    World world;
+    const std::vector<std::string> env = childEnvironment(world);
+    double seconds = 0;
+    for (auto _ : state) {
+        const pid_t sim = startPluggedReader(world, env, kRecords, kEvents);
+        int out[2] = {-1, -1};
+        const pid_t window =
+            sim > 0 && pipe(out) == 0 ? spawn({LUMORA_WINDOW_PROGRAM, "cancel"}, env, out[1]) : -1;
+        close(out[1]);
+        char line[256] = {};
+        FILE* lines = out[0] >= 0 ? fdopen(out[0], "r") : nullptr;
+        const bool read = lines && fgets(line, sizeof line, lines);
+        if (lines) {
+            fclose(lines);
+        }
+        int exitStatus = -1;
+        if (window > 0) {
+            waitpid(window, &exitStatus, 0);
+        }
+        stopReader(sim);
+        if (!read || !WIFEXITED(exitStatus) || WEXITSTATUS(exitStatus) != 0) {
+            state.SkipWithError("the window's cancel or the download after it failed");
+            break;
+        }
+        const double s = std::atof(line);
+        seconds += s;
+        state.SetIterationTime(s);
+    }
+    state.counters["cancel_to_ready_s"] = seconds / double(state.iterations());
+}
+BENCHMARK(BM_WindowCancel)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 // CPU of the whole window (offscreen) while one attached reader idles, as a share of one core.
 void BM_WindowIdleCpu(benchmark::State& state) {

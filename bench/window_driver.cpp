@@ -5,11 +5,14 @@
 //                 shows, 1 on an error dialog or after the patience runs out
 //   idle SECONDS  once the reader is connected and 3 s have passed, let the window idle and
 //                 print the CPU time it used meanwhile as a percentage of one core
+//   cancel        press Get Data, press Cancel once records arrive, print the seconds until the
+//                 window is ready again, then download again: exit 0 once that one is saved
 // Its peak memory is what the bench reads from the ended process.
 #include <stdlib.h>
 #include <sys/resource.h>
 
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QQmlApplicationEngine>
 #include <QQuickWindow>
@@ -19,11 +22,13 @@
 #include <functional>
 
 #include "app/connector_app.h"
+#include "export/download_session.h"
 #include "export/settings_path.h"
 
 namespace {
 
 constexpr int kPatienceMs = 600000;
+constexpr int kReady = DownloadSession::Ready;
 
 bool waitFor(const std::function<bool()>& condition, int patienceMs = kPatienceMs) {
     const QDeadlineTimer deadline(patienceMs);
@@ -49,8 +54,9 @@ double cpuSeconds() {
 
 int main(int argc, char** argv) {
     const bool idle = argc == 3 && std::strcmp(argv[1], "idle") == 0;
-    if (!idle && !(argc == 2 && std::strcmp(argv[1], "download") == 0)) {
-        std::fprintf(stderr, "usage: lumora-window-bench download | idle SECONDS\n");
+    const bool cancel = argc == 2 && std::strcmp(argv[1], "cancel") == 0;
+    if (!idle && !cancel && !(argc == 2 && std::strcmp(argv[1], "download") == 0)) {
+        std::fprintf(stderr, "usage: lumora-window-bench download | idle SECONDS | cancel\n");
         return 2;
     }
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
@@ -82,6 +88,25 @@ int main(int argc, char** argv) {
         return 0;
     }
     QMetaObject::invokeMethod(item("btnGetData"), "clicked");
+    if (cancel) {
+        if (!waitFor(
+                [&] { return !item("lblRecordCount")->property("text").toString().isEmpty(); })) {
+            return 1;
+        }
+        QElapsedTimer pressed;
+        pressed.start();
+        QMetaObject::invokeMethod(item("btnCancel"), "clicked");
+        // Ready again: the worker has let go of the reader.
+        if (!waitFor([&] {
+                return !flag("progressDialog", "visible") && flag("btnGetData", "enabled") &&
+                       item("session")->property("state").toInt() == kReady;
+            })) {
+            return 1;
+        }
+        std::printf("%f\n", double(pressed.nsecsElapsed()) / 1e9);
+        std::fflush(stdout);
+        QMetaObject::invokeMethod(item("btnGetData"), "clicked");
+    }
     if (!waitFor(
             [&] { return flag("transferDialog", "visible") || flag("errorDialog", "visible"); })) {
         return 1;
