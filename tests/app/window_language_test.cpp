@@ -7,8 +7,7 @@
 
 namespace {
 
-// A text item showing text holds it whole, and its box lies inside area (the window, or the
-// dialog it is drawn in).
+// A text item holds its text whole, inside area (the window, or the dialog it is drawn in).
 void expectTextsFit(QQuickItem* item, QRectF area, const char* where) {
     if (!item->isVisible() || item->opacity() == 0) {
         return;
@@ -46,7 +45,6 @@ protected:
         engine_->retranslate();
         ConnectorWindow::TearDown();
     }
-
     void expectFits(const char* where) {
         expectTextsFit(window_->contentItem(), QRectF(QPointF(), window_->size()), where);
     }
@@ -56,14 +54,12 @@ protected:
         ASSERT_TRUE(waitFor([&] { return flag(dialog, "opened"); }));
         expectFits(dialog);
         QMetaObject::invokeMethod(item(dialog), "close");
-        ASSERT_TRUE(waitFor([&] { return !visible(dialog); }));
     }
 };
 
 TEST_P(WindowLanguage, EveryTextFitsItsBox) {
     EXPECT_EQ(text("btnGetData"), QString::fromUtf8(GetParam().second));
-    // The layout is measured for Arial's widths: without such a font (Qt under Wine has none)
-    // nothing can be said about what fits.
+    // The layout is measured in Arial's widths; Qt under Wine has no such font.
     const QStringList fonts = QFontDatabase().families();
     if (!fonts.contains("Arial") && !fonts.contains("Liberation Sans")) {
         GTEST_SKIP() << "no font of Arial's widths";
@@ -73,31 +69,29 @@ TEST_P(WindowLanguage, EveryTextFitsItsBox) {
     waitForArrival();
     ASSERT_TRUE(waitFor([&] { return !session_->readerClock().isEmpty(); }));
     expectFits("connected");
-
     // The longest status (checked with the dialog over it), message and record count.
-    auto tr = [](const char* context, const char* text) {
-        return QCoreApplication::translate(context, text);
-    };
-    const char* access =
-        "a reader is plugged in at %1 but this user may not open it: install the "
-        "udev rule (see README) and plug it in again";
-    item("lblStatus1")->setProperty("text", tr("DeviceClient", access).arg("/dev/hidraw12"));
-    const char* folder =
-        "This user may not write to the sensor folder %1. Change its permissions, "
-        "or set data_dir in %2 to a folder this user may write to.";
-    expectDialogFits(
-        "errorDialog", "errorText",
-        tr("FileUtil", folder).arg(appTestFolders().data(), appTestFolders().config()));
-    expectDialogFits("progressDialog", "lblRecordCount", tr("main", "%1 records").arg(50000));
-    expectDialogFits("transferDialog", "lblFileName", appTestFolders().data());
+    const QString access = QCoreApplication::translate(
+        "DeviceClient",
+        "a reader is plugged in at %1 but this user may not open it: install the udev rule (see "
+        "README) and plug it in again");
+    item("lblStatus1")->setProperty("text", access.arg("/dev/hidraw12"));
+    const QString folder = QCoreApplication::translate(
+        "FileUtil",
+        "This user may not write to the sensor folder %1. Change its permissions, or set data_dir "
+        "in %2 to a folder this user may write to.");
+    const AppTestFolders& at = appTestFolders();
+    expectDialogFits("errorDialog", "errorText", folder.arg(at.data(), at.config()));
+    const QString records = QCoreApplication::translate("main", "%1 records").arg(50000);
+    expectDialogFits("progressDialog", "lblRecordCount", records);
+    expectDialogFits("transferDialog", "lblFileName", at.data());
 }
 
-INSTANTIATE_TEST_SUITE_P(, WindowLanguage,
-                         ::testing::Values(std::pair("en", "Get Data"),
-                                           std::pair("de", "Daten abrufen"),
-                                           std::pair("fr", "Récupérer les données"),
-                                           std::pair("es", "Obtener datos"),
-                                           std::pair("it", "Scarica i dati")),
+const std::pair<const char*, const char*> kLanguages[] = {{"en", "Get Data"},
+                                                          {"de", "Daten abrufen"},
+                                                          {"fr", "Récupérer les données"},
+                                                          {"es", "Obtener datos"},
+                                                          {"it", "Scarica i dati"}};
+INSTANTIATE_TEST_SUITE_P(, WindowLanguage, ::testing::ValuesIn(kLanguages),
                          [](const auto& info) { return std::string(info.param.first); });
 
 }  // namespace
