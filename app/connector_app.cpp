@@ -1,10 +1,12 @@
 #include "app/connector_app.h"
 
 #include <QGuiApplication>
+#include <QLocale>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
 #include <QtQml>
 
+#include "app/translations.h"
 #include "client/reader_callbacks.h"
 #include "export/download_session.h"
 #include "export/settings_path.h"
@@ -40,6 +42,8 @@ int runConnector(int argc, char** argv) {
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
     QGuiApplication app(argc, argv);
     applySettingsPathFromEnvironment();
+    // Before the window loads: its texts are translated as it is made.
+    installTranslators(QLocale::system().uiLanguages());
     QQmlApplicationEngine engine;
     const int started = startConnector(engine);
     if (started != 0) {

@@ -810,8 +810,7 @@ QString DeviceClient::readerAccessProblem() const {
     if (path.empty()) {
         return {};
     }
-    return QStringLiteral(
-               "a reader is plugged in at %1 but this user may not open it: install the udev rule "
-               "(see README) and plug it in again")
+    return tr("a reader is plugged in at %1 but this user may not open it: install the udev rule "
+              "(see README) and plug it in again")
         .arg(QString::fromStdString(path));
 }

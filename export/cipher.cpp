@@ -8,6 +8,7 @@
 
 #include <limits>
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 
@@ -124,7 +125,7 @@ QByteArray Cipher::readFile(const QString& filename, QString* failure) {
     const QFileInfo info(filename);
     QString reason;
     if (info.exists() && !info.isFile()) {
-        reason = QStringLiteral("it is not a regular file");
+        reason = QCoreApplication::translate("Cipher", "it is not a regular file");
     } else if (!file.open(QIODevice::ReadOnly)) {
         // Windows' texts end in a full stop; the messages that quote this add their own.
         reason = file.errorString();
@@ -136,7 +137,7 @@ QByteArray Cipher::readFile(const QString& filename, QString* failure) {
         if (bytes.size() <= kMaxKeyFileSize) {
             return bytes;
         }
-        reason = QStringLiteral("it is larger than 1 MiB");
+        reason = QCoreApplication::translate("Cipher", "it is larger than 1 MiB");
     }
     DebugLog("%s %s\n", qUtf8Printable(filename), qUtf8Printable(reason));
     if (failure) {
@@ -149,8 +150,9 @@ EvpPkeyPtr Cipher::loadPublicKey(const QString& filename, QString* failure) {
     QString reason;
     const QByteArray pem = readFile(filename, &reason);
     if (pem.isEmpty()) {
-        fail("Could not load public key", reason.isEmpty() ? "the file is empty" : reason, failure,
-             {});
+        fail("Could not load public key",
+             reason.isEmpty() ? QCoreApplication::translate("Cipher", "the file is empty") : reason,
+             failure, {});
         return nullptr;
     }
     ERR_clear_error();
@@ -159,11 +161,12 @@ EvpPkeyPtr Cipher::loadPublicKey(const QString& filename, QString* failure) {
     EvpPkeyPtr key(bio ? PEM_read_bio_PUBKEY(bio.get(), nullptr, nullptr, nullptr) : nullptr);
     if (!key) {
         fail("Could not load public key", takeOpenSslError(), failure,
-             QStringLiteral("it holds no PEM public key"));
+             QCoreApplication::translate("Cipher", "it holds no PEM public key"));
         return nullptr;
     }
     if (!EVP_PKEY_is_a(key.get(), "RSA")) {
-        fail("Could not load public key", QStringLiteral("it is not an RSA key"), failure, {});
+        fail("Could not load public key",
+             QCoreApplication::translate("Cipher", "it is not an RSA key"), failure, {});
         return nullptr;
     }
     return key;

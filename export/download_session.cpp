@@ -187,8 +187,8 @@ void DownloadSession::save(const QByteArray& document, const QString& sensorId) 
     }
     // The id is the folder's and the file's name: a document without one cannot be saved.
     if (sensorId.isEmpty()) {
-        emit failed(NoSensorId, QStringLiteral("The download holds no sensor id (text member "
-                                               "\"90\" of its first record); nothing was saved."));
+        emit failed(NoSensorId, tr("The download holds no sensor id (text member \"90\" of its "
+                                   "first record); nothing was saved."));
         return;
     }
     sensorId_ = sensorId;

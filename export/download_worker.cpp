@@ -12,8 +12,9 @@
 
 namespace {
 
-const char kReaderGone[] =
-    "The reader was disconnected before the download finished. Nothing was saved.";
+const char kReaderGone[] = QT_TRANSLATE_NOOP(
+    "DownloadWorker",
+    "The reader was disconnected before the download finished. Nothing was saved.");
 
 int countOf(const QJsonArray& records) {
     return records.size();
@@ -51,7 +52,7 @@ void DownloadWorker::doDownload() {
             case RequestOutcome::noReader:
                 break;
         }
-        emit downloadAborted(QString::fromLatin1(kReaderGone));
+        emit downloadAborted(tr(kReaderGone));
         return true;
     };
     auto table = [&](const QString& name, auto request) {

@@ -1,5 +1,6 @@
 #include "export/file_util.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -76,18 +77,22 @@ QByteArray writtenValue(const QByteArray& text, const char* key) {
 QString valueProblem(const QSettings& settings, const QByteArray& text, const char* key) {
     const QByteArray written = writtenValue(text, key);
     const bool quoted = written.size() >= 2 && written.startsWith('"') && written.endsWith('"');
-    const QString how =
-        QStringLiteral("The settings file %1 is read wrongly at %2: this file format takes ")
-            .arg(settings.fileName(), QLatin1String(key));
     if (!quoted && (written.contains(';') || written.contains('"'))) {
-        return how + QStringLiteral(
-                         "';' for the start of a comment and '\"' for a quote. Put the whole "
-                         "value in double quotes.");
+        return QCoreApplication::translate(
+                   "FileUtil",
+                   "The settings file %1 is read wrongly at %2: this file format takes ';' for "
+                   "the start of a comment and '\"' for a quote. Put the whole value in double "
+                   "quotes.")
+            .arg(settings.fileName(), QLatin1String(key));
     }
     const QString literal = QString::fromUtf8(quoted ? written.mid(1, written.size() - 2) : written)
                                 .replace(QLatin1String("\\\\"), QLatin1String("\\"));
     if (written.contains('\\') && settingText(settings, key, {}) != literal) {
-        return how + QStringLiteral("'\\' for the start of an escape. Write paths with '/'.");
+        return QCoreApplication::translate(
+                   "FileUtil",
+                   "The settings file %1 is read wrongly at %2: this file format takes '\\' for "
+                   "the start of an escape. Write paths with '/'.")
+            .arg(settings.fileName(), QLatin1String(key));
     }
     return {};
 }
@@ -143,30 +148,30 @@ FileUtil::FileUtil(QObject* parent) : QObject(parent) {}
 
 QString FileUtil::plainNameProblem(const QString& name) {
     if (name.trimmed().isEmpty()) {
-        return QStringLiteral("it is empty");
+        return tr("it is empty");
     }
     if (name.trimmed() != name) {
-        return QStringLiteral("it begins or ends with white space");
+        return tr("it begins or ends with white space");
     }
     if (name.count(QLatin1Char('.')) == name.size()) {
-        return QStringLiteral("it is made of dots only");
+        return tr("it is made of dots only");
     }
     // Windows drops a final dot, so the file would land under another name.
     if (name.endsWith(QLatin1Char('.'))) {
-        return QStringLiteral("it ends with a dot");
+        return tr("it ends with a dot");
     }
     if (isWindowsDeviceName(name)) {
-        return QStringLiteral("it names a device on Windows");
+        return tr("it names a device on Windows");
     }
     for (const QChar c : name) {
         if (c == '/' || c == '\\') {
-            return QStringLiteral("it contains a path separator");
+            return tr("it contains a path separator");
         }
         if (isControlOrFormat(c)) {
-            return QStringLiteral("it contains a control character");
+            return tr("it contains a control character");
         }
         if (QStringLiteral(":*?\"<>|").contains(c)) {
-            return QStringLiteral("it contains %1, which file names may not hold").arg(c);
+            return tr("it contains %1, which file names may not hold").arg(c);
         }
     }
     return {};
@@ -180,7 +185,7 @@ QString FileUtil::sensorIdProblem(const QString& id) {
     // Its folder, and its file name with the time, suffix and the temporary file's extra letters
     // after it, each stay within the 255 bytes a file name may have.
     if (id.toUtf8().size() > kMaxSensorIdBytes) {
-        return QStringLiteral("it is longer than %1 bytes").arg(kMaxSensorIdBytes);
+        return tr("it is longer than %1 bytes").arg(kMaxSensorIdBytes);
     }
     return {};
 }
@@ -197,23 +202,20 @@ QString FileUtil::settingsProblem() {
     }
     QFile probe(file);
     if (!probe.open(QIODevice::ReadOnly)) {
-        return QStringLiteral(
-                   "The settings file %1 cannot be read (%2). Let this user read it, or remove it "
-                   "to use the defaults.")
+        return tr("The settings file %1 cannot be read (%2). Let this user read it, or remove it "
+                  "to use the defaults.")
             .arg(file, probe.errorString());
     }
     const QByteArray text = probe.readAll();
     if (settings->status() != QSettings::NoError || !looksLikeIni(text)) {
-        return QStringLiteral(
-                   "The settings file %1 is not a valid INI file. Correct it, or remove it to use "
-                   "the defaults.")
+        return tr("The settings file %1 is not a valid INI file. Correct it, or remove it to use "
+                  "the defaults.")
             .arg(file);
     }
     if (!settings->contains(storedKey(*settings, kDataDirKey)) &&
         !settings->contains(storedKey(*settings, kPublicKeyKey))) {
-        return QStringLiteral(
-                   "The settings file %1 holds neither data_dir nor public_key_file under "
-                   "[General]. Put them under [General], or remove the file to use the defaults.")
+        return tr("The settings file %1 holds neither data_dir nor public_key_file under "
+                  "[General]. Put them under [General], or remove the file to use the defaults.")
             .arg(file);
     }
     for (const char* key : {kDataDirKey, kPublicKeyKey}) {
@@ -233,9 +235,8 @@ QString FileUtil::setupProblem(const QString& sensorId) {
     const QString keyFile = getPublicKeyFile();
     QString failure;
     if (!Cipher().loadPublicKey(keyFile, &failure)) {
-        return QStringLiteral(
-                   "The public key %1 cannot be used: %2. Set public_key_file in %3 to the "
-                   "recipient's PEM public key.")
+        return tr("The public key %1 cannot be used: %2. Set public_key_file in %3 to the "
+                  "recipient's PEM public key.")
             .arg(keyFile, failure, settingsFile());
     }
     const QString dataPath = sensorFoldersParent();
@@ -243,15 +244,13 @@ QString FileUtil::setupProblem(const QString& sensorId) {
              qUtf8Printable(dataPath));
     const QFileInfo data(dataPath);
     if (!data.isDir()) {
-        return QStringLiteral(
-                   "The data folder %1 does not exist. Create it, or set data_dir in %2 to a "
-                   "folder that exists.")
+        return tr("The data folder %1 does not exist. Create it, or set data_dir in %2 to a "
+                  "folder that exists.")
             .arg(dataPath, settingsFile());
     }
     if (!data.isWritable()) {
-        return QStringLiteral(
-                   "This user may not write to the data folder %1. Change its permissions, or set "
-                   "data_dir in %2 to a folder this user may write to.")
+        return tr("This user may not write to the data folder %1. Change its permissions, or set "
+                  "data_dir in %2 to a folder this user may write to.")
             .arg(dataPath, settingsFile());
     }
     return sensorId.isEmpty() ? QString() : sensorFolderProblem(sensorFolder(sensorId));
@@ -271,9 +270,8 @@ QString FileUtil::sensorFolder(const QString& sensorId) {
 QString FileUtil::sensorFolderProblem(const QString& path) {
     const QFileInfo folder(path);
     if (folder.exists() && (!folder.isDir() || !folder.isWritable())) {
-        return QStringLiteral(
-                   "This user may not write to the sensor folder %1. Change its permissions, or "
-                   "set data_dir in %2 to a folder this user may write to.")
+        return tr("This user may not write to the sensor folder %1. Change its permissions, or "
+                  "set data_dir in %2 to a folder this user may write to.")
             .arg(path, settingsFile());
     }
     return {};
@@ -299,10 +297,10 @@ bool FileUtil::saveEncrypted(const QString& filename, const QByteArray& data) {
     const QString dataPath = sensorFoldersParent();
     DebugLog("data path is %s\n", qUtf8Printable(dataPath));
     if (!QDir(dataPath).exists() && !QDir().mkdir(dataPath)) {
-        emit raiseErrorMessage("Could not create the data path " + dataPath);
+        emit raiseErrorMessage(tr("Could not create the data path %1").arg(dataPath));
     }
     if (filename.isEmpty()) {
-        emit raiseErrorMessage(QStringLiteral("Could not save the sensor file: it has no name."));
+        emit raiseErrorMessage(tr("Could not save the sensor file: it has no name."));
         return false;
     }
     // Written beside the target and renamed into place on commit; dropped unless committed.
@@ -310,8 +308,8 @@ bool FileUtil::saveEncrypted(const QString& filename, const QByteArray& data) {
     // Unbuffered: a short write shows at once, and the next one gives the system's reason.
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         emit raiseErrorMessage(
-            "Could not save the sensor file. Check the permissions on the directory for " +
-            QFileInfo(filename).absolutePath() + ": " + file.errorString());
+            tr("Could not save the sensor file. Check the permissions on the directory for %1: %2")
+                .arg(QFileInfo(filename).absolutePath(), file.errorString()));
         return false;
     }
     // Health data: readable by its owner only, before any byte is written.
@@ -324,14 +322,16 @@ bool FileUtil::saveEncrypted(const QString& filename, const QByteArray& data) {
     QString failure;
     const EvpPkeyPtr key = cipher.loadPublicKey(keyFile, &failure);
     if (!key) {
-        emit raiseErrorMessage("Could not load the public key " + keyFile + ": " + failure +
-                               ". The sensor file was not saved.");
+        emit raiseErrorMessage(
+            tr("Could not load the public key %1: %2. The sensor file was not saved.")
+                .arg(keyFile, failure));
         return false;
     }
     const QByteArray bytes = cipher.encrypt(key.get(), data, &failure);
     if (bytes.isEmpty()) {
-        emit raiseErrorMessage("Could not encrypt the sensor file for the public key " + keyFile +
-                               ": " + failure + ". The sensor file was not saved.");
+        emit raiseErrorMessage(tr("Could not encrypt the sensor file for the public key %1: %2. "
+                                  "The sensor file was not saved.")
+                                   .arg(keyFile, failure));
         return false;
     }
     qint64 written = 0;
@@ -344,8 +344,8 @@ bool FileUtil::saveEncrypted(const QString& filename, const QByteArray& data) {
     }
     // A failed write is never committed: a short file would be renamed into place.
     if (written != bytes.size() || !file.commit()) {
-        emit raiseErrorMessage("Could not save the sensor file " + filename + ": " +
-                               file.errorString());
+        emit raiseErrorMessage(
+            tr("Could not save the sensor file %1: %2").arg(filename, file.errorString()));
         return false;
     }
     return true;
@@ -379,7 +379,7 @@ QString FileUtil::ensureSensorDir(const QString& sensorId) {
         if (QDir().mkdir(path)) {
             madeSensorFolder_ = path;
         } else {
-            emit raiseErrorMessage("Could not create the sensor path " + path);
+            emit raiseErrorMessage(tr("Could not create the sensor path %1").arg(path));
         }
     }
     return path;
@@ -387,7 +387,7 @@ QString FileUtil::ensureSensorDir(const QString& sensorId) {
 
 QByteArray FileUtil::readAll(const QString& filename) {
     if (filename.isEmpty()) {
-        emit raiseErrorMessage("Could not read file" + filename);
+        emit raiseErrorMessage(tr("Could not read file") + filename);
         return QByteArray();
     }
     QFile file(filename);
@@ -400,8 +400,8 @@ QByteArray FileUtil::readAll(const QString& filename) {
 bool FileUtil::sensorIdUsable(const QString& sensorId) {
     const QString problem = sensorIdProblem(sensorId);
     if (!problem.isEmpty()) {
-        emit raiseErrorMessage("Refused the sensor id " + quoted(sensorId) + ": " + problem +
-                               ". Nothing was saved.");
+        emit raiseErrorMessage(
+            tr("Refused the sensor id %1: %2. Nothing was saved.").arg(quoted(sensorId), problem));
     }
     return problem.isEmpty();
 }
@@ -413,8 +413,8 @@ QString FileUtil::combineSensorDirAndFilename(const QString& sensorId, const QSt
     }
     const QString problem = plainNameProblem(filename);
     if (!problem.isEmpty()) {
-        emit raiseErrorMessage("Refused the file name " + quoted(filename) + ": " + problem +
-                               ". Nothing was saved.");
+        emit raiseErrorMessage(
+            tr("Refused the file name %1: %2. Nothing was saved.").arg(quoted(filename), problem));
         return {};
     }
     const QString sensorDir = ensureSensorDir(sensorId);

@@ -33,8 +33,9 @@ if(LUMORA_QT AND LUMORA_DPKG_QUERY)
     lumora_qml_packages(qml_packages ${window_documents})
     list(JOIN qml_packages ", " CPACK_DEBIAN_PACKAGE_DEPENDS)
 endif()
-# The window's fixed layout is measured for Arial's widths, which this font has.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS fonts-liberation2)
+# The window's fixed layout is measured for Arial's widths, which this font has; Qt's own texts
+# (such as its error messages) in the window's languages.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-liberation2, qttranslations5-l10n")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_LIST_DIR}/debian/postinst
                                        ${CMAKE_CURRENT_LIST_DIR}/debian/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)

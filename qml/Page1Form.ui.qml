@@ -1,6 +1,7 @@
 import QtQuick 2.11
 import QtQuick.Controls 2.4
 
+// The captions shrink where a language's text is longer than their place, centred on their line.
 Page {
     id: page
     width: 540
@@ -12,8 +13,13 @@ Page {
         id: lblStatus1
         x: 9
         y: 172
+        width: 128
+        height: 21
         text: qsTr("Device Status:")
         font.pixelSize: 17
+        fontSizeMode: Text.HorizontalFit
+        minimumPixelSize: 10
+        verticalAlignment: Text.AlignVCenter
         font.bold: true
         topPadding: 0
         Accessible.ignored: true
@@ -23,10 +29,13 @@ Page {
         id: lblStatus6
         x: 8
         y: 198
-        width: 124
+        width: 205
         height: 21
         text: qsTr("Sensor Serial Number:")
         font.pixelSize: 17
+        fontSizeMode: Text.HorizontalFit
+        minimumPixelSize: 10
+        verticalAlignment: Text.AlignVCenter
         font.bold: true
         topPadding: 0
         Accessible.ignored: true
@@ -36,10 +45,13 @@ Page {
         id: lblStatus2
         x: 9
         y: 223
-        width: 124
+        width: 204
         height: 21
         text: qsTr("Reader Serial Number:")
         font.pixelSize: 17
+        fontSizeMode: Text.HorizontalFit
+        minimumPixelSize: 10
+        verticalAlignment: Text.AlignVCenter
         font.bold: true
         topPadding: 0
         Accessible.ignored: true
@@ -49,8 +61,13 @@ Page {
         id: lblStatus3
         x: 9
         y: 307
+        width: 115
+        height: 21
         text: qsTr("SW Version:")
         font.pixelSize: 17
+        fontSizeMode: Text.HorizontalFit
+        minimumPixelSize: 10
+        verticalAlignment: Text.AlignVCenter
         font.bold: true
         topPadding: 0
         Accessible.ignored: true
@@ -71,8 +88,13 @@ Page {
         id: lblStatus4
         x: 222
         y: 307
+        width: 158
+        height: 21
         text: qsTr("Reader Date Time:")
         font.pixelSize: 17
+        fontSizeMode: Text.HorizontalFit
+        minimumPixelSize: 10
+        verticalAlignment: Text.AlignVCenter
         font.bold: true
         topPadding: 0
         Accessible.ignored: true
@@ -84,8 +106,11 @@ Page {
         y: 341
         width: 445
         height: 21
+        //: The maker's and the readers' names stay as they are.
         text: qsTr("© Norvane. For use with Lumora Kelo readers and their sensors only.")
         font.pixelSize: 13
+        fontSizeMode: Text.HorizontalFit
+        minimumPixelSize: 9
         horizontalAlignment: Text.AlignHCenter
         topPadding: 0
     }

@@ -11,6 +11,7 @@ ApplicationWindow {
     maximumWidth: 600
     minimumHeight: 380
     maximumHeight: 380
+    //: The program's name: the same in every language.
     title: qsTr("Norvane Lumora Kelo Connector")
     // The fixed positions need a font of Arial's widths; fontconfig maps the name to its metric
     // twin (Liberation Sans) where Arial itself is missing.
@@ -168,11 +169,14 @@ ApplicationWindow {
             objectName: "lblReaderDateTime"
             x: 385
             y: 307
-            width: 140
+            width: 205
             height: 21
-            text: session.readerClock !== "" ? session.readerClock : "<device not connected>"
+            text: session.readerClock !== "" ? session.readerClock : qsTr("<device not connected>")
             textFormat: Text.PlainText
             font.pixelSize: 17
+            fontSizeMode: Text.HorizontalFit
+            minimumPixelSize: 10
+            verticalAlignment: Text.AlignVCenter
             topPadding: 0
             Accessible.name: qsTr("Reader date and time: %1").arg(text)
         }
@@ -321,16 +325,21 @@ ApplicationWindow {
         // Esc rejects the dialog as its Cancel button does: the downloads are cancelled.
         onRejected: session.cancel()
 
-        // Larger than the bar it holds, so that nothing is cut off.
+        // Larger than the bar it holds, so that nothing is cut off; wide enough for the count in
+        // every language.
         Item {
-            implicitWidth: 300
+            implicitWidth: 340
             implicitHeight: 130
 
             Label {
+                x: 10
                 y: 14
-                anchors.horizontalCenter: parent.horizontalCenter
+                width: parent.width - 20
+                horizontalAlignment: Text.AlignHCenter
                 text: qsTr("Downloading the reader's data...")
                 font.pixelSize: 15
+                fontSizeMode: Text.HorizontalFit
+                minimumPixelSize: 10
             }
 
             ProgressBar {
@@ -353,6 +362,9 @@ ApplicationWindow {
                 anchors.left: progressBar.right
                 anchors.leftMargin: 10
                 anchors.verticalCenter: progressBar.verticalCenter
+                width: parent.width - x - 10
+                fontSizeMode: Text.HorizontalFit
+                minimumPixelSize: 9
                 text: session.recordCount < 0 ? ""
                       : session.recordCount === 1 ? qsTr("1 record")
                       : qsTr("%1 records").arg(session.recordCount)

@@ -1,8 +1,8 @@
-// lumora-screenshots OUT_DIR: starts the window as lumora-connector does, against simulated
-// readers in a temporary folder with a key made for the run, and saves PNG pictures of it
-// waiting for a reader, connected, downloading, with the transfer dialog and with the no-data
-// message. Needs X (Xvfb), or Windows (Wine inside Xvfb): the pictures are taken from the
-// screen, as a user sees the window.
+// lumora-screenshots OUT_DIR [LANGUAGE]: starts the window as lumora-connector does (in LANGUAGE,
+// such as "de", or the system's), against simulated readers in a temporary folder with a key made
+// for the run, and saves PNG pictures of it waiting for a reader, connected, downloading, with
+// the transfer dialog and with the no-data message. Needs X (Xvfb), or Windows (Wine inside Xvfb):
+// the pictures are taken from the screen, as a user sees the window.
 #include <openssl/pem.h>
 #include <openssl/rsa.h>
 
@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
+#include <QLocale>
 #include <QQmlApplicationEngine>
 #include <QQuickItem>
 #include <QQuickWindow>
@@ -21,6 +22,7 @@
 #include <memory>
 
 #include "app/connector_app.h"
+#include "app/translations.h"
 #include "export/openssl_util.h"
 #include "export/settings_path.h"
 #include "platform/program_version.h"
@@ -113,7 +115,8 @@ bool unplug(std::unique_ptr<ReaderSim>& reader, Shooter& shooter) {
     reader->stop();
     reader.reset();
     return waitFor([&] {
-        return shooter.text("lblStatus1") == QLatin1String("The reader is disconnected.") &&
+        return shooter.text("lblStatus1") ==
+                   QCoreApplication::translate("main", "The reader is disconnected.") &&
                !shooter.flag("progressDialog", "visible");
     });
 }
@@ -129,8 +132,8 @@ int main(int argc, char** argv) {
     if (PrintVersionIfAsked(argc, argv, "lumora-screenshots")) {
         return 0;
     }
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: lumora-screenshots OUT_DIR\n");
+    if (argc != 2 && argc != 3) {
+        std::fprintf(stderr, "usage: lumora-screenshots OUT_DIR [LANGUAGE]\n");
         return 2;
     }
     const QString outDir = QString::fromLocal8Bit(argv[1]);
@@ -166,6 +169,14 @@ int main(int argc, char** argv) {
         return fail("needs an X display or Windows; run it under xvfb-run");
     }
     applySettingsPathFromEnvironment();
+    // The build's translations, two folders up from this program.
+    const QString language = argc == 3 ? QString::fromLocal8Bit(argv[2]) : QString();
+    const QString taken = installTranslators(
+        language.isEmpty() ? QLocale::system().uiLanguages() : QStringList{language},
+        {QCoreApplication::applicationDirPath() + QStringLiteral("/../../translations")});
+    if (!language.isEmpty() && language != QLatin1String("en") && taken != language) {
+        return fail("no translation for that language");
+    }
     QQmlApplicationEngine engine;
     if (startConnector(engine) != 0) {
         return fail("the window did not load");
@@ -176,24 +187,12 @@ int main(int argc, char** argv) {
         return fail("the window did not show");
     }
 
-    // A reader large enough that the download is still running when the bar has moved.
-    std::unique_ptr<ReaderSim> reader = plugReader(sockets, "slow", 100000000);
+    // The download that succeeds comes first: one after a reader pulled out mid-download may
+    // stall.
+    std::unique_ptr<ReaderSim> reader = plugReader(sockets, "reader", 96);
     if (!reader || !waitFor([&] { return shooter.flag("btnGetData", "enabled"); }) ||
         !shooter.shoot("2-connected")) {
         return fail("the reader did not arrive");
-    }
-    shooter.click("btnGetData");
-    if (!waitFor([&] { return shooter.item("progressBar")->property("value").toInt() >= 40; }) ||
-        !shooter.shoot("3-downloading")) {
-        return fail("the download did not show progress");
-    }
-    if (!unplug(reader, shooter)) {
-        return fail("the removal did not end the download");
-    }
-
-    reader = plugReader(sockets, "reader", 96);
-    if (!reader || !waitFor([&] { return shooter.flag("btnGetData", "enabled"); })) {
-        return fail("the second reader did not arrive");
     }
     shooter.click("btnGetData");
     if (!waitFor([&] { return shooter.flag("transferDialog", "visible"); }) ||
@@ -203,6 +202,20 @@ int main(int argc, char** argv) {
     QMetaObject::invokeMethod(shooter.item("transferDialog"), "close");
     if (!unplug(reader, shooter)) {
         return fail("the removal did not show");
+    }
+
+    // A reader large enough that the download is still running when the bar has moved.
+    reader = plugReader(sockets, "slow", 100000000);
+    if (!reader || !waitFor([&] { return shooter.flag("btnGetData", "enabled"); })) {
+        return fail("the second reader did not arrive");
+    }
+    shooter.click("btnGetData");
+    if (!waitFor([&] { return shooter.item("progressBar")->property("value").toInt() >= 40; }) ||
+        !shooter.shoot("3-downloading")) {
+        return fail("the download did not show progress");
+    }
+    if (!unplug(reader, shooter)) {
+        return fail("the removal did not end the download");
     }
 
     reader = plugReader(sockets, "empty", 0);
