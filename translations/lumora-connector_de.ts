@@ -37,6 +37,26 @@
         <source>The download holds no sensor id (text member &quot;90&quot; of its first record); nothing was saved.</source>
         <translation>Der Download enthält keine Sensor-ID (Textfeld „90“ seines ersten Datensatzes); es wurde nichts gespeichert.</translation>
     </message>
+    <message>
+        <source>%1 min</source>
+        <translation>%1 min</translation>
+    </message>
+    <message>
+        <source>%1 h %2 min</source>
+        <translation>%1 h %2 min</translation>
+    </message>
+    <message>
+        <source>%1 days</source>
+        <translation>%1 Tage</translation>
+    </message>
+    <message>
+        <source>The reader&apos;s clock is %1 behind this computer&apos;s.</source>
+        <translation>Die Uhr des Lesegeräts geht gegenüber diesem Computer %1 nach.</translation>
+    </message>
+    <message>
+        <source>The reader&apos;s clock is %1 ahead of this computer&apos;s.</source>
+        <translation>Die Uhr des Lesegeräts geht gegenüber diesem Computer %1 vor.</translation>
+    </message>
 </context>
 <context>
     <name>DownloadWorker</name>
@@ -187,6 +207,10 @@
         <extracomment>The maker&apos;s and the readers&apos; names stay as they are.</extracomment>
         <translation>© Norvane. Nur zur Verwendung mit Lesegeräten der Reihe Lumora Kelo und deren Sensoren.</translation>
     </message>
+    <message>
+        <source>Software version: %1</source>
+        <translation>Softwareversion: %1</translation>
+    </message>
 </context>
 <context>
     <name>main</name>
@@ -262,6 +286,50 @@
     <message>
         <source>&lt;device not connected&gt;</source>
         <translation>&lt;Gerät nicht angeschlossen&gt;</translation>
+    </message>
+    <message>
+        <source>Device status: %1</source>
+        <translation>Gerätestatus: %1</translation>
+    </message>
+    <message>
+        <source>Sensor serial number: %1</source>
+        <translation>Seriennummer Sensor: %1</translation>
+    </message>
+    <message>
+        <source>Reader serial number: %1</source>
+        <translation>Seriennummer Lesegerät: %1</translation>
+    </message>
+    <message>
+        <source>Reader date and time: %1</source>
+        <translation>Datum und Uhrzeit des Lesegeräts: %1</translation>
+    </message>
+    <message>
+        <source>Downloads the reader&apos;s records and saves them encrypted for the recipient.</source>
+        <translation>Lädt die Datensätze des Lesegeräts herunter und speichert sie verschlüsselt für den Empfänger.</translation>
+    </message>
+    <message>
+        <source>A log for support is kept in %1.</source>
+        <translation>Ein Protokoll für den Support wird in %1 geführt.</translation>
+    </message>
+    <message>
+        <source>Open log folder</source>
+        <translation>Protokollordner öffnen</translation>
+    </message>
+    <message>
+        <source>Download progress</source>
+        <translation>Download-Fortschritt</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Abbrechen</translation>
+    </message>
+    <message>
+        <source>Drag the file from here into another application.</source>
+        <translation>Ziehen Sie die Datei von hier in eine andere Anwendung.</translation>
+    </message>
+    <message>
+        <source>Saved file</source>
+        <translation>Gespeicherte Datei</translation>
     </message>
 </context>
 </TS>

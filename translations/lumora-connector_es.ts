@@ -37,6 +37,26 @@
         <source>The download holds no sensor id (text member &quot;90&quot; of its first record); nothing was saved.</source>
         <translation>La descarga no contiene ningún identificador de sensor (campo de texto «90» de su primer registro); no se ha guardado nada.</translation>
     </message>
+    <message>
+        <source>%1 min</source>
+        <translation>%1 min</translation>
+    </message>
+    <message>
+        <source>%1 h %2 min</source>
+        <translation>%1 h %2 min</translation>
+    </message>
+    <message>
+        <source>%1 days</source>
+        <translation>%1 días</translation>
+    </message>
+    <message>
+        <source>The reader&apos;s clock is %1 behind this computer&apos;s.</source>
+        <translation>El reloj del lector va %1 por detrás del de este ordenador.</translation>
+    </message>
+    <message>
+        <source>The reader&apos;s clock is %1 ahead of this computer&apos;s.</source>
+        <translation>El reloj del lector va %1 por delante del de este ordenador.</translation>
+    </message>
 </context>
 <context>
     <name>DownloadWorker</name>
@@ -187,6 +207,10 @@
         <extracomment>The maker&apos;s and the readers&apos; names stay as they are.</extracomment>
         <translation>© Norvane. Solo para uso con lectores Lumora Kelo y sus sensores.</translation>
     </message>
+    <message>
+        <source>Software version: %1</source>
+        <translation>Versión del software: %1</translation>
+    </message>
 </context>
 <context>
     <name>main</name>
@@ -262,6 +286,50 @@
     <message>
         <source>&lt;device not connected&gt;</source>
         <translation>&lt;dispositivo no conectado&gt;</translation>
+    </message>
+    <message>
+        <source>Device status: %1</source>
+        <translation>Estado del dispositivo: %1</translation>
+    </message>
+    <message>
+        <source>Sensor serial number: %1</source>
+        <translation>Número de serie del sensor: %1</translation>
+    </message>
+    <message>
+        <source>Reader serial number: %1</source>
+        <translation>Número de serie del lector: %1</translation>
+    </message>
+    <message>
+        <source>Reader date and time: %1</source>
+        <translation>Fecha y hora del lector: %1</translation>
+    </message>
+    <message>
+        <source>Downloads the reader&apos;s records and saves them encrypted for the recipient.</source>
+        <translation>Descarga los registros del lector y los guarda cifrados para el destinatario.</translation>
+    </message>
+    <message>
+        <source>A log for support is kept in %1.</source>
+        <translation>Se guarda un archivo de diagnóstico para el servicio técnico en %1.</translation>
+    </message>
+    <message>
+        <source>Open log folder</source>
+        <translation>Abrir la carpeta de diagnóstico</translation>
+    </message>
+    <message>
+        <source>Download progress</source>
+        <translation>Progreso de la descarga</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Cancelar</translation>
+    </message>
+    <message>
+        <source>Drag the file from here into another application.</source>
+        <translation>Arrastre el archivo desde aquí a otra aplicación.</translation>
+    </message>
+    <message>
+        <source>Saved file</source>
+        <translation>Archivo guardado</translation>
     </message>
 </context>
 </TS>

@@ -37,6 +37,26 @@
         <source>The download holds no sensor id (text member &quot;90&quot; of its first record); nothing was saved.</source>
         <translation>Le téléchargement ne contient aucun identifiant de capteur (champ texte «&#xa0;90&#xa0;» de son premier enregistrement)&#xa0;; rien n&apos;a été enregistré.</translation>
     </message>
+    <message>
+        <source>%1 min</source>
+        <translation>%1 min</translation>
+    </message>
+    <message>
+        <source>%1 h %2 min</source>
+        <translation>%1 h %2 min</translation>
+    </message>
+    <message>
+        <source>%1 days</source>
+        <translation>%1 jours</translation>
+    </message>
+    <message>
+        <source>The reader&apos;s clock is %1 behind this computer&apos;s.</source>
+        <translation>L&apos;horloge du lecteur retarde de %1 sur celle de cet ordinateur.</translation>
+    </message>
+    <message>
+        <source>The reader&apos;s clock is %1 ahead of this computer&apos;s.</source>
+        <translation>L&apos;horloge du lecteur avance de %1 sur celle de cet ordinateur.</translation>
+    </message>
 </context>
 <context>
     <name>DownloadWorker</name>
@@ -187,6 +207,10 @@
         <extracomment>The maker&apos;s and the readers&apos; names stay as they are.</extracomment>
         <translation>© Norvane. À utiliser uniquement avec les lecteurs Lumora Kelo et leurs capteurs.</translation>
     </message>
+    <message>
+        <source>Software version: %1</source>
+        <translation>Version du logiciel&#xa0;: %1</translation>
+    </message>
 </context>
 <context>
     <name>main</name>
@@ -262,6 +286,50 @@
     <message>
         <source>&lt;device not connected&gt;</source>
         <translation>&lt;appareil non connecté&gt;</translation>
+    </message>
+    <message>
+        <source>Device status: %1</source>
+        <translation>État de l&apos;appareil&#xa0;: %1</translation>
+    </message>
+    <message>
+        <source>Sensor serial number: %1</source>
+        <translation>Numéro de série du capteur&#xa0;: %1</translation>
+    </message>
+    <message>
+        <source>Reader serial number: %1</source>
+        <translation>Numéro de série du lecteur&#xa0;: %1</translation>
+    </message>
+    <message>
+        <source>Reader date and time: %1</source>
+        <translation>Date et heure du lecteur&#xa0;: %1</translation>
+    </message>
+    <message>
+        <source>Downloads the reader&apos;s records and saves them encrypted for the recipient.</source>
+        <translation>Télécharge les enregistrements du lecteur et les enregistre chiffrés pour le destinataire.</translation>
+    </message>
+    <message>
+        <source>A log for support is kept in %1.</source>
+        <translation>Un journal pour l&apos;assistance est tenu dans %1.</translation>
+    </message>
+    <message>
+        <source>Open log folder</source>
+        <translation>Ouvrir le dossier du journal</translation>
+    </message>
+    <message>
+        <source>Download progress</source>
+        <translation>Progression du téléchargement</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Annuler</translation>
+    </message>
+    <message>
+        <source>Drag the file from here into another application.</source>
+        <translation>Faites glisser le fichier d&apos;ici vers une autre application.</translation>
+    </message>
+    <message>
+        <source>Saved file</source>
+        <translation>Fichier enregistré</translation>
     </message>
 </context>
 </TS>

@@ -37,6 +37,26 @@
         <source>The download holds no sensor id (text member &quot;90&quot; of its first record); nothing was saved.</source>
         <translation>Il download non contiene alcun ID del sensore (campo di testo «90» del suo primo record); non è stato salvato nulla.</translation>
     </message>
+    <message>
+        <source>%1 min</source>
+        <translation>%1 min</translation>
+    </message>
+    <message>
+        <source>%1 h %2 min</source>
+        <translation>%1 h %2 min</translation>
+    </message>
+    <message>
+        <source>%1 days</source>
+        <translation>%1 giorni</translation>
+    </message>
+    <message>
+        <source>The reader&apos;s clock is %1 behind this computer&apos;s.</source>
+        <translation>L&apos;orologio del lettore è indietro di %1 rispetto a questo computer.</translation>
+    </message>
+    <message>
+        <source>The reader&apos;s clock is %1 ahead of this computer&apos;s.</source>
+        <translation>L&apos;orologio del lettore è avanti di %1 rispetto a questo computer.</translation>
+    </message>
 </context>
 <context>
     <name>DownloadWorker</name>
@@ -187,6 +207,10 @@
         <extracomment>The maker&apos;s and the readers&apos; names stay as they are.</extracomment>
         <translation>© Norvane. Da usare solo con i lettori Lumora Kelo e i relativi sensori.</translation>
     </message>
+    <message>
+        <source>Software version: %1</source>
+        <translation>Versione del software: %1</translation>
+    </message>
 </context>
 <context>
     <name>main</name>
@@ -262,6 +286,50 @@
     <message>
         <source>&lt;device not connected&gt;</source>
         <translation>&lt;dispositivo non collegato&gt;</translation>
+    </message>
+    <message>
+        <source>Device status: %1</source>
+        <translation>Stato del dispositivo: %1</translation>
+    </message>
+    <message>
+        <source>Sensor serial number: %1</source>
+        <translation>Numero di serie del sensore: %1</translation>
+    </message>
+    <message>
+        <source>Reader serial number: %1</source>
+        <translation>Numero di serie del lettore: %1</translation>
+    </message>
+    <message>
+        <source>Reader date and time: %1</source>
+        <translation>Data e ora del lettore: %1</translation>
+    </message>
+    <message>
+        <source>Downloads the reader&apos;s records and saves them encrypted for the recipient.</source>
+        <translation>Scarica i record del lettore e li salva cifrati per il destinatario.</translation>
+    </message>
+    <message>
+        <source>A log for support is kept in %1.</source>
+        <translation>Un log per l&apos;assistenza viene tenuto in %1.</translation>
+    </message>
+    <message>
+        <source>Open log folder</source>
+        <translation>Apri la cartella dei log</translation>
+    </message>
+    <message>
+        <source>Download progress</source>
+        <translation>Avanzamento del download</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Annulla</translation>
+    </message>
+    <message>
+        <source>Drag the file from here into another application.</source>
+        <translation>Trascina il file da qui in un&apos;altra applicazione.</translation>
+    </message>
+    <message>
+        <source>Saved file</source>
+        <translation>File salvato</translation>
     </message>
 </context>
 </TS>
