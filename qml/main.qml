@@ -408,6 +408,27 @@ ApplicationWindow {
                 Accessible.name: qsTr("Drag the file from here into another application.")
             }
 
+            // The picture's caption, in the blank band at its foot.
+            Label {
+                id: lblDragHint
+                objectName: "lblDragHint"
+                x: 10
+                y: image.y + 143
+                width: parent.width - 20
+                height: 26
+                text: qsTr("Drag the file where you need it")
+                textFormat: Text.PlainText
+                horizontalAlignment: Text.AlignHCenter
+                verticalAlignment: Text.AlignVCenter
+                fontSizeMode: Text.HorizontalFit
+                minimumPixelSize: 9
+                font.pixelSize: 13
+                font.bold: true
+                color: "#445548"
+                // The picture's name already says it.
+                Accessible.ignored: true
+            }
+
             MouseArea {
                 id: mouseArea
                 anchors.fill: parent

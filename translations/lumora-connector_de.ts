@@ -331,5 +331,9 @@
         <source>Saved file</source>
         <translation>Gespeicherte Datei</translation>
     </message>
+    <message>
+        <source>Drag the file where you need it</source>
+        <translation>Ziehen Sie die Datei dorthin, wo Sie sie brauchen</translation>
+    </message>
 </context>
 </TS>

@@ -331,5 +331,9 @@
         <source>Saved file</source>
         <translation>Archivo guardado</translation>
     </message>
+    <message>
+        <source>Drag the file where you need it</source>
+        <translation>Arrastre el archivo adonde lo necesite</translation>
+    </message>
 </context>
 </TS>

@@ -331,5 +331,9 @@
         <source>Saved file</source>
         <translation>Fichier enregistré</translation>
     </message>
+    <message>
+        <source>Drag the file where you need it</source>
+        <translation>Faites glisser le fichier là où vous en avez besoin</translation>
+    </message>
 </context>
 </TS>

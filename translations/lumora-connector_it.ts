@@ -331,5 +331,9 @@
         <source>Saved file</source>
         <translation>File salvato</translation>
     </message>
+    <message>
+        <source>Drag the file where you need it</source>
+        <translation>Trascina il file dove ti serve</translation>
+    </message>
 </context>
 </TS>

@@ -30,7 +30,6 @@ const QColor kGreen(0x2e, 0x9e, 0x4f);
 const QColor kLightGreen(0x8e, 0xd1, 0xa0);
 const QColor kPanel(0xee, 0xf4, 0xee);
 const QColor kPanelLine(0xc3, 0xd4, 0xc5);
-const QColor kHintText(0x44, 0x55, 0x48);
 
 // The desktop icon's sizes; packaging/CMakeLists.txt installs the same.
 constexpr int kIconSizes[] = {16, 32, 48, 64, 128, 256};
@@ -251,10 +250,7 @@ QImage dragout(QColor colour, qreal progress, bool showGhost) {
         kFrom + (kTo - kFrom) * progress + QPointF(0, -std::sin(progress * kPi) * 46);
     drawDocument(p, at, 1.0 - 0.12 * std::sin(progress * kPi), colour, false);
 
-    p.setFont(pixelFont(24, true));
-    p.setPen(kHintText);
-    p.drawText(QRectF(0, 288, 522, 50), Qt::AlignCenter,
-               QStringLiteral("Drag the file where you need it"));
+    // The hint's words are drawn by the window, in the user's language.
     return image;
 }
 
