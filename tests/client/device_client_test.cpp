@@ -46,7 +46,6 @@ const Request kDateTime = [](DeviceClient& c) {
     return Result(clock.value.text.toStdString(), clock.outcome);
 };
 const Request kCalibration = [](DeviceClient& c) { return Value(c.requestCalibrationConfig(1)); };
-const Bytes kClock = {9, 8, 7, 5, 3, 0xE5, 0x07, 0};
 const std::string kClockText = "05 Mar 2021 07:08:09";
 
 class DeviceClientTest : public ::testing::Test {

@@ -18,10 +18,6 @@
 
 namespace {
 
-const std::string kClockRequest = Encoded(65);
-const std::string kSchema = Encoded(52);
-const std::string kTable6 = Encoded(49, {6});
-
 template <typename Enum>
 QString nameOf(Enum value) {
     return QMetaEnum::fromType<Enum>().valueToKey(value);
@@ -48,33 +44,6 @@ struct DownloadSessionTest : ::testing::Test {
     }
     QString data() const { return dir.filePath("data/"); }
 
-    // The reader answers, with tables 6 and 7 holding records (-1: one record whose sensor id
-    // is blank); on silentOn it says nothing, on removedOn it goes away instead.
-    void answer(int records, const std::string& silentOn = {}, const std::string& removedOn = {}) {
-        fake.setHook([=](size_t, const std::string& request) {
-            if (request == silentOn) {
-                return;
-            }
-            if (request == removedOn) {
-                fake.deliver({Removal()});
-            } else if (request == "$sn?\r\n") {
-                fake.deliver({Text("S1\r\nFW 1\r\nCMD OK\r\n")});
-            } else if (request == kClockRequest) {
-                fake.deliver({Msg(65, {9, 8, 7, 5, 3, 0xE5, 0x07, 0})});
-            } else if (request == kSchema) {
-                fake.deliver({Msg(52, kHeaderTable), Msg(52, kBodyTable), Msg(52)});
-            } else if (request == Encoded(84)) {
-                fake.deliver({Msg(84, kConfigTable), Msg(84)});
-            } else if (request == kTable6 && records < 0) {
-                fake.deliver(
-                    {Msg(49, {6, 0, 0, 5, 0, ' ', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}), Msg(49)});
-            } else if (request == kTable6 || request == Encoded(49, {7})) {
-                fake.deliver(RecordsAnswer(request == kTable6 ? 6 : 7, records));
-            } else if (request == Encoded(81, {1})) {
-                fake.deliver({Msg(81, kConfigRecord)});
-            }
-        });
-    }
     // Runs events until the session has told as much as expected, then compares.
     void expectTold(const QStringList& expected) {
         ASSERT_TRUE(QTest::qWaitFor([&] { return told.size() >= expected.size(); },
@@ -109,16 +78,20 @@ TEST_F(DownloadSessionTest, ArrivalAndDownloadEndInTheirStates) {
         std::function<void(DownloadSessionTest&)> arrange;  // before the download
         QStringList told;
     } cases[] = {
-        {"saved", [](auto& t) { t.answer(3); }, {"Downloading", "Ready", "saved"}},
-        {"no data", [](auto& t) { t.answer(0); }, {"Downloading", "Ready", "NoData"}},
-        {"no sensor id", [](auto& t) { t.answer(-1); }, {"Downloading", "Ready", "NoSensorId: "}},
+        {"saved", [](auto& t) { t.fake.answerDownload(3, 3); }, {"Downloading", "Ready", "saved"}},
+        {"no data",
+         [](auto& t) { t.fake.answerDownload(0, 0); },
+         {"Downloading", "Ready", "NoData"}},
+        {"no sensor id",
+         [](auto& t) { t.fake.answerDownload(-1, -1); },
+         {"Downloading", "Ready", "NoSensorId: "}},
         {"removed",
-         [](auto& t) { t.answer(3, {}, kTable6); },
+         [](auto& t) { t.fake.answerDownload(3, 3, kTable6Request); },
          {"Downloading", "ReaderRemoved", "ReaderGone: The reader was disconnected"}},
         {"silent",
          [](auto& t) {
              DeviceClient::setRequestRepeatMsForTest(50);
-             t.answer(3, kSchema);
+             t.fake.answerDownload(3, 3, {}, kSchemaRequest);
          },
          {"Downloading", "ReaderSilent", "NotAnswering"}},
         // Something in the sensor folder's place: FileUtil says why.
@@ -135,7 +108,7 @@ TEST_F(DownloadSessionTest, ArrivalAndDownloadEndInTheirStates) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        answer(3);
+        fake.answerDownload(3, 3);
         fake.attach();
         expectTold({"Arriving", "Ready"});
         EXPECT_EQ(session.serialNumber(), "S1");
@@ -156,7 +129,7 @@ TEST_F(DownloadSessionTest, ArrivalAndDownloadEndInTheirStates) {
 TEST_F(DownloadSessionTest, AnArrivalThatFailsReadiesNothing) {
     for (const bool late : {false, true}) {  // the clock answers once the reader is gone, or never
         SCOPED_TRACE(late);
-        answer(0, kClockRequest);
+        fake.answerDownload(0, 0, {}, kClockRequest);
         DeviceClient::setRequestRepeatMsForTest(late ? kNeverRepeatMs : 50);
         const auto clockRequests = [&] {
             const auto sent = fake.sentBytes();
@@ -167,7 +140,7 @@ TEST_F(DownloadSessionTest, AnArrivalThatFailsReadiesNothing) {
         ASSERT_TRUE(QTest::qWaitFor([&] { return clockRequests() > before; }));
         if (late) {
             emit DeviceClient::instance()->onDisconnected();
-            fake.deliver({Msg(65, {9, 8, 7, 5, 3, 0xE5, 0x07, 0})});
+            fake.deliver({Msg(65, kClock)});
         }
         // The late answer crosses two threads: time for it to arrive, wrongly.
         QTest::qWait(50);
