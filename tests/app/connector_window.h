@@ -32,6 +32,15 @@ inline QStringList savedFiles() {
     return files;
 }
 
+// A simulated reader that logs nothing, named name, for the sockets folder.
+inline ReaderSimOptions quietReader(const std::string& name) {
+    ReaderSimOptions options;
+    options.dir = appTestFolders().sockets().toStdString();
+    options.name = name;
+    options.log = false;
+    return options;
+}
+
 class ConnectorWindow : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -79,10 +88,7 @@ protected:
     ReaderSim& plugReader(std::shared_ptr<const Scenario> scenario = MakeDefaultScenario({}),
                           int neverAnswer = -1, std::optional<int64_t> clockOffsetS = {}) {
         static int readers = 0;
-        ReaderSimOptions options;
-        options.dir = appTestFolders().sockets().toStdString();
-        options.name = "window-" + std::to_string(++readers);
-        options.log = false;
+        ReaderSimOptions options = quietReader("window-" + std::to_string(++readers));
         options.neverAnswer = neverAnswer;
         options.clockOffsetS = clockOffsetS;
         options.scenario = scenario_ = scenario;

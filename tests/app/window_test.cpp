@@ -1,21 +1,12 @@
 // The window as lumora-connector starts it, driven like a user would, against the reader
 // simulator: its labels, dialogs, button and messages, and the file it saves.
-#include <gtest/gtest.h>
-
-#include <QDir>
-#include <QQmlApplicationEngine>
 #include <QQmlContext>
 #include <QQmlProperty>
-#include <QQuickItem>
-#include <QQuickWindow>
 #include <QRegularExpression>
-#include <QTest>
 #include <QUrl>
 #include <algorithm>
-#include <memory>
 
 #include "connector_window.h"
-#include "export_test_support.h"
 #include "hid/hid.h"
 #include "tests/support/denying_backend.h"
 
@@ -34,8 +25,9 @@ TEST_F(ConnectorWindow, StartsWaitingForTheReaderWithGetDataDisabledAndPlainText
         EXPECT_FALSE(visible(dialog)) << dialog;
     }
     // A serial number in markup was rendered, a remote image fetched included.
-    for (const char* name : {"lblStatus1", "lblReaderSerialNumber", "lblSerialNumber",
-                             "lblReaderDateTime", "lblFileName", "lblRecordCount", "errorText"}) {
+    for (const char* name :
+         {"lblStatus1", "lblReaderSerialNumber", "lblSerialNumber", "lblReaderDateTime",
+          "lblFileName", "lblRecordCount", "errorText", "lblClockWarning"}) {
         EXPECT_EQ(item(name)->property("textFormat").toInt(), Qt::PlainText) << name;
     }
 }
