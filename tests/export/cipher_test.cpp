@@ -13,8 +13,6 @@
 
 namespace {
 
-const QByteArray kDocument =
-    R"({"events":[],"factory_config":[],"hostDateTime":{},"records":[{"90":"S1\r\n"}]})";
 // The bytes that `openssl enc -pass` cannot take: zero, line feed, carriage return.
 const QByteArray kAwkwardPassword("\0\n\r\0A\xff\n\x01", 8);
 

@@ -24,9 +24,6 @@
 
 namespace {
 
-const QByteArray kDocument =
-    R"({"events":[],"factory_config":[],"hostDateTime":{},"records":[{"90":"S1\r\n"}]})";
-
 // A FileUtil whose system settings folder is a temporary one, named through XDG_CONFIG_DIRS as
 // at start-up; it records what FileUtil tells the user.
 struct FileUtilTest : ::testing::Test {
