@@ -175,10 +175,8 @@ public:
         environment.insert("LC_ALL", "C");  // month names
         environment.insert("XDG_STATE_HOME", path("state"));
         environment.insert("LOCALAPPDATA", QDir::toNativeSeparators(path("state")));
-        environment.remove("LUMORA_DEBUG_LOG");
-        if (!debugLog.isEmpty()) {
-            environment.insert("LUMORA_DEBUG_LOG", debugLog);
-        }
+        debugLog.isEmpty() ? environment.remove("LUMORA_DEBUG_LOG")
+                           : environment.insert("LUMORA_DEBUG_LOG", debugLog);
         program.setProcessEnvironment(environment);
         QStringList command = runAs + QStringList(LUMORA_DOWNLOAD_PROGRAM) + arguments;
         program.start(command.takeFirst(), command);

@@ -2,9 +2,8 @@
 // device client: the order of requests, the documents, and a reader removed mid-download.
 #include <gtest/gtest.h>
 
-#include <QEventLoop>
 #include <QRegularExpression>
-#include <QTimer>
+#include <QTest>
 #include <memory>
 
 #include "export/download_mediator.h"
@@ -54,18 +53,10 @@ protected:
 
     // Downloads and waits until the mediator has told `count` outcomes in all.
     bool download(int count) {
-        QEventLoop loop;
-        const auto told = [&] {
-            if (outcomes.size() >= count) {
-                loop.quit();
-            }
-        };
-        QObject::connect(mediator.get(), &DownloadMediator::onResultsReady, &loop, told);
-        QObject::connect(mediator.get(), &DownloadMediator::onDownloadAborted, &loop, told);
-        QTimer::singleShot(std::chrono::milliseconds(kPatience).count(), &loop, &QEventLoop::quit);
         emit mediator->beginDownload();
-        loop.exec();
-        return fake.settle() && outcomes.size() == count;
+        const bool told = QTest::qWaitFor([&] { return outcomes.size() >= count; },
+                                          int(std::chrono::milliseconds(kPatience).count()));
+        return fake.settle() && told && outcomes.size() == count;
     }
     // The requests sent since the first `from`, type 125 left out.
     std::vector<std::string> requests(size_t from = 0) {
