@@ -80,8 +80,8 @@ TEST_F(ConnectorWindow, ArrivalShowsSerialAndClockAndGetDataSavesTheDocumentAndO
     EXPECT_TRUE(visible("transferDialog"));
 }
 
-// Drawn inside the window, each dialog must fit in it: whole and in its middle, a panel too
-// large for it shown smaller rather than cut off. Tab reaches its buttons, Esc closes it.
+// Drawn inside the window, each dialog fits whole in its middle: a panel too large is shown
+// smaller, not cut off.
 TEST_F(ConnectorWindow, DialogsOpenWholeInTheMiddleOfTheWindowAndAnswerTheKeyboard) {
     item("errorDialog")->setProperty("text", QString("Longer than the window. ").repeated(300));
     EXPECT_EQ(text("logText"), "A log for support is kept in " +

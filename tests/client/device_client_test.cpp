@@ -1,7 +1,6 @@
-// The device client and the application's reader callbacks through the real AAP layer, with a
-// stand-in transport. Requests run on threads of their own; the reader answers on the sending
-// thread right after a given send, so no answer races a repeat. Also its pure parts: records into
-// JSON, the value of a text reply, the clock text.
+// The device client and its reader callbacks through the real AAP layer, with a stand-in
+// transport, and its pure parts. Requests run on threads of their own; the reader answers on the
+// sending thread right after a given send, so no answer races a repeat.
 #include <gtest/gtest.h>
 #include <time.h>
 

@@ -98,9 +98,8 @@ public:
 
     void attach() { AAPOnTransportEvent(kReader, kXportAttach, 0, 0); }
 
-    // The reader answers each request as it is sent, tables 6 and 7 holding these many records
-    // (table6 -1: one record whose sensor id is blank); on silentOn it says nothing, on removedOn
-    // it goes away instead.
+    // Answers each request as sent, tables 6 and 7 holding these many records (table6 -1: one
+    // with a blank sensor id); silent on silentOn, gone on removedOn.
     void answerDownload(int table6, int table7, const std::string& removedOn = {},
                         const std::string& silentOn = {}) {
         setHook([=](size_t, const std::string& request) {

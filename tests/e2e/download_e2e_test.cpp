@@ -24,9 +24,8 @@ namespace {
 // Upper bound on any wait, so a fault fails the test instead of hanging it.
 constexpr int kPatienceMs = 90000;
 
-// A record's field values as the reader's scenario file states them, and the members the
-// document must show for them: decimal text for numbers (unsigned or signed by field type),
-// text with CR LF, bytes as " %02x" each and CR LF.
+// A record's field values in the scenario file, and the document's members for them: decimal
+// numbers (signed by field type), text and CR LF, bytes as " %02x" each and CR LF.
 struct Record {
     QJsonObject fields;
     QJsonObject members;

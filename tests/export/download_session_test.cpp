@@ -1,6 +1,5 @@
 // DownloadSession against a stand-in reader behind the real AAP layer, device client and worker,
-// with settings, key and data folder in a temporary folder: the states of a reader's visit, each
-// failure, and the saved file.
+// settings, key and data in a temporary folder: a reader's visit, each failure, the saved file.
 #include <gtest/gtest.h>
 
 #include <QDir>
