@@ -73,8 +73,7 @@ const char kSchemas[] = R"({
 constexpr int kReadings = 150;
 constexpr int kEvents = 6;
 
-// The scenario file's text and the members "events", "factory_config" and "records" that a
-// download of it must give.
+// The scenario file, and the "events", "factory_config" and "records" its download must give.
 struct Scenario {
     QByteArray file;
     QJsonObject document;
