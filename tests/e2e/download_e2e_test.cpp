@@ -300,37 +300,35 @@ TEST(DownloadE2eTest, EndsWithoutSavingAndSaysWhy) {
     const struct {
         const char* name;
         QStringList reader;  // the simulator's options; none: no reader
-        QStringList arguments;
         int exitCode;
         const char* err;  // in standard error
+        QStringList arguments = {};
         int stopSignal = 0;
     } cases[] = {
-        {"empty table 6", {"--records", "0"}, {}, 3, "No data to report from the Sensor."},
+        {"empty table 6", {"--records", "0"}, 3, "No data to report from the Sensor."},
         {"reader's clock behind",
          {"--records", "0", "--clock-offset", "-11520"},
-         {},
          3,
          "lumora-download: The reader's clock is 3 h 12 min behind this computer's.\n"},
         // Used to be reported as a sensor without data.
         {"reader unplugged mid-download",
          {"--records", "2000", "--unplug-after-packets", "300"},
-         {},
          4,
          "disconnected before the download finished"},
         // Used to keep lumora-download running for ever; takes the client's whole patience.
-        {"reader stops answering", {"--never-answer", "52"}, {}, 5, "the reader stopped answering"},
+        {"reader stops answering", {"--never-answer", "52"}, 5, "the reader stopped answering"},
 #ifndef _WIN32
         // Used to end lumora-download at once, without a word.
-        {"SIGINT", {"--records", "50000"}, {}, 130, "cancelled; nothing was saved", SIGINT},
-        {"SIGTERM", {"--records", "50000"}, {}, 143, "cancelled; nothing was saved", SIGTERM},
+        {"SIGINT", {"--records", "50000"}, 130, "cancelled; nothing was saved", {}, SIGINT},
+        {"SIGTERM", {"--records", "50000"}, 143, "cancelled; nothing was saved", {}, SIGTERM},
 #endif
-        {"no reader", {}, {"--timeout", "1"}, 4, "no reader connected within 1 s"},
-        {"zero time-out", {}, {"--timeout", "0"}, 2, "--timeout takes whole seconds"},
-        {"time-out not a number", {}, {"--timeout", "soon"}, 2, "--timeout takes"},
-        {"unknown option", {}, {"--fast"}, 2, "Unknown option 'fast'"},
-        {"argument", {}, {"now"}, 2, "unexpected argument now"},
+        {"no reader", {}, 4, "no reader connected within 1 s", {"--timeout", "1"}},
+        {"zero time-out", {}, 2, "--timeout takes whole seconds", {"--timeout", "0"}},
+        {"time-out not a number", {}, 2, "--timeout takes", {"--timeout", "soon"}},
+        {"unknown option", {}, 2, "Unknown option 'fast'", {"--fast"}},
+        {"argument", {}, 2, "unexpected argument now", {"now"}},
         // A set-up problem (the settings' own tests say which): one line, before any wait.
-        {"data folder gone", {}, {"--timeout", "1"}, 1, "donn\u00e9es does not exist"},
+        {"data folder gone", {}, 1, "donn\u00e9es does not exist", {"--timeout", "1"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
