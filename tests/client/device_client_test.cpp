@@ -90,7 +90,9 @@ protected:
         EXPECT_EQ(result.second, Outcome::answered);
         return result.first;
     }
-    void serveSchema() {
+    // The reader plugged in, its schema served.
+    void attachWithSchema() {
+        fake.attach();
         serve(kSchema, {{1, {Msg(52, kHeaderTable), Msg(52, kBodyTable), Msg(52)}}});
     }
 
@@ -152,9 +154,8 @@ TEST_F(DeviceClientTest, RecordsComeBackInArrivalOrderDecodedAgainstTheSchema) {
     EXPECT_FALSE(client->hasResults());
     DeviceClient::setRequestRepeatMsForTest(kNeverRepeatMs);
 
-    fake.attach();
     EXPECT_FALSE(client->hasSchema());
-    serveSchema();
+    attachWithSchema();
     EXPECT_TRUE(client->hasSchema());
     EXPECT_EQ(serve(Records(6), {{1, {Msg(49, Record(6, 9)), Msg(49, Record(6, 7)), Msg(49)}}}),
               "[" + RecordJson(9) + "," + RecordJson(7) + "]");
@@ -169,8 +170,7 @@ TEST_F(DeviceClientTest, RecordsComeBackInArrivalOrderDecodedAgainstTheSchema) {
 
 // Each attempt gets one repeat period of silence before the request sends again.
 TEST_F(DeviceClientTest, AnAttemptLeftWithoutItsOwnAnswerIsRepeatedUntilAnswered) {
-    fake.attach();
-    serveSchema();
+    attachWithSchema();
     serve(OutcomeOf(&DeviceClient::requestConfigurationSchema),
           {{1, {Msg(84, kConfigTable), Msg(84)}}});
     serve(Records(7), {{1, {Msg(49)}}});  // calibration completes only after a records answer
@@ -257,8 +257,7 @@ TEST_F(DeviceClientTest, ARequestGivesUpAfterThreeSilentRepeatPeriodsEvenWhileIt
 
 // Answers the reader still owes to an earlier request's repeats come first: not silence.
 TEST_F(DeviceClientTest, AnAnswerOwedToAnEarlierRepeatKeepsTheNextRequestFromGivingUp) {
-    fake.attach();
-    serveSchema();
+    attachWithSchema();
     DeviceClient::setRequestRepeatMsForTest(300);
     DeviceClient::setGiveUpPeriodsForTest(2);
     EXPECT_EQ(serve(Records(6), {{3, RecordsAnswer(6, 1)}}), "[" + RecordJson(0) + "]");
@@ -268,8 +267,7 @@ TEST_F(DeviceClientTest, AnAnswerOwedToAnEarlierRepeatKeepsTheNextRequestFromGiv
 }
 
 TEST_F(DeviceClientTest, AnAnswerStillArrivingIsNotCutShortByTheRepeat) {
-    fake.attach();
-    serveSchema();
+    attachWithSchema();
     fake.setHook(nullptr);
     DeviceClient::setRequestRepeatMsForTest(200);
     size_t next = fake.sends().size() + 2;
@@ -295,8 +293,7 @@ TEST_F(DeviceClientTest, AnAnswerStillArrivingIsNotCutShortByTheRepeat) {
 
 // A request could not be stopped; the rest of its answer would then have become the next one's.
 TEST_F(DeviceClientTest, ACancelEndsTheRequestAtOnceAndDropsTheRestOfItsAnswer) {
-    fake.attach();
-    serveSchema();
+    attachWithSchema();
     EXPECT_EQ(run(Records(6), {{1, {Msg(49, Record(6, 5)), Cancel()}}}),
               Result("[]", Outcome::cancelled));
     const size_t sent = fake.sends().size();
