@@ -43,6 +43,9 @@ struct DownloadSessionTest : ::testing::Test {
     }
     QString data() const { return dir.filePath("data/"); }
 
+    void answer(int records, const std::string& removedOn = {}, const std::string& silentOn = {}) {
+        fake.answerDownload(records, records, removedOn, silentOn);
+    }
     // Runs events until the session has told as much as expected, then compares.
     void expectTold(const QStringList& expected) {
         ASSERT_TRUE(QTest::qWaitFor([&] { return told.size() >= expected.size(); },
@@ -77,20 +80,16 @@ TEST_F(DownloadSessionTest, ArrivalAndDownloadEndInTheirStates) {
         std::function<void(DownloadSessionTest&)> arrange;  // before the download
         QStringList told;
     } cases[] = {
-        {"saved", [](auto& t) { t.fake.answerDownload(3, 3); }, {"Downloading", "Ready", "saved"}},
-        {"no data",
-         [](auto& t) { t.fake.answerDownload(0, 0); },
-         {"Downloading", "Ready", "NoData"}},
-        {"no sensor id",
-         [](auto& t) { t.fake.answerDownload(-1, -1); },
-         {"Downloading", "Ready", "NoSensorId: "}},
+        {"saved", [](auto& t) { t.answer(3); }, {"Downloading", "Ready", "saved"}},
+        {"no data", [](auto& t) { t.answer(0); }, {"Downloading", "Ready", "NoData"}},
+        {"no sensor id", [](auto& t) { t.answer(-1); }, {"Downloading", "Ready", "NoSensorId: "}},
         {"removed",
-         [](auto& t) { t.fake.answerDownload(3, 3, kTable6Request); },
+         [](auto& t) { t.answer(3, kTable6Request); },
          {"Downloading", "ReaderRemoved", "ReaderGone: The reader was disconnected"}},
         {"silent",
          [](auto& t) {
              DeviceClient::setRequestRepeatMsForTest(50);
-             t.fake.answerDownload(3, 3, {}, kSchemaRequest);
+             t.answer(3, {}, kSchemaRequest);
          },
          {"Downloading", "ReaderSilent", "NotAnswering"}},
         // Something in the sensor folder's place: FileUtil says why.
@@ -107,7 +106,7 @@ TEST_F(DownloadSessionTest, ArrivalAndDownloadEndInTheirStates) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        fake.answerDownload(3, 3);
+        answer(3);
         fake.attach();
         expectTold({"Arriving", "Ready"});
         EXPECT_EQ(session.serialNumber(), "S1");
@@ -128,7 +127,7 @@ TEST_F(DownloadSessionTest, ArrivalAndDownloadEndInTheirStates) {
 TEST_F(DownloadSessionTest, AnArrivalThatFailsReadiesNothing) {
     for (const bool late : {false, true}) {  // the clock answers once the reader is gone, or never
         SCOPED_TRACE(late);
-        fake.answerDownload(0, 0, {}, kClockRequest);
+        answer(0, {}, kClockRequest);
         DeviceClient::setRequestRepeatMsForTest(late ? kNeverRepeatMs : 50);
         const auto clockRequests = [&] {
             const auto sent = fake.sentBytes();
