@@ -1,5 +1,4 @@
-// Start-up as lumora-connector runs it: nothing reaches a reader without a window, and the
-// window's pictures are compiled in.
+// Start-up as lumora-connector runs it: no reader traffic without a window; pictures compiled in.
 #include <QImageReader>
 
 #include "connector_window.h"

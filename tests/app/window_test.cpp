@@ -116,8 +116,7 @@ TEST_F(ConnectorWindow, DialogsOpenWholeInTheMiddleOfTheWindowAndAnswerTheKeyboa
     }
 }
 
-// A document that does not name its sensor used to stop the completion handler with a script
-// error, leaving the progress open.
+// A document naming no sensor used to stop the completion handler, leaving the progress open.
 TEST_F(ConnectorWindow, ADownloadWithNothingToSaveEndsTheProgressAndOffersNoFile) {
     const struct {
         DownloadSession::Failure failure;

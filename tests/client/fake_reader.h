@@ -49,8 +49,7 @@ inline std::string RecordJson(int n) {
     return R"({"0":")" + std::to_string(n) + R"(","100":"-1","8":"5","90":"ABC\r\n"})";
 }
 
-// One transport event: a message, a text reply or the reader's removal; or, between them, the
-// client's cancelRequests.
+// One transport event (a message, a text reply, the removal), or the client's cancelRequests.
 struct Event {
     uint32_t kind;
     std::string bytes;

@@ -102,8 +102,7 @@ TEST_F(DownloadWorkerTest, DocumentsOfTwoDownloadsInARow) {
     }
 }
 
-// A reader removed during a download used to end in the empty text, which the window reports as
-// "the sensor has no data".
+// A removal mid-download used to end in the empty text, reported as "the sensor has no data".
 TEST_F(DownloadWorkerTest, ReaderRemovedMidDownloadAbortsAndTheNextDownloadRuns) {
     const struct {
         const char* name;

@@ -1,5 +1,4 @@
-// Settings, sensor folders, the user's messages and saving a download, with the settings file in
-// a temporary folder named by XDG_CONFIG_DIRS.
+// Settings, sensor folders, the user's messages and saving a download.
 #include <gtest/gtest.h>
 
 #ifndef _WIN32
