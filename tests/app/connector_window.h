@@ -1,5 +1,4 @@
-// The window as lumora-connector starts it, with a simulated reader to plug in, and what its
-// tests look at: the items by object name, their texts and flags, a real click.
+// The window as lumora-connector starts it, a simulated reader to plug in, and its items.
 #pragma once
 
 #include <gtest/gtest.h>

@@ -1,5 +1,4 @@
-// The window as lumora-connector starts it, driven like a user would, against the reader
-// simulator: its labels, dialogs, button and messages, and the file it saves.
+// The window driven as a user would: its labels, dialogs, button, messages and saved file.
 #include <QQmlContext>
 #include <QQmlProperty>
 #include <QRegularExpression>

@@ -217,8 +217,7 @@ TEST_F(DeviceClientTest, AnAttemptLeftWithoutItsOwnAnswerIsRepeatedUntilAnswered
     }
 }
 
-// A reader that stayed plugged in but fell silent, or granted no credit, kept every request
-// waiting for ever.
+// A silent reader, or one granting no credit, used to keep every request waiting for ever.
 TEST_F(DeviceClientTest, ARequestGivesUpAfterThreeSilentRepeatPeriodsEvenWhileItsSendWaits) {
     fake.attach();
     DeviceClient::setRequestRepeatMsForTest(50);

@@ -1,5 +1,4 @@
-// lumora-download against lumora-reader-sim, each a process of its own, with settings and key in
-// a temporary folder; saved files are read back with lumora-decrypt.
+// lumora-download against lumora-reader-sim, as processes; files read back with lumora-decrypt.
 #include <gtest/gtest.h>
 
 #ifndef _WIN32
@@ -115,8 +114,7 @@ QStringList lines(const QByteArray& text) {
     return QString::fromUtf8(text).split(QDir::separator() == '\\' ? "\r\n" : "\n");
 }
 
-// Outside ASCII, as many a clinic's folder names are: the settings, the file calls and the saved
-// path on standard output all carry it.
+// Outside ASCII, as many a clinic's folder names are, in the settings, file calls and output.
 const QString kData = QStringLiteral("donn\u00e9es");
 
 struct ProgramRun {

@@ -1,5 +1,4 @@
-// The transport over the real HID layer and the socket device, against simulated readers: what
-// the AAP layer hears, and what crosses the link both ways.
+// The transport over the real HID layer and socket device against simulated readers, both ways.
 #include <gtest/gtest.h>
 
 #include <algorithm>

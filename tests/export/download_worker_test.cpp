@@ -1,5 +1,4 @@
-// DownloadMediator and DownloadWorker against a stand-in reader behind the real AAP layer and
-// device client: the order of requests, the documents, and a reader removed mid-download.
+// DownloadMediator and DownloadWorker against a stand-in reader: requests, documents, removals.
 #include <gtest/gtest.h>
 
 #include <QRegularExpression>
