@@ -1,5 +1,4 @@
-// What the window tests share: the folders and key that main sets up, and waiting for the
-// window.
+// What the window tests share: the folders and key that main sets up, and waiting.
 #pragma once
 
 #include <QString>

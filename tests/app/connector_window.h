@@ -1,5 +1,4 @@
-// The window as lumora-connector starts it, with a simulated reader to plug in, and what its
-// tests look at: the items by object name, their texts and flags, a real click.
+// The window as lumora-connector starts it, a simulated reader to plug in, and its items.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -30,6 +29,15 @@ inline QStringList savedFiles() {
         }
     }
     return files;
+}
+
+// A simulated reader that logs nothing, named name, for the sockets folder.
+inline ReaderSimOptions quietReader(const std::string& name) {
+    ReaderSimOptions options;
+    options.dir = appTestFolders().sockets().toStdString();
+    options.name = name;
+    options.log = false;
+    return options;
 }
 
 class ConnectorWindow : public ::testing::Test {
@@ -79,10 +87,7 @@ protected:
     ReaderSim& plugReader(std::shared_ptr<const Scenario> scenario = MakeDefaultScenario({}),
                           int neverAnswer = -1, std::optional<int64_t> clockOffsetS = {}) {
         static int readers = 0;
-        ReaderSimOptions options;
-        options.dir = appTestFolders().sockets().toStdString();
-        options.name = "window-" + std::to_string(++readers);
-        options.log = false;
+        ReaderSimOptions options = quietReader("window-" + std::to_string(++readers));
         options.neverAnswer = neverAnswer;
         options.clockOffsetS = clockOffsetS;
         options.scenario = scenario_ = scenario;

@@ -1,26 +1,10 @@
-// Start-up as lumora-connector runs it: nothing reaches a reader without a window, and the
-// window's pictures are compiled in.
-#include <gtest/gtest.h>
-
+// Start-up as lumora-connector runs it: no reader traffic without a window; pictures compiled in.
 #include <QImageReader>
-#include <QQmlApplicationEngine>
-#include <QTemporaryDir>
 
-#include "app/connector_app.h"
-#include "app_test_support.h"
-#include "export_test_support.h"
-#include "tools/reader-sim/reader_sim.h"
+#include "connector_window.h"
 #include "transport/mal_trans_atp.h"
 
 namespace {
-
-ReaderSimOptions quietReader(const QString& dir, const char* name) {
-    ReaderSimOptions options;
-    options.dir = dir.toStdString();
-    options.name = name;
-    options.log = false;
-    return options;
-}
 
 // Kept first: the transport starts once per process, so only a fresh process can show that a
 // failed start-up leaves it alone (CTest runs every case in a process of its own).
@@ -28,7 +12,7 @@ TEST(ConnectorStartup, MissingOrBrokenWindowEndsWithMinusOneAndNoTraffic) {
     if (theTransport) {
         GTEST_SKIP() << "an earlier test of this process started the transport";
     }
-    ReaderSim reader(quietReader(appTestFolders().sockets(), "no-window"));
+    ReaderSim reader(quietReader("no-window"));
     std::string error;
     ASSERT_TRUE(reader.start(&error)) << error;
 

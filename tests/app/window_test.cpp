@@ -1,21 +1,11 @@
-// The window as lumora-connector starts it, driven like a user would, against the reader
-// simulator: its labels, dialogs, button and messages, and the file it saves.
-#include <gtest/gtest.h>
-
-#include <QDir>
-#include <QQmlApplicationEngine>
+// The window driven as a user would: its labels, dialogs, button, messages and saved file.
 #include <QQmlContext>
 #include <QQmlProperty>
-#include <QQuickItem>
-#include <QQuickWindow>
 #include <QRegularExpression>
-#include <QTest>
 #include <QUrl>
 #include <algorithm>
-#include <memory>
 
 #include "connector_window.h"
-#include "export_test_support.h"
 #include "hid/hid.h"
 #include "tests/support/denying_backend.h"
 
@@ -34,8 +24,9 @@ TEST_F(ConnectorWindow, StartsWaitingForTheReaderWithGetDataDisabledAndPlainText
         EXPECT_FALSE(visible(dialog)) << dialog;
     }
     // A serial number in markup was rendered, a remote image fetched included.
-    for (const char* name : {"lblStatus1", "lblReaderSerialNumber", "lblSerialNumber",
-                             "lblReaderDateTime", "lblFileName", "lblRecordCount", "errorText"}) {
+    for (const char* name :
+         {"lblStatus1", "lblReaderSerialNumber", "lblSerialNumber", "lblReaderDateTime",
+          "lblFileName", "lblRecordCount", "errorText", "lblClockWarning"}) {
         EXPECT_EQ(item(name)->property("textFormat").toInt(), Qt::PlainText) << name;
     }
 }
@@ -88,8 +79,8 @@ TEST_F(ConnectorWindow, ArrivalShowsSerialAndClockAndGetDataSavesTheDocumentAndO
     EXPECT_TRUE(visible("transferDialog"));
 }
 
-// Drawn inside the window, each dialog must fit in it: whole and in its middle, a panel too
-// large for it shown smaller rather than cut off. Tab reaches its buttons, Esc closes it.
+// Drawn inside the window, each dialog fits whole in its middle: a panel too large is shown
+// smaller, not cut off.
 TEST_F(ConnectorWindow, DialogsOpenWholeInTheMiddleOfTheWindowAndAnswerTheKeyboard) {
     item("errorDialog")->setProperty("text", QString("Longer than the window. ").repeated(300));
     EXPECT_EQ(text("logText"), "A log for support is kept in " +
@@ -124,8 +115,7 @@ TEST_F(ConnectorWindow, DialogsOpenWholeInTheMiddleOfTheWindowAndAnswerTheKeyboa
     }
 }
 
-// A document that does not name its sensor used to stop the completion handler with a script
-// error, leaving the progress open.
+// A document naming no sensor used to stop the completion handler, leaving the progress open.
 TEST_F(ConnectorWindow, ADownloadWithNothingToSaveEndsTheProgressAndOffersNoFile) {
     const struct {
         DownloadSession::Failure failure;

@@ -1,7 +1,8 @@
-// The device client and the application's reader callbacks through the real AAP layer, with a
-// stand-in transport. Requests run on threads of their own; the reader answers on the sending
-// thread right after a given send, so no answer races a repeat.
+// The device client and its reader callbacks through the real AAP layer, with a stand-in
+// transport, and its pure parts. Requests run on threads of their own; the reader answers on the
+// sending thread right after a given send, so no answer races a repeat.
 #include <gtest/gtest.h>
+#include <time.h>
 
 #include <QJsonDocument>
 #include <atomic>
@@ -10,6 +11,7 @@
 #include <thread>
 #include <utility>
 
+#include "protocol/schema.h"
 #include "tests/client/fake_reader.h"
 #include "tests/support/test_platform.h"
 
@@ -46,7 +48,6 @@ const Request kDateTime = [](DeviceClient& c) {
     return Result(clock.value.text.toStdString(), clock.outcome);
 };
 const Request kCalibration = [](DeviceClient& c) { return Value(c.requestCalibrationConfig(1)); };
-const Bytes kClock = {9, 8, 7, 5, 3, 0xE5, 0x07, 0};
 const std::string kClockText = "05 Mar 2021 07:08:09";
 
 class DeviceClientTest : public ::testing::Test {
@@ -89,7 +90,9 @@ protected:
         EXPECT_EQ(result.second, Outcome::answered);
         return result.first;
     }
-    void serveSchema() {
+    // The reader plugged in, its schema served.
+    void attachWithSchema() {
+        fake.attach();
         serve(kSchema, {{1, {Msg(52, kHeaderTable), Msg(52, kBodyTable), Msg(52)}}});
     }
 
@@ -151,9 +154,8 @@ TEST_F(DeviceClientTest, RecordsComeBackInArrivalOrderDecodedAgainstTheSchema) {
     EXPECT_FALSE(client->hasResults());
     DeviceClient::setRequestRepeatMsForTest(kNeverRepeatMs);
 
-    fake.attach();
     EXPECT_FALSE(client->hasSchema());
-    serveSchema();
+    attachWithSchema();
     EXPECT_TRUE(client->hasSchema());
     EXPECT_EQ(serve(Records(6), {{1, {Msg(49, Record(6, 9)), Msg(49, Record(6, 7)), Msg(49)}}}),
               "[" + RecordJson(9) + "," + RecordJson(7) + "]");
@@ -168,8 +170,7 @@ TEST_F(DeviceClientTest, RecordsComeBackInArrivalOrderDecodedAgainstTheSchema) {
 
 // Each attempt gets one repeat period of silence before the request sends again.
 TEST_F(DeviceClientTest, AnAttemptLeftWithoutItsOwnAnswerIsRepeatedUntilAnswered) {
-    fake.attach();
-    serveSchema();
+    attachWithSchema();
     serve(OutcomeOf(&DeviceClient::requestConfigurationSchema),
           {{1, {Msg(84, kConfigTable), Msg(84)}}});
     serve(Records(7), {{1, {Msg(49)}}});  // calibration completes only after a records answer
@@ -182,29 +183,25 @@ TEST_F(DeviceClientTest, AnAttemptLeftWithoutItsOwnAnswerIsRepeatedUntilAnswered
         const char* name;
         Request request;
         Script script;
-        std::string result;
-        int attempts;
+        std::string result;  // after two attempts
     } cases[] = {
-        {"AAP_Error", kDateTime, {{1, {Msg(126)}}, {3, {Msg(65, kClock)}}}, kClockText, 2},
+        {"AAP_Error", kDateTime, {{1, {Msg(126)}}, {3, {Msg(65, kClock)}}}, kClockText},
         {"short date-time answer",
          kDateTime,
          {{1, {Msg(65, Bytes(kClock.begin(), kClock.end() - 1))}}, {3, {Msg(65, kClock)}}},
-         kClockText,
-         2},
+         kClockText},
         {"empty calibration answer",
          kCalibration,
          {{1, {Msg(81)}}, {3, {Msg(81, kConfigRecord)}}},
-         R"([{"200":"1000"}])",
-         2},
+         R"([{"200":"1000"}])"},
         // A reader that paused past a repeat: the late answer to the first attempt is the
         // answer, and one that was arriving is kept whole; the repeat's own answer is not mixed in.
-        {"late reply", kSerialNumber, {{1, {Text("S1\r\nFW 1\r\nCMD OK\r\n")}}}, "S1", 2},
+        {"late reply", kSerialNumber, {{1, {Text("S1\r\nFW 1\r\nCMD OK\r\n")}}}, "S1"},
         {"answer begun after the repeat",
          Records(6),
          {{3, {record0, rest[0], rest[1], Msg(49, Record(6, 9)), Msg(49)}}},
-         both,
-         2},
-        {"answer paused across the repeat", Records(6), {{1, {record0}}, {3, rest}}, both, 2},
+         both},
+        {"answer paused across the repeat", Records(6), {{1, {record0}}, {3, rest}}, both},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -213,15 +210,14 @@ TEST_F(DeviceClientTest, AnAttemptLeftWithoutItsOwnAnswerIsRepeatedUntilAnswered
         const std::vector<std::string> sends = fake.sentBytes();
         ASSERT_GT(sends.size(), before + 1);
         const size_t perAttempt = sends[before + 1] == Encoded(125) ? 2 : 1;
-        ASSERT_EQ(sends.size(), before + c.attempts * perAttempt);
+        ASSERT_EQ(sends.size(), before + 2 * perAttempt);
         for (size_t i = before + perAttempt; i < sends.size(); ++i) {
             EXPECT_EQ(sends[i], sends[i - perAttempt]) << "a repeat sent something else";
         }
     }
 }
 
-// A reader that stayed plugged in but fell silent, or granted no credit, kept every request
-// waiting for ever.
+// A silent reader, or one granting no credit, used to keep every request waiting for ever.
 TEST_F(DeviceClientTest, ARequestGivesUpAfterThreeSilentRepeatPeriodsEvenWhileItsSendWaits) {
     fake.attach();
     DeviceClient::setRequestRepeatMsForTest(50);
@@ -260,8 +256,7 @@ TEST_F(DeviceClientTest, ARequestGivesUpAfterThreeSilentRepeatPeriodsEvenWhileIt
 
 // Answers the reader still owes to an earlier request's repeats come first: not silence.
 TEST_F(DeviceClientTest, AnAnswerOwedToAnEarlierRepeatKeepsTheNextRequestFromGivingUp) {
-    fake.attach();
-    serveSchema();
+    attachWithSchema();
     DeviceClient::setRequestRepeatMsForTest(300);
     DeviceClient::setGiveUpPeriodsForTest(2);
     EXPECT_EQ(serve(Records(6), {{3, RecordsAnswer(6, 1)}}), "[" + RecordJson(0) + "]");
@@ -271,8 +266,7 @@ TEST_F(DeviceClientTest, AnAnswerOwedToAnEarlierRepeatKeepsTheNextRequestFromGiv
 }
 
 TEST_F(DeviceClientTest, AnAnswerStillArrivingIsNotCutShortByTheRepeat) {
-    fake.attach();
-    serveSchema();
+    attachWithSchema();
     fake.setHook(nullptr);
     DeviceClient::setRequestRepeatMsForTest(200);
     size_t next = fake.sends().size() + 2;
@@ -298,8 +292,7 @@ TEST_F(DeviceClientTest, AnAnswerStillArrivingIsNotCutShortByTheRepeat) {
 
 // A request could not be stopped; the rest of its answer would then have become the next one's.
 TEST_F(DeviceClientTest, ACancelEndsTheRequestAtOnceAndDropsTheRestOfItsAnswer) {
-    fake.attach();
-    serveSchema();
+    attachWithSchema();
     EXPECT_EQ(run(Records(6), {{1, {Msg(49, Record(6, 5)), Cancel()}}}),
               Result("[]", Outcome::cancelled));
     const size_t sent = fake.sends().size();
@@ -309,6 +302,57 @@ TEST_F(DeviceClientTest, ACancelEndsTheRequestAtOnceAndDropsTheRestOfItsAnswer) 
     EXPECT_EQ(
         serve(Records(6), {{1, {Msg(49, Record(6, 6)), Msg(49), Msg(49, Record(6, 0)), Msg(49)}}}),
         "[" + RecordJson(0) + "]");
+}
+
+// The download's end-to-end test covers types 0 to 4, 10 and 11 with ASCII text.
+TEST(DeviceClientJson, UnknownTypesAreLeftOutTextIsUtf8AndType11Unsigned) {
+    DecodedRecord record;
+    record.entries = {{11, {11, 11, 0x80000000, ""}},
+                      {92, {92, 3, 0, "\xc3\xa9t\xc3\xa9"}},
+                      {107, {107, 7, 3, ""}},
+                      {108, {108, 255, 3, ""}}};
+    // A record without members stays.
+    const QJsonArray array = DeviceClient::buildJsonArray({record, DecodedRecord()});
+    EXPECT_EQ(QJsonDocument(array).toJson(QJsonDocument::Compact),
+              "[{\"11\":\"2147483648\",\"92\":\"\xc3\xa9t\xc3\xa9\"},{}]");
+}
+
+TEST(DeviceClientTextReply, ValueIsTheFirstOfExactlyFourPartsWithOkInTheThird) {
+    const struct {
+        const char* reply;
+        const char* value;
+    } cases[] = {
+        {"X\r\nCMD OK\r\n", ""},
+        {"X\r\nY\r\nCMD Fail!\r\n", ""},
+        {"\r\nY\r\nCMD OK\r\n", ""},
+        {"X\r\nY\r\nZ\r\nCMD OK\r\n", ""},
+        {"X\r\nY\r\ncmd ok\r\n", ""},  // case-sensitive
+        {"X\r\nY\r\nCMD OK", ""},      // three parts
+        {"A B\r\n\r\nOK\r\n", "A B"},  // an empty second line is still a part
+        {"\xe9t\xe9\r\nY\r\nCMD OK\r\n", "\xc3\xa9t\xc3\xa9"},  // Latin-1 in, text out
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(DeviceClient::textReplyValue(c.reply).toStdString(), c.value) << c.reply;
+    }
+}
+
+// A clock in the workstation's daylight-saving gap, or no date at all, used to show as nothing.
+TEST(DeviceClientClock, ShowsTheReadersWallClockFieldsWhateverTheLocalZone) {
+    TestSetEnv("TZ", "Europe/Berlin");
+    tzset();
+    const struct {
+        uint8_t fields[7];  // second, minute, hour, day, month, year low, year high
+        const char* text;
+    } cases[] = {
+        {{0, 30, 2, 28, 3, 0xE5, 0x07}, "28 Mar 2021 02:30:00"},  // gap in Berlin
+        {{0, 0, 0, 31, 2, 0xE5, 0x07}, "2021-02-31 00:00:00"},
+        {{61, 0, 25, 0, 13, 0, 0}, "0000-13-00 25:00:61"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(DeviceClient::readerClockText(c.fields).toStdString(), c.text);
+    }
+    TestUnsetEnv("TZ");
+    tzset();
 }
 
 }  // namespace

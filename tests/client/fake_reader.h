@@ -30,7 +30,16 @@ const Bytes kHeaderTable = {0, 0, 0, 0,    0xFF, 0, 2, 0, 2, 0, 0, 0,    0,
 const Bytes kBodyTable = {0, 0, 0, 0,    5, 0,    0, 0, 2, 0, 0x5A, 0, 0,
                           0, 0, 3, 0x50, 0, 0x64, 0, 5, 0, 4, 2,    4, 0};
 const Bytes kConfigTable = {0, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0xC8, 0, 0, 0, 0, 0, 0x10, 0};
-const Bytes kConfigRecord = {1, 0xE8, 0x03};  // {"200":"1000"}
+const Bytes kConfigRecord = {1, 0xE8, 0x03};          // {"200":"1000"}
+const Bytes kClock = {9, 8, 7, 5, 3, 0xE5, 0x07, 0};  // 05 Mar 2021 07:08:09
+
+// A download's requests, in the order the worker sends them, and the clock request.
+const std::string kSchemaRequest = Encoded(52);
+const std::string kConfigSchemaRequest = Encoded(84);
+const std::string kTable6Request = Encoded(49, {6});
+const std::string kCalibrationRequest = Encoded(81, {1});
+const std::string kTable7Request = Encoded(49, {7});
+const std::string kClockRequest = Encoded(65);
 
 // Record number n of a table as the reader sends it, and its JSON: sensor "ABC", field 100 -1.
 inline Bytes Record(uint8_t table, uint8_t n) {
@@ -40,8 +49,7 @@ inline std::string RecordJson(int n) {
     return R"({"0":")" + std::to_string(n) + R"(","100":"-1","8":"5","90":"ABC\r\n"})";
 }
 
-// One transport event: a message, a text reply or the reader's removal; or, between them, the
-// client's cancelRequests.
+// One transport event (a message, a text reply, the removal), or the client's cancelRequests.
 struct Event {
     uint32_t kind;
     std::string bytes;
@@ -88,6 +96,35 @@ public:
     }
 
     void attach() { AAPOnTransportEvent(kReader, kXportAttach, 0, 0); }
+
+    // Answers each request as sent, tables 6 and 7 holding these many records (table6 -1: one
+    // with a blank sensor id); silent on silentOn, gone on removedOn.
+    void answerDownload(int table6, int table7, const std::string& removedOn = {},
+                        const std::string& silentOn = {}) {
+        setHook([=](size_t, const std::string& request) {
+            if (request == silentOn) {
+                return;
+            }
+            if (request == removedOn) {
+                deliver({Removal()});
+            } else if (request == "$sn?\r\n") {
+                deliver({Text("S1\r\nFW 1\r\nCMD OK\r\n")});
+            } else if (request == kClockRequest) {
+                deliver({Msg(65, kClock)});
+            } else if (request == kSchemaRequest) {
+                deliver({Msg(52, kHeaderTable), Msg(52, kBodyTable), Msg(52)});
+            } else if (request == kConfigSchemaRequest) {
+                deliver({Msg(84, kConfigTable), Msg(84)});
+            } else if (request == kTable6Request && table6 < 0) {
+                deliver({Msg(49, {6, 0, 0, 5, 0, ' ', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}), Msg(49)});
+            } else if (request == kTable6Request || request == kTable7Request) {
+                const bool six = request == kTable6Request;
+                deliver(RecordsAnswer(six ? 6 : 7, six ? table6 : table7));
+            } else if (request == kCalibrationRequest) {
+                deliver({Msg(81, kConfigRecord)});
+            }
+        });
+    }
     using RecordingTransport::deliver;
     void deliver(const std::vector<Event>& events) {
         for (const Event& event : events) {

@@ -1,5 +1,4 @@
-// lumora-download against lumora-reader-sim, each a process of its own, with settings and key in
-// a temporary folder; saved files are read back with lumora-decrypt.
+// lumora-download against lumora-reader-sim, as processes; files read back with lumora-decrypt.
 #include <gtest/gtest.h>
 
 #ifndef _WIN32
@@ -24,9 +23,8 @@ namespace {
 // Upper bound on any wait, so a fault fails the test instead of hanging it.
 constexpr int kPatienceMs = 90000;
 
-// A record's field values as the reader's scenario file states them, and the members the
-// document must show for them: decimal text for numbers (unsigned or signed by field type),
-// text with CR LF, bytes as " %02x" each and CR LF.
+// A record's field values in the scenario file, and the document's members for them: decimal
+// numbers (signed by field type), text and CR LF, bytes as " %02x" each and CR LF.
 struct Record {
     QJsonObject fields;
     QJsonObject members;
@@ -74,8 +72,7 @@ const char kSchemas[] = R"({
 constexpr int kReadings = 150;
 constexpr int kEvents = 6;
 
-// The scenario file's text and the members "events", "factory_config" and "records" that a
-// download of it must give.
+// The scenario file, and the "events", "factory_config" and "records" its download must give.
 struct Scenario {
     QByteArray file;
     QJsonObject document;
@@ -117,8 +114,7 @@ QStringList lines(const QByteArray& text) {
     return QString::fromUtf8(text).split(QDir::separator() == '\\' ? "\r\n" : "\n");
 }
 
-// Outside ASCII, as many a clinic's folder names are: the settings, the file calls and the saved
-// path on standard output all carry it.
+// Outside ASCII, as many a clinic's folder names are, in the settings, file calls and output.
 const QString kData = QStringLiteral("donn\u00e9es");
 
 struct ProgramRun {
@@ -175,10 +171,8 @@ public:
         environment.insert("LC_ALL", "C");  // month names
         environment.insert("XDG_STATE_HOME", path("state"));
         environment.insert("LOCALAPPDATA", QDir::toNativeSeparators(path("state")));
-        environment.remove("LUMORA_DEBUG_LOG");
-        if (!debugLog.isEmpty()) {
-            environment.insert("LUMORA_DEBUG_LOG", debugLog);
-        }
+        debugLog.isEmpty() ? environment.remove("LUMORA_DEBUG_LOG")
+                           : environment.insert("LUMORA_DEBUG_LOG", debugLog);
         program.setProcessEnvironment(environment);
         QStringList command = runAs + QStringList(LUMORA_DOWNLOAD_PROGRAM) + arguments;
         program.start(command.takeFirst(), command);
@@ -304,37 +298,35 @@ TEST(DownloadE2eTest, EndsWithoutSavingAndSaysWhy) {
     const struct {
         const char* name;
         QStringList reader;  // the simulator's options; none: no reader
-        QStringList arguments;
         int exitCode;
         const char* err;  // in standard error
+        QStringList arguments = {};
         int stopSignal = 0;
     } cases[] = {
-        {"empty table 6", {"--records", "0"}, {}, 3, "No data to report from the Sensor."},
+        {"empty table 6", {"--records", "0"}, 3, "No data to report from the Sensor."},
         {"reader's clock behind",
          {"--records", "0", "--clock-offset", "-11520"},
-         {},
          3,
          "lumora-download: The reader's clock is 3 h 12 min behind this computer's.\n"},
         // Used to be reported as a sensor without data.
         {"reader unplugged mid-download",
          {"--records", "2000", "--unplug-after-packets", "300"},
-         {},
          4,
          "disconnected before the download finished"},
         // Used to keep lumora-download running for ever; takes the client's whole patience.
-        {"reader stops answering", {"--never-answer", "52"}, {}, 5, "the reader stopped answering"},
+        {"reader stops answering", {"--never-answer", "52"}, 5, "the reader stopped answering"},
 #ifndef _WIN32
         // Used to end lumora-download at once, without a word.
-        {"SIGINT", {"--records", "50000"}, {}, 130, "cancelled; nothing was saved", SIGINT},
-        {"SIGTERM", {"--records", "50000"}, {}, 143, "cancelled; nothing was saved", SIGTERM},
+        {"SIGINT", {"--records", "50000"}, 130, "cancelled; nothing was saved", {}, SIGINT},
+        {"SIGTERM", {"--records", "50000"}, 143, "cancelled; nothing was saved", {}, SIGTERM},
 #endif
-        {"no reader", {}, {"--timeout", "1"}, 4, "no reader connected within 1 s"},
-        {"zero time-out", {}, {"--timeout", "0"}, 2, "--timeout takes whole seconds"},
-        {"time-out not a number", {}, {"--timeout", "soon"}, 2, "--timeout takes"},
-        {"unknown option", {}, {"--fast"}, 2, "Unknown option 'fast'"},
-        {"argument", {}, {"now"}, 2, "unexpected argument now"},
+        {"no reader", {}, 4, "no reader connected within 1 s", {"--timeout", "1"}},
+        {"zero time-out", {}, 2, "--timeout takes whole seconds", {"--timeout", "0"}},
+        {"time-out not a number", {}, 2, "--timeout takes", {"--timeout", "soon"}},
+        {"unknown option", {}, 2, "Unknown option 'fast'", {"--fast"}},
+        {"argument", {}, 2, "unexpected argument now", {"now"}},
         // A set-up problem (the settings' own tests say which): one line, before any wait.
-        {"data folder gone", {}, {"--timeout", "1"}, 1, "donn\u00e9es does not exist"},
+        {"data folder gone", {}, 1, "donn\u00e9es does not exist", {"--timeout", "1"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

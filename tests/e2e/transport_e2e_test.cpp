@@ -1,5 +1,4 @@
-// The transport over the real HID layer and the socket device, against simulated readers: what
-// the AAP layer hears, and what crosses the link both ways.
+// The transport over the real HID layer and socket device against simulated readers, both ways.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -24,6 +23,7 @@ namespace {
 constexpr int kPatienceMs = 30000;
 constexpr int kStreamPatienceMs = 100000;
 constexpr size_t kMiB = 1024 * 1024;
+const std::vector<uint8_t> kClockRequest = AapEncode(kAAPDateTime, nullptr, 0);
 
 struct Delivery {
     uint32_t deviceId;
@@ -31,8 +31,7 @@ struct Delivery {
     uint32_t count;
 };
 
-// What the event callback was told and read from the rings: text of all readers together,
-// messages by reader.
+// What the event callback was told and read: text of all readers together, messages by reader.
 struct Seen {
     std::vector<Delivery> deliveries;
     std::map<uint32_t, std::vector<uint8_t>> messages;
@@ -298,9 +297,8 @@ TEST_F(TransportE2e, LongHostMessageWithALostPacketArrivesWholeAndTheLinkLivesOn
         payload[i] = static_cast<uint8_t>(i * 7 + (i >> 8));
     }
     const std::vector<uint8_t> large = AapEncode(200, payload);
-    const std::vector<uint8_t> clock = AapEncode(kAAPDateTime, nullptr, 0);
     ASSERT_EQ(writeMsg(0, large), 0);
-    ASSERT_EQ(writeMsg(0, clock), 0);
+    ASSERT_EQ(writeMsg(0, kClockRequest), 0);
     ASSERT_TRUE(sim->waitUntil([](const ReaderSimState& s) { return s.requests.size() >= 2; },
                                kPatienceMs));
     const ReaderSimState state = sim->state();
@@ -310,7 +308,7 @@ TEST_F(TransportE2e, LongHostMessageWithALostPacketArrivesWholeAndTheLinkLivesOn
     EXPECT_EQ(state.requests[1].type, kAAPDateTime);
     EXPECT_EQ(state.counters.hostDataLost, 1u);
     std::vector<uint8_t> answers = AnswerTo(options.scenario, large);
-    const std::vector<uint8_t> clockAnswer = AnswerTo(options.scenario, clock);
+    const std::vector<uint8_t> clockAnswer = AnswerTo(options.scenario, kClockRequest);
     answers.insert(answers.end(), clockAnswer.begin(), clockAnswer.end());
     ASSERT_TRUE(recorder.waitFor([&](const Seen& s) { return s.of(0).size() >= answers.size(); }));
     EXPECT_EQ(recorder.seen().of(0), answers);
@@ -326,14 +324,13 @@ TEST_F(TransportE2e, RemovalWithDataEventsQueuedDeliversThemFirst) {
     const size_t before = recorder.seen().deliveries.size();
 
     const std::string command = "$sn?\r\n";
-    const std::vector<uint8_t> clock = AapEncode(kAAPDateTime, nullptr, 0);
     const std::vector<uint8_t> nothing = AapEncode(kAAPEndOfRequest, nullptr, 0);
     recorder.holdNextDataEvent();
     // With one credit, each packet waits for the credit the reader grants on receiving the one
     // before, and the reader sends its answer to a packet before it reads the next. So once the
     // fourth is out, the text reply and the clock answer have passed the host's read thread.
     ASSERT_EQ(writeText(0, command), static_cast<int32_t>(command.size()));
-    ASSERT_EQ(writeMsg(0, clock), 0);
+    ASSERT_EQ(writeMsg(0, kClockRequest), 0);
     ASSERT_EQ(writeMsg(0, nothing), 0);
     ASSERT_EQ(writeMsg(0, nothing), 0);
     ASSERT_TRUE(recorder.waitFor([](const Seen& s) { return s.holding; }));
@@ -349,7 +346,7 @@ TEST_F(TransportE2e, RemovalWithDataEventsQueuedDeliversThemFirst) {
     const Seen seen = recorder.seen();
     ASSERT_GE(seen.deliveries.size(), before + 3);
     EXPECT_EQ(seen.deliveries.back().event, kXportRemove);
-    const std::vector<uint8_t> clockAnswer = AnswerTo(options.scenario, clock);
+    const std::vector<uint8_t> clockAnswer = AnswerTo(options.scenario, kClockRequest);
     std::vector<uint32_t> messageCounts;  // counted when delivered: the ring was still there
     for (size_t i = before; i + 1 < seen.deliveries.size(); ++i) {
         const uint32_t event = seen.deliveries[i].event;
@@ -371,7 +368,7 @@ TEST_F(TransportE2e, RemovalEndsAWriteThatWaitsForCredit) {
     ReaderSim* sim = plugReader("r", options);
     ASSERT_NE(sim, nullptr);
     ASSERT_TRUE(openAndAttach());
-    ASSERT_EQ(writeMsg(0, AapEncode(kAAPDateTime, nullptr, 0)), 0);
+    ASSERT_EQ(writeMsg(0, kClockRequest), 0);
     ASSERT_TRUE(sim->waitUntil([](const ReaderSimState& s) { return s.silent; }, kPatienceMs));
     auto write = std::async(std::launch::async, [this] {
         return writeMsg(0, AapEncode(200, std::vector<uint8_t>(4 * kATPMaxDataPayload)));

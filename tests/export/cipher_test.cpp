@@ -13,8 +13,6 @@
 
 namespace {
 
-const QByteArray kDocument =
-    R"({"events":[],"factory_config":[],"hostDateTime":{},"records":[{"90":"S1\r\n"}]})";
 // The bytes that `openssl enc -pass` cannot take: zero, line feed, carriage return.
 const QByteArray kAwkwardPassword("\0\n\r\0A\xff\n\x01", 8);
 
@@ -168,11 +166,9 @@ TEST(DecryptToolTest, ExitCodesAndOutput) {
     const QString key = testKey(2048).privatePem();
     // The same key behind a passphrase, which used to be asked for with no terminal to answer.
     const QString locked = dir.filePath("locked.pem");
-    {
-        BioPtr pem(BIO_new_file(qPrintable(locked), "w"));
-        ASSERT_TRUE(PEM_write_bio_PrivateKey(pem.get(), testKey(2048).key.get(), EVP_aes_256_cbc(),
-                                             nullptr, 0, nullptr, const_cast<char*>("s3cret")));
-    }
+    ASSERT_TRUE(PEM_write_bio_PrivateKey(BioPtr(BIO_new_file(qPrintable(locked), "w")).get(),
+                                         testKey(2048).key.get(), EVP_aes_256_cbc(), nullptr, 0,
+                                         nullptr, const_cast<char*>("s3cret")));
     writeBytes(dir.filePath("pass.txt"), "s3cret\nrest\n");
     qputenv("LUMORA_TEST_PASS", "s3cret");
     const struct {

@@ -1,6 +1,5 @@
 // DownloadSession against a stand-in reader behind the real AAP layer, device client and worker,
-// with settings, key and data folder in a temporary folder: the states of a reader's visit, each
-// failure, and the saved file.
+// settings, key and data in a temporary folder: a reader's visit, each failure, the saved file.
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -17,10 +16,6 @@
 #include "tests/support/test_platform.h"
 
 namespace {
-
-const std::string kClockRequest = Encoded(65);
-const std::string kSchema = Encoded(52);
-const std::string kTable6 = Encoded(49, {6});
 
 template <typename Enum>
 QString nameOf(Enum value) {
@@ -48,32 +43,8 @@ struct DownloadSessionTest : ::testing::Test {
     }
     QString data() const { return dir.filePath("data/"); }
 
-    // The reader answers, with tables 6 and 7 holding records (-1: one record whose sensor id
-    // is blank); on silentOn it says nothing, on removedOn it goes away instead.
-    void answer(int records, const std::string& silentOn = {}, const std::string& removedOn = {}) {
-        fake.setHook([=](size_t, const std::string& request) {
-            if (request == silentOn) {
-                return;
-            }
-            if (request == removedOn) {
-                fake.deliver({Removal()});
-            } else if (request == "$sn?\r\n") {
-                fake.deliver({Text("S1\r\nFW 1\r\nCMD OK\r\n")});
-            } else if (request == kClockRequest) {
-                fake.deliver({Msg(65, {9, 8, 7, 5, 3, 0xE5, 0x07, 0})});
-            } else if (request == kSchema) {
-                fake.deliver({Msg(52, kHeaderTable), Msg(52, kBodyTable), Msg(52)});
-            } else if (request == Encoded(84)) {
-                fake.deliver({Msg(84, kConfigTable), Msg(84)});
-            } else if (request == kTable6 && records < 0) {
-                fake.deliver(
-                    {Msg(49, {6, 0, 0, 5, 0, ' ', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}), Msg(49)});
-            } else if (request == kTable6 || request == Encoded(49, {7})) {
-                fake.deliver(RecordsAnswer(request == kTable6 ? 6 : 7, records));
-            } else if (request == Encoded(81, {1})) {
-                fake.deliver({Msg(81, kConfigRecord)});
-            }
-        });
+    void answer(int records, const std::string& removedOn = {}, const std::string& silentOn = {}) {
+        fake.answerDownload(records, records, removedOn, silentOn);
     }
     // Runs events until the session has told as much as expected, then compares.
     void expectTold(const QStringList& expected) {
@@ -113,12 +84,12 @@ TEST_F(DownloadSessionTest, ArrivalAndDownloadEndInTheirStates) {
         {"no data", [](auto& t) { t.answer(0); }, {"Downloading", "Ready", "NoData"}},
         {"no sensor id", [](auto& t) { t.answer(-1); }, {"Downloading", "Ready", "NoSensorId: "}},
         {"removed",
-         [](auto& t) { t.answer(3, {}, kTable6); },
+         [](auto& t) { t.answer(3, kTable6Request); },
          {"Downloading", "ReaderRemoved", "ReaderGone: The reader was disconnected"}},
         {"silent",
          [](auto& t) {
              DeviceClient::setRequestRepeatMsForTest(50);
-             t.answer(3, kSchema);
+             t.answer(3, {}, kSchemaRequest);
          },
          {"Downloading", "ReaderSilent", "NotAnswering"}},
         // Something in the sensor folder's place: FileUtil says why.
@@ -156,7 +127,7 @@ TEST_F(DownloadSessionTest, ArrivalAndDownloadEndInTheirStates) {
 TEST_F(DownloadSessionTest, AnArrivalThatFailsReadiesNothing) {
     for (const bool late : {false, true}) {  // the clock answers once the reader is gone, or never
         SCOPED_TRACE(late);
-        answer(0, kClockRequest);
+        answer(0, {}, kClockRequest);
         DeviceClient::setRequestRepeatMsForTest(late ? kNeverRepeatMs : 50);
         const auto clockRequests = [&] {
             const auto sent = fake.sentBytes();
@@ -167,7 +138,7 @@ TEST_F(DownloadSessionTest, AnArrivalThatFailsReadiesNothing) {
         ASSERT_TRUE(QTest::qWaitFor([&] { return clockRequests() > before; }));
         if (late) {
             emit DeviceClient::instance()->onDisconnected();
-            fake.deliver({Msg(65, {9, 8, 7, 5, 3, 0xE5, 0x07, 0})});
+            fake.deliver({Msg(65, kClock)});
         }
         // The late answer crosses two threads: time for it to arrive, wrongly.
         QTest::qWait(50);

@@ -1,10 +1,8 @@
-// DownloadMediator and DownloadWorker against a stand-in reader behind the real AAP layer and
-// device client: the order of requests, the documents, and a reader removed mid-download.
+// DownloadMediator and DownloadWorker against a stand-in reader: requests, documents, removals.
 #include <gtest/gtest.h>
 
-#include <QEventLoop>
 #include <QRegularExpression>
-#include <QTimer>
+#include <QTest>
 #include <memory>
 
 #include "export/download_mediator.h"
@@ -28,15 +26,10 @@ QString Outcome(int table6, int table7) {
                      R"(],"factory_config":[{"200":"1000"}],"records":[)" + list(table6) + "]}";
 }
 
-const std::string kSchema = Encoded(52);
-const std::string kConfigSchema = Encoded(84);
-const std::string kTable6 = Encoded(49, {6});
-const std::string kCalibration = Encoded(81, {1});
-const std::string kTable7 = Encoded(49, {7});
 const QString kReaderGone =
     "aborted: The reader was disconnected before the download finished. Nothing was saved.";
-const std::vector<std::string> kWholeDownload = {kSchema, kConfigSchema, kTable6, kCalibration,
-                                                 kTable7};
+const std::vector<std::string> kWholeDownload = {
+    kSchemaRequest, kConfigSchemaRequest, kTable6Request, kCalibrationRequest, kTable7Request};
 
 class DownloadWorkerTest : public ::testing::Test {
 protected:
@@ -57,38 +50,12 @@ protected:
         mediator.reset();
     }
 
-    // The reader answers each request as it is sent, with table 6 and 7 holding these many
-    // records; on removedOn it goes away instead.
-    void answer(int table6, int table7, const std::string& removedOn = {}) {
-        fake.setHook([=](size_t, const std::string& request) {
-            if (request == removedOn) {
-                fake.deliver({Removal()});
-            } else if (request == kSchema) {
-                fake.deliver({Msg(52, kHeaderTable), Msg(52, kBodyTable), Msg(52)});
-            } else if (request == kConfigSchema) {
-                fake.deliver({Msg(84, kConfigTable), Msg(84)});
-            } else if (request == kTable6 || request == kTable7) {
-                const bool six = request == kTable6;
-                fake.deliver(RecordsAnswer(six ? 6 : 7, six ? table6 : table7));
-            } else if (request == kCalibration) {
-                fake.deliver({Msg(81, kConfigRecord)});
-            }
-        });
-    }
     // Downloads and waits until the mediator has told `count` outcomes in all.
     bool download(int count) {
-        QEventLoop loop;
-        const auto told = [&] {
-            if (outcomes.size() >= count) {
-                loop.quit();
-            }
-        };
-        QObject::connect(mediator.get(), &DownloadMediator::onResultsReady, &loop, told);
-        QObject::connect(mediator.get(), &DownloadMediator::onDownloadAborted, &loop, told);
-        QTimer::singleShot(std::chrono::milliseconds(kPatience).count(), &loop, &QEventLoop::quit);
         emit mediator->beginDownload();
-        loop.exec();
-        return fake.settle() && outcomes.size() == count;
+        const bool told = QTest::qWaitFor([&] { return outcomes.size() >= count; },
+                                          int(std::chrono::milliseconds(kPatience).count()));
+        return fake.settle() && told && outcomes.size() == count;
     }
     // The requests sent since the first `from`, type 125 left out.
     std::vector<std::string> requests(size_t from = 0) {
@@ -115,14 +82,14 @@ TEST_F(DownloadWorkerTest, DocumentsOfTwoDownloadsInARow) {
     } cases[] = {
         {"no events", 3, 0, kWholeDownload},
         // The empty text, which the window reports as "the sensor has no data".
-        {"empty table 6", 0, 2, {kSchema, kConfigSchema, kTable6}},
+        {"empty table 6", 0, 2, {kSchemaRequest, kConfigSchemaRequest, kTable6Request}},
     };
     fake.attach();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         outcomes.clear();
         const size_t before = requests().size();
-        answer(c.table6, c.table7);
+        fake.answerDownload(c.table6, c.table7);
         // The second is queued behind the first: downloads never overlap.
         emit mediator->beginDownload();
         ASSERT_TRUE(download(2));
@@ -134,8 +101,7 @@ TEST_F(DownloadWorkerTest, DocumentsOfTwoDownloadsInARow) {
     }
 }
 
-// A reader removed during a download used to end in the empty text, which the window reports as
-// "the sensor has no data".
+// A removal mid-download used to end in the empty text, reported as "the sensor has no data".
 TEST_F(DownloadWorkerTest, ReaderRemovedMidDownloadAbortsAndTheNextDownloadRuns) {
     const struct {
         const char* name;
@@ -143,25 +109,25 @@ TEST_F(DownloadWorkerTest, ReaderRemovedMidDownloadAbortsAndTheNextDownloadRuns)
         size_t requestsSent;
     } cases[] = {
         {"no reader", "", 0},
-        {"schema", kSchema, 1},
-        {"configuration schema", kConfigSchema, 2},
-        {"table 6", kTable6, 3},
-        {"calibration", kCalibration, 4},
-        {"table 7", kTable7, 5},
+        {"schema", kSchemaRequest, 1},
+        {"configuration schema", kConfigSchemaRequest, 2},
+        {"table 6", kTable6Request, 3},
+        {"calibration", kCalibrationRequest, 4},
+        {"table 7", kTable7Request, 5},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         outcomes.clear();
         const size_t before = requests().size();
         if (!c.removedOn.empty()) {
-            answer(3, 2, c.removedOn);
+            fake.answerDownload(3, 2, c.removedOn);
             fake.attach();
         }
         ASSERT_TRUE(download(1));
         EXPECT_EQ(requests(before),
                   std::vector<std::string>(kWholeDownload.begin(),
                                            kWholeDownload.begin() + c.requestsSent));
-        answer(3, 2);
+        fake.answerDownload(3, 2);
         fake.attach();
         ASSERT_TRUE(download(2));
         EXPECT_EQ(outcomes, QStringList({kReaderGone, Outcome(3, 2)}));

@@ -20,6 +20,10 @@ inline void PrintTo(const QString& text, std::ostream* out) {
     *out << '"' << text.toStdString() << '"';
 }
 
+// The smallest document a download saves.
+inline const QByteArray kDocument =
+    R"({"events":[],"factory_config":[],"hostDateTime":{},"records":[{"90":"S1\r\n"}]})";
+
 // An RSA key and its two PEM files, made once per size and index in a process.
 struct TestKey {
     EvpPkeyPtr key;

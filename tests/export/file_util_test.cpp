@@ -1,5 +1,4 @@
-// Settings, sensor folders, the user's messages and saving a download, with the settings file in
-// a temporary folder named by XDG_CONFIG_DIRS.
+// Settings, sensor folders, the user's messages and saving a download.
 #include <gtest/gtest.h>
 
 #ifndef _WIN32
@@ -23,9 +22,6 @@
 #include "tests/support/test_platform.h"
 
 namespace {
-
-const QByteArray kDocument =
-    R"({"events":[],"factory_config":[],"hostDateTime":{},"records":[{"90":"S1\r\n"}]})";
 
 // A FileUtil whose system settings folder is a temporary one, named through XDG_CONFIG_DIRS as
 // at start-up; it records what FileUtil tells the user.
@@ -105,30 +101,27 @@ TEST_F(FileUtilTest, DefaultsXdgFolderAndSensorFolderRules) {
 
 TEST_F(FileUtilTest, EachUserMessage) {
     const struct {
-        const char* dataDir;
-        const char* keyFile;
-        std::function<void(FileUtil&, const FileUtilTest&)> action;
         const char* message;  // %1 is the temporary folder, %2 the reason a file is missing
+        std::function<void(FileUtil&, const FileUtilTest&)> action;
+        const char* dataDir = "";
+        const char* keyFile = "";
     } cases[] = {
-        {"missing/data/", "",  // reported, then saved all the same
+        {"Could not create the data path %1/missing/data",  // reported, then saved all the same
          [](FileUtil& f, auto& t) { EXPECT_TRUE(f.write(t.tmp("x"), kDocument)); },
-         "Could not create the data path %1/missing/data"},
-        {"", "none.pem", [](FileUtil& f, auto& t) { EXPECT_FALSE(f.write(t.tmp("y"), "{}")); },
-         "Could not load the public key %1/none.pem: %2. The sensor file was not saved."},
-        {"", "",
-         [](FileUtil& f, auto&) { EXPECT_EQ(f.combineSensorDirAndFilename("../\x01", "f"), ""); },
-         "Refused the sensor id \"../\\u0001\": it contains a path separator. Nothing was saved."},
-        {"", "",
+         "missing/data/"},
+        {"Could not load the public key %1/none.pem: %2. The sensor file was not saved.",
+         [](FileUtil& f, auto& t) { EXPECT_FALSE(f.write(t.tmp("y"), "{}")); }, "", "none.pem"},
+        {"Refused the sensor id \"../\\u0001\": it contains a path separator. Nothing was saved.",
+         [](FileUtil& f, auto&) { EXPECT_EQ(f.combineSensorDirAndFilename("../\x01", "f"), ""); }},
+        {"Refused the sensor id \"CON.txt\": it names a device on Windows. Nothing was saved.",
          [](FileUtil& f, auto&) {
              EXPECT_EQ(f.combineSensorDirAndFilename("CON.txt", "CON.txt_1_data.json"), "");
-         },
-         "Refused the sensor id \"CON.txt\": it names a device on Windows. Nothing was saved."},
-        {"", "",
-         [](FileUtil& f, auto&) { EXPECT_EQ(f.combineSensorDirAndFilename("S1", "a:b"), ""); },
-         "Refused the file name \"a:b\": it contains :, which file names may not hold. Nothing was "
-         "saved."},
-        {"", "", [](FileUtil& f, auto&) { EXPECT_FALSE(f.write("", "{}")); },
-         "Could not save the sensor file: it has no name."},
+         }},
+        {"Refused the file name \"a:b\": it contains :, which file names may not hold. Nothing was "
+         "saved.",
+         [](FileUtil& f, auto&) { EXPECT_EQ(f.combineSensorDirAndFilename("S1", "a:b"), ""); }},
+        {"Could not save the sensor file: it has no name.",
+         [](FileUtil& f, auto&) { EXPECT_FALSE(f.write("", "{}")); }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.message);

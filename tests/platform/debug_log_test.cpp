@@ -40,6 +40,11 @@ TEST(DebugLogPrefix, TakesBaseNameWithoutExtensionWhenItFits) {
     }
 }
 
+std::string readFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(file)), {});
+}
+
 constexpr int kThreads = 8;
 constexpr int kMessages = 200;
 
@@ -61,8 +66,7 @@ TEST(DebugLogOutput, LinesFromManyThreadsStayWholeAndLongMessageIsCut) {
         OsCloseHandle(thread);
     }
     DebugLog("%s", std::string(10000, 'x').c_str());
-    std::ifstream file(LogFile::path(), std::ios::binary);
-    const std::string log((std::istreambuf_iterator<char>(file)), {});
+    const std::string log = readFile(LogFile::path());
     // The program's name without its extension, then the message cut to the log's buffer.
     const std::string longLine = " lumora_platform_tests: " + std::string(8191, 'x') + "\n";
     ASSERT_GE(log.size(), longLine.size());
@@ -83,11 +87,6 @@ TEST(DebugLogOutput, LinesFromManyThreadsStayWholeAndLongMessageIsCut) {
         EXPECT_EQ(message, nextMessage[thread]++) << "out of order: " << line;
     }
     EXPECT_EQ(count, kThreads * kMessages);
-}
-
-std::string readFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(file)), {});
 }
 
 #ifndef _WIN32

@@ -99,10 +99,9 @@ TEST(OsTimer, TimerCancelledBeforeItsQueuedCallStartsNeverRuns) {
     EXPECT_EQ(gCallsAfterCancel, 0);
 }
 
-// Cancel must not wait for the running call (this would deadlock otherwise), and the timer's
-// memory is released only after that call ends (AddressSanitizer checks this). Meanwhile other
-// timers keep firing: a slow callback holds up no one else. Cancelled between its calls, the
-// other stops too: at most a call already starting may still finish.
+// Cancel must not wait for the running call (that would deadlock), and frees the timer only after
+// it ends (AddressSanitizer checks). Meanwhile other timers keep firing; cancelled between calls,
+// one stops too: at most a call already starting may still finish.
 TEST(OsTimer, CancelDoesNotWaitForARunningCallbackWhichDelaysNoOtherTimer) {
     Calls& slow = Kept<Calls>();
     slow.release = OsCreateEvent(false, true);
