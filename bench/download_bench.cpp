@@ -290,39 +290,52 @@ void BM_WindowDownloadPeak(benchmark::State& state) {
 }
 BENCHMARK(BM_WindowDownloadPeak)->Iterations(2)->UseManualTime()->Unit(benchmark::kSecond);
 
+// The number on the last line that lumora-window-bench with these arguments prints, against a
+// reader of records and events plugged in first; false when it did not end well.
+bool windowFigure(const World& world, const std::vector<std::string>& env, uint32_t records,
+                  uint32_t events, const std::vector<std::string>& arguments, double* figure) {
+    const pid_t sim = startPluggedReader(world, env, records, events);
+    std::vector<std::string> argv{LUMORA_WINDOW_PROGRAM};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    int out[2] = {-1, -1};
+    const pid_t window = sim > 0 && pipe(out) == 0 ? spawn(argv, env, out[1]) : -1;
+    close(out[1]);
+    // The figure is the last line: the device client traces the reader's answers there too.
+    char line[256] = {};
+    std::string last;
+    FILE* lines = out[0] >= 0 ? fdopen(out[0], "r") : nullptr;
+    while (lines && fgets(line, sizeof line, lines)) {
+        last = line;
+    }
+    if (lines) {
+        fclose(lines);
+    }
+    int exitStatus = -1;
+    if (window > 0) {
+        waitpid(window, &exitStatus, 0);
+    }
+    stopReader(sim);
+    *figure = std::atof(last.c_str());
+    return !last.empty() && WIFEXITED(exitStatus) && WEXITSTATUS(exitStatus) == 0;
+}
+
 // The window's Cancel in the middle of the large reader's table: the seconds from the press until
-// the window is ready again, the worker done with the reader; the run then downloads the whole
+// the window is ready again, the worker done with the reader; each run then downloads the whole
 // reader again, which must be saved.
 void BM_WindowCancel(benchmark::State& state) {
     World world;
     const std::vector<std::string> env = childEnvironment(world);
-    double seconds = 0;
+    double total = 0;
     for (auto _ : state) {
-        const pid_t sim = startPluggedReader(world, env, kRecords, kEvents);
-        int out[2] = {-1, -1};
-        const pid_t window =
-            sim > 0 && pipe(out) == 0 ? spawn({LUMORA_WINDOW_PROGRAM, "cancel"}, env, out[1]) : -1;
-        close(out[1]);
-        char line[256] = {};
-        FILE* lines = out[0] >= 0 ? fdopen(out[0], "r") : nullptr;
-        const bool read = lines && fgets(line, sizeof line, lines);
-        if (lines) {
-            fclose(lines);
-        }
-        int exitStatus = -1;
-        if (window > 0) {
-            waitpid(window, &exitStatus, 0);
-        }
-        stopReader(sim);
-        if (!read || !WIFEXITED(exitStatus) || WEXITSTATUS(exitStatus) != 0) {
+        double seconds = 0;
+        if (!windowFigure(world, env, kRecords, kEvents, {"cancel"}, &seconds)) {
             state.SkipWithError("the window's cancel or the download after it failed");
             break;
         }
-        const double s = std::atof(line);
-        seconds += s;
-        state.SetIterationTime(s);
+        total += seconds;
+        state.SetIterationTime(seconds);
     }
-    state.counters["cancel_to_ready_s"] = seconds / double(state.iterations());
+    state.counters["cancel_to_ready_s"] = total / double(state.iterations());
 }
 BENCHMARK(BM_WindowCancel)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
 
@@ -333,34 +346,12 @@ void BM_WindowIdleCpu(benchmark::State& state) {
     const std::vector<std::string> env = childEnvironment(world);
     double percent = 0;
     for (auto _ : state) {
-        const pid_t sim = startPluggedReader(world, env, 96, 8);
-        int out[2] = {-1, -1};
-        const pid_t window =
-            sim > 0 && pipe(out) == 0
-                ? spawn({LUMORA_WINDOW_PROGRAM, "idle", std::to_string(kIdleSeconds)}, env, out[1])
-                : -1;
-        close(out[1]);
-        // The figure is the last line: the device client traces the reader's answers there too.
-        char line[256] = {};
-        std::string last;
-        FILE* lines = out[0] >= 0 ? fdopen(out[0], "r") : nullptr;
-        while (lines && fgets(line, sizeof line, lines)) {
-            last = line;
-        }
-        if (lines) {
-            fclose(lines);
-        }
-        const bool read = !last.empty();
-        int exitStatus = -1;
-        if (window > 0) {
-            waitpid(window, &exitStatus, 0);
-        }
-        stopReader(sim);
-        if (!read || !WIFEXITED(exitStatus) || WEXITSTATUS(exitStatus) != 0) {
+        double figure = 0;
+        if (!windowFigure(world, env, 96, 8, {"idle", std::to_string(kIdleSeconds)}, &figure)) {
             state.SkipWithError("the idle window failed");
             break;
         }
-        percent += std::atof(last.c_str());
+        percent += figure;
         state.SetIterationTime(kIdleSeconds);
     }
     state.counters["cpu_percent_of_core"] = percent / double(state.iterations());
