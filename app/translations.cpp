@@ -43,17 +43,17 @@ QString installTranslators(const QStringList& languages, const QStringList& fold
         if (language == QLatin1String("en")) {
             return {};
         }
+        const QString ours = QStringLiteral("lumora-connector_") + language;
         for (const QString& folder : folders) {
-            const QString ours = QStringLiteral("lumora-connector_") + language;
             if (!QFileInfo::exists(QDir(folder).filePath(ours + QStringLiteral(".qm")))) {
                 continue;
             }
             install(ours, folder);
             // Qt's own texts come from its translations folder; the Windows installer puts them
             // beside ours.
+            const QString qt = QLibraryInfo::location(QLibraryInfo::TranslationsPath);
             for (const char* module : {"qtbase_", "qtdeclarative_", "qtquickcontrols2_"}) {
                 const QString file = QLatin1String(module) + language;
-                const QString qt = QLibraryInfo::location(QLibraryInfo::TranslationsPath);
                 install(file, QFileInfo::exists(QDir(qt).filePath(file + ".qm")) ? qt : folder);
             }
             return language;

@@ -139,7 +139,7 @@ public:
     // The clock text of a date-time answer's first seven bytes (second, minute, hour, day, month,
     // year low, year high), as requestDateTime returns it. Any thread.
     static QString readerClockText(const uint8_t* fields);
-    // The same fields as a date and time of spec Qt::UTC (their wall clock, no zone applied);
+    // The same fields as a Qt::UTC date and time (their wall clock, no zone applied);
     // invalid when they are no date or time. Any thread.
     static QDateTime readerClockDateTime(const uint8_t* fields);
 

@@ -130,10 +130,10 @@ void LogSink::rotate(size_t needed) {
         OsFileClose(handle_);
         handle_ = -1;
     }
-    for (int i = kLogFiles - 1; i > 0; --i) {
-        const std::string older = file_ + "." + std::to_string(i);
-        OsFileReplace(i == 1 ? file_.c_str() : (file_ + "." + std::to_string(i - 1)).c_str(),
-                      older.c_str());
+    // "<file>.<n>" for n older files; n 0 is the file itself.
+    auto named = [this](int n) { return n == 0 ? file_ : file_ + "." + std::to_string(n); };
+    for (int n = kLogFiles - 1; n > 0; --n) {
+        OsFileReplace(named(n - 1).c_str(), named(n).c_str());
     }
     open();
 }

@@ -203,7 +203,7 @@ ApplicationWindow {
             topPadding: 0
         }
 
-        Button {
+        KeyButton {
             id: btnGetData
             objectName: "btnGetData"
             anchors.left: parent.left
@@ -219,8 +219,6 @@ ApplicationWindow {
             // reader's arrival or a closing dialog, and must show it then too.
             onActiveFocusChanged: if (activeFocus) focusReason = Qt.TabFocusReason
             onClicked: session.download()
-            Keys.onReturnPressed: clicked()
-            Keys.onEnterPressed: clicked()
             Accessible.description:
                 qsTr("Downloads the reader's records and saves them encrypted for the recipient.")
         }
@@ -300,19 +298,15 @@ ApplicationWindow {
                 anchors.margins: 10
                 spacing: 8
 
-                Button {
+                KeyButton {
                     objectName: "btnOpenLogFolder"
                     visible: logFolder !== ""
                     text: qsTr("Open log folder")
                     onClicked: Qt.openUrlExternally(logFolderUrl)
-                    Keys.onReturnPressed: clicked()
-                    Keys.onEnterPressed: clicked()
                 }
-                Button {
+                KeyButton {
                     text: qsTr("OK")
                     onClicked: errorDialog.close()
-                    Keys.onReturnPressed: clicked()
-                    Keys.onEnterPressed: clicked()
                 }
             }
         }
@@ -372,14 +366,12 @@ ApplicationWindow {
                 font.pixelSize: 13
             }
 
-            Button {
+            KeyButton {
                 objectName: "btnCancel"
                 anchors.right: parent.right
                 anchors.bottom: parent.bottom
                 anchors.margins: 10
                 text: qsTr("Cancel")
-                Keys.onReturnPressed: clicked()
-                Keys.onEnterPressed: clicked()
                 onClicked: progressDialog.reject()
             }
         }
@@ -494,12 +486,10 @@ ApplicationWindow {
                 anchors.margins: 10
                 spacing: 8
 
-                Button {
+                KeyButton {
                     objectName: "btnCopyPath"
                     text: qsTr("Copy path")
                     activeFocusOnTab: true
-                    Keys.onReturnPressed: clicked()
-                    Keys.onEnterPressed: clicked()
                     onClicked: {
                         lblFileName.selectAll()
                         lblFileName.copy()
@@ -507,20 +497,16 @@ ApplicationWindow {
                     }
                 }
 
-                Button {
+                KeyButton {
                     objectName: "btnOpenFolder"
                     text: qsTr("Open folder")
                     activeFocusOnTab: true
-                    Keys.onReturnPressed: clicked()
-                    Keys.onEnterPressed: clicked()
                     onClicked: Qt.openUrlExternally(session.savedFolderUrl)
                 }
 
-                Button {
+                KeyButton {
                     text: qsTr("OK")
                     activeFocusOnTab: true
-                    Keys.onReturnPressed: clicked()
-                    Keys.onEnterPressed: clicked()
                     onClicked: transferDialog.close()
                 }
             }
